@@ -1,0 +1,88 @@
+// The one seam between the portable core and the operating system.
+// One POSIX and one Win32 implementation; nothing else in the core includes
+// system headers for files, time or messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+namespace havrek::plat {
+
+using FileId = std::intptr_t;
+inline constexpr FileId kNoFile = -1;
+
+enum class OpenMode {
+  Read,    // existing file, others may read, write and delete meanwhile
+  Write,   // existing file or a new one, not truncated, shared like Read
+  Create,  // new or truncated file
+};
+
+FileId Open(const std::string& path, OpenMode mode);
+void Close(FileId file);
+// Bytes read (0 at the end of the file), or -1 on error.
+std::int64_t Read(FileId file, void* buffer, std::int64_t count);
+// Bytes written, or -1 on error.
+std::int64_t Write(FileId file, const void* data, std::int64_t count);
+// origin: 0 start, 1 current, 2 end. New position, or -1 on error.
+std::int64_t Seek(FileId file, int origin, std::int64_t distance);
+std::int64_t Size(FileId file);  // -1 on error
+bool Exists(const std::string& path);  // a file, not a folder
+// Last-write time as a packed DOS date-time (date high, time low).
+bool SetDosDate(FileId file, std::uint32_t dosDateTime);
+std::uint32_t DosDate(FileId file);  // 0 when unknown
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+LocalTime Now();
+std::uint64_t TickMs();  // monotonic milliseconds
+void Sleep(std::uint32_t ms);
+// Serves the calling thread's pending window messages; nothing to do natively.
+void ServeMessages();
+std::uint32_t ProcessId();
+std::uint32_t ThreadId();
+// The user's locale separators for dates ("/") and times (":").
+char DateSeparator();
+char TimeSeparator();
+
+// Owns an open file of the seam.
+class File {
+ public:
+  File() = default;
+  explicit File(FileId id) : id_(id) {}
+  File(const std::string& path, OpenMode mode) : id_(Open(path, mode)) {}
+  File(File&& other) noexcept : id_(std::exchange(other.id_, kNoFile)) {}
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      reset();
+      id_ = std::exchange(other.id_, kNoFile);
+    }
+    return *this;
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { reset(); }
+
+  explicit operator bool() const { return id_ != kNoFile; }
+  FileId get() const { return id_; }
+  void reset() {
+    if (id_ != kNoFile) Close(std::exchange(id_, kNoFile));
+  }
+
+  std::int64_t size() const { return Size(id_); }
+  std::int64_t seek(std::int64_t offset, int origin = 0) const { return Seek(id_, origin, offset); }
+  std::int64_t read(void* buffer, std::int64_t count) const;
+  // Reads exactly count bytes; a short read is a failure.
+  bool readExact(void* buffer, std::int64_t count) const { return read(buffer, count) == count; }
+  // Reads exactly count bytes at offset.
+  bool readAt(std::int64_t offset, void* buffer, std::int64_t count) const {
+    return seek(offset) == offset && readExact(buffer, count);
+  }
+  bool writeAll(const void* data, std::int64_t count) const;
+
+ private:
+  FileId id_ = kNoFile;
+};
+
+}  // namespace havrek::plat

@@ -1,0 +1,113 @@
+// Win32 side of the seam: the core inside Stub.exe reaches files and the clock here.
+#include <windows.h>
+
+#include "platform/Platform.h"
+
+namespace havrek::plat {
+namespace {
+
+HANDLE H(FileId file) { return reinterpret_cast<HANDLE>(file); }
+
+char LocaleChar(LCTYPE type, char fallback) {
+  char buf[8] = {};
+  return ::GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buf, sizeof buf) > 1 ? buf[0] : fallback;
+}
+
+}  // namespace
+
+FileId Open(const std::string& path, OpenMode mode) {
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  DWORD access = GENERIC_READ;
+  DWORD disposition = OPEN_EXISTING;
+  if (mode == OpenMode::Write) {
+    access = GENERIC_WRITE;
+    disposition = OPEN_ALWAYS;
+  } else if (mode == OpenMode::Create) {
+    access = GENERIC_WRITE;
+    disposition = CREATE_ALWAYS;
+  }
+  HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileId>(h);
+}
+
+void Close(FileId file) {
+  if (file != kNoFile) ::CloseHandle(H(file));
+}
+
+std::int64_t Read(FileId file, void* buffer, std::int64_t count) {
+  if (file == kNoFile || count < 0) return -1;
+  DWORD got = 0;
+  const DWORD want = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  if (!::ReadFile(H(file), buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+std::int64_t Write(FileId file, const void* data, std::int64_t count) {
+  if (file == kNoFile || count < 0) return -1;
+  DWORD put = 0;
+  const DWORD want = count > 0x40000000 ? 0x40000000 : static_cast<DWORD>(count);
+  if (!::WriteFile(H(file), data, want, &put, nullptr)) return -1;
+  return put;
+}
+
+std::int64_t Seek(FileId file, int origin, std::int64_t distance) {
+  if (file == kNoFile) return -1;
+  LARGE_INTEGER to, pos;
+  to.QuadPart = distance;
+  const DWORD method = origin == 2 ? FILE_END : origin == 1 ? FILE_CURRENT : FILE_BEGIN;
+  if (!::SetFilePointerEx(H(file), to, &pos, method)) return -1;
+  return pos.QuadPart;
+}
+
+std::int64_t Size(FileId file) {
+  LARGE_INTEGER size;
+  if (file == kNoFile || !::GetFileSizeEx(H(file), &size)) return -1;
+  return size.QuadPart;
+}
+
+bool Exists(const std::string& path) {
+  const DWORD attr = ::GetFileAttributesA(path.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SetDosDate(FileId file, std::uint32_t dos) {
+  FILETIME local, utc;
+  if (!::DosDateTimeToFileTime(static_cast<WORD>(dos >> 16), static_cast<WORD>(dos & 0xFFFF), &local) ||
+      !::LocalFileTimeToFileTime(&local, &utc))
+    return false;
+  return ::SetFileTime(H(file), nullptr, nullptr, &utc) != FALSE;
+}
+
+std::uint32_t DosDate(FileId file) {
+  FILETIME utc, local;
+  WORD date = 0, time = 0;
+  if (file == kNoFile || !::GetFileTime(H(file), nullptr, nullptr, &utc) || !::FileTimeToLocalFileTime(&utc, &local) ||
+      !::FileTimeToDosDateTime(&local, &date, &time))
+    return 0;
+  return (static_cast<std::uint32_t>(date) << 16) | time;
+}
+
+LocalTime Now() {
+  SYSTEMTIME st;
+  ::GetLocalTime(&st);
+  return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+}
+
+std::uint64_t TickMs() { return ::GetTickCount64(); }
+
+void Sleep(std::uint32_t ms) { ::Sleep(ms); }
+
+void ServeMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
+std::uint32_t ThreadId() { return ::GetCurrentThreadId(); }
+char DateSeparator() { return LocaleChar(LOCALE_SDATE, '/'); }
+char TimeSeparator() { return LocaleChar(LOCALE_STIME, ':'); }
+
+}  // namespace havrek::plat
