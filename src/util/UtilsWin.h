@@ -1,0 +1,19 @@
+// The Win32 half of the utilities: the process's own command line and the
+// system folders.
+#pragma once
+
+#include <string>
+
+namespace havrek {
+
+// Fills the command-line context of the core from the process (the command
+// line as handed over, the executable's full path) and installs the system
+// code page's double-byte lead-byte test. Called once at start-up.
+void InitProcessCommandLine();
+void InstallLeadByteTest();
+
+std::string WindowsDir(bool add);
+std::string SystemDir(bool add);
+std::string TempDir(bool add);
+
+}  // namespace havrek
