@@ -1,15 +1,98 @@
 #include "files/Files.h"
 
+#include <algorithm>
+#include <limits>
+#include <new>
+
 #include "platform/Platform.h"
 
 namespace havrek {
 
+namespace {
+
+constexpr std::int64_t kChunkThreshold = 1048576;
+constexpr std::uint32_t kAttrDirectory = 0x10;
+constexpr std::uint32_t kAttrReparsePoint = 0x400;
+
+}  // namespace
+
 bool AppendText(const std::string& path, const std::string& bytes, std::uint32_t dosDate) {
-  const plat::File file(path, plat::OpenMode::Write);
-  if (!file || file.seek(0, 2) < 0) return false;
-  const bool all = file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+  return WriteFileText(path, bytes, dosDate, true);
+}
+
+std::string ReadFileText(const std::string& path, std::int64_t most) {
+  if (!plat::Exists(path)) return {};
+  const plat::File file(path, plat::OpenMode::Read);
+  if (!file) return {};
+  std::int64_t n = file.size();
+  if (n < 0) return {};
+  if (most > 0) n = std::min(n, most);
+  if (n == 0) return {};
+  if (static_cast<std::uint64_t>(n) > std::numeric_limits<std::size_t>::max() / 2) return {};
+  std::string result;
+  try {
+    result.resize(static_cast<std::size_t>(n));
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  if (!file.readExact(result.data(), n)) return {};
+  return result;
+}
+
+std::int64_t WriteChunkSize(std::int64_t total) {
+  const std::int64_t tenth = total / 10;
+  if (tenth <= 1024) return std::min<std::int64_t>(total, 1024);
+  return std::min(tenth, kChunkThreshold);
+}
+
+bool WriteFileBytes(const std::string& path, const void* data, std::int64_t count, std::uint32_t dosDate,
+                    bool append) {
+  if (count < 0 || (count > 0 && data == nullptr)) return false;
+  const plat::File file(path, append ? plat::OpenMode::Write : plat::OpenMode::Create);
+  if (!file) return false;
+  if (append && file.seek(0, 2) < 0) return false;
+
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  bool all = false;
+  if (count > kChunkThreshold) {
+    const std::int64_t chunk = WriteChunkSize(count);
+    std::int64_t written = 0;
+    while (written < count) {
+      const std::int64_t put = plat::Write(file.get(), bytes + written, std::min(count - written, chunk));
+      if (put <= 0) break;
+      written += put;
+    }
+    all = written == count;
+  } else {
+    all = file.writeAll(bytes, count);
+  }
   if (all && dosDate != 0) plat::SetDosDate(file.get(), dosDate);
   return all;
+}
+
+bool WriteFileText(const std::string& path, const std::string& bytes, std::uint32_t dosDate, bool append) {
+  return WriteFileBytes(path, bytes.data(), static_cast<std::int64_t>(bytes.size()), dosDate, append);
+}
+
+TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes) {
+  if (!(attributes & kAttrDirectory) || name == "." || name == "..") return TreeEntry::Skip;
+  return (attributes & kAttrReparsePoint) ? TreeEntry::Unlink : TreeEntry::Descend;
+}
+
+std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
+                                bool removeFolder) {
+  const std::string q = "\"";
+  const std::string eol = "\r\n";
+  std::string text = ":START" + eol;
+  text += "DEL " + q + exe + q + eol;
+  text += "IF exist " + q + exe + q + " GOTO START" + eol;
+  if (removeFolder) text += "RD " + q + dir + q + eol;
+  text += "DEL " + q + bat + q + eol;
+  return text;
+}
+
+std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat) {
+  return "\"" + cmdExe + "\" /c \"\"" + bat + "\"\"";
 }
 
 }  // namespace havrek

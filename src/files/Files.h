@@ -13,4 +13,64 @@ namespace havrek {
 // sets the date when it is not 0 and every byte went out.
 bool AppendText(const std::string& path, const std::string& bytes, std::uint32_t dosDate = 0);
 
+// The bytes from the start of the file, at most `most` of them (0: all).
+// Empty on any failure, including a short read.
+std::string ReadFileText(const std::string& path, std::int64_t most = 0);
+
+// Creates (or empties) the file, or with append adds at its end; writes more
+// than 1 MB in chunks (WriteChunkSize). The date is set when it is not 0 and
+// every byte was written. True only if every byte was written.
+bool WriteFileText(const std::string& path, const std::string& bytes, std::uint32_t dosDate = 0,
+                   bool append = false);
+// The same over a buffer that is not held in a string.
+bool WriteFileBytes(const std::string& path, const void* data, std::int64_t count, std::uint32_t dosDate = 0,
+                    bool append = false);
+
+// Bytes per write call for a file of `total` bytes: about a tenth of it,
+// at least 1024 (or the whole, if smaller) and at most 1 MB.
+std::int64_t WriteChunkSize(std::int64_t total);
+
+// What a folder-tree walk does with one entry of a folder it removes.
+enum class TreeEntry {
+  Skip,     // "." / "..", or a file (the file pass removes those)
+  Descend,  // a real subfolder: empty it, then remove it
+  Unlink,   // a junction or directory link: remove the link, never enter it
+};
+TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes);
+
+// The lines of the self-deleting batch: retry deleting exe until it is gone,
+// then remove dir (when asked) and the batch itself. Every line ends CR LF.
+std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
+                                bool removeFolder);
+// Command line that runs the batch through cmd; every path is quoted, and the
+// extra pair keeps cmd's /c quote stripping away from the batch path's own.
+std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat);
+
+#ifdef _WIN32
+// Over Win32 file handles (HANDLE). Origin 0 start, 1 current, 2 end.
+// -1 on failure.
+std::int64_t SeekFile(void* handle, int origin, std::int64_t distance);
+std::int64_t FileSizeOf(void* handle);
+// Size of the first entry matching path (wildcards allowed), 0 if none.
+std::int64_t FileSizeByName(const std::string& path);
+
+// Deletes every file (not folder) matching mask, hidden and system ones too;
+// with clearAttributes read-only ones as well. True if anything matched.
+bool DeleteFiles(const std::string& mask, bool clearAttributes);
+// Removes the folder with everything below it; links inside are removed, not
+// followed. True if the folder existed before and is gone now.
+bool DeleteTree(const std::string& folder, bool clearAttributes);
+
+// TempDir + "_DEL_ME_.BAT" for the running executable; its path, or empty.
+std::string WriteSelfDeleteBatch(bool removeFolder);
+// Starts the batch hidden through the system's cmd.exe; does not wait.
+bool StartSelfDeleteBatch(const std::string& bat);
+// Leaves a batch behind that deletes the running executable (and its folder,
+// when asked) once this process has ended. The caller ends right afterwards.
+void DeleteMySelf(bool removeFolder);
+
+// Ejects the medium of the CD drive that holds path; false for other drives.
+bool EjectCD(const std::string& path);
+#endif
+
 }  // namespace havrek

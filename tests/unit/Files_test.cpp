@@ -14,6 +14,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// 2001-02-03 04:05:06
+constexpr std::uint32_t kDos = (((2001 - 1980) << 9 | 2 << 5 | 3) << 16) | (4 << 11 | 5 << 5 | 6 / 2);
+
 class FilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,6 +33,20 @@ class FilesTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
+  static void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::uint32_t DateOf(const std::string& path) {
+    const plat::File f(path, plat::OpenMode::Read);
+    return plat::DosDate(f.get());
+  }
+  // Every byte differs from its neighbours, so a chunk written twice or
+  // skipped shows up.
+  static std::string Pattern(std::size_t n) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+    return s;
+  }
 
   fs::path dir_;
 };
@@ -43,19 +60,129 @@ TEST_F(FilesTest, AppendTextCreatesThenAppends) {
 
 TEST_F(FilesTest, AppendTextSetsDateOnlyWhenAsked) {
   const std::string path = Path("dated.txt");
-  const std::uint32_t dos = (((2001 - 1980) << 9 | 2 << 5 | 3) << 16) | (4 << 11 | 5 << 5 | 6 / 2);
-  ASSERT_TRUE(AppendText(path, "x", dos));
-  {
-    const plat::File f(path, plat::OpenMode::Read);
-    EXPECT_EQ(plat::DosDate(f.get()), dos);
-  }
+  ASSERT_TRUE(AppendText(path, "x", kDos));
+  EXPECT_EQ(DateOf(path), kDos);
   ASSERT_TRUE(AppendText(path, "y"));
-  const plat::File f(path, plat::OpenMode::Read);
-  EXPECT_NE(plat::DosDate(f.get()), dos);
+  EXPECT_NE(DateOf(path), kDos);
 }
 
 TEST_F(FilesTest, AppendTextFailsWhenTheFolderIsMissing) {
   EXPECT_FALSE(AppendText(Path("no/such/folder/log.txt"), "x"));
+}
+
+TEST_F(FilesTest, ReadFileTextLimitsAndFailures) {
+  const std::string data = Pattern(5000);
+  Put(Path("data.bin"), data);
+  Put(Path("empty.bin"), "");
+  fs::create_directories(dir_ / "folder");
+  struct Case {
+    const char* name;
+    std::int64_t most;
+    std::string want;
+  } const cases[] = {
+      {"data.bin", 0, data},
+      {"data.bin", 1000, data.substr(0, 1000)},
+      {"data.bin", 5000, data},
+      {"data.bin", 9999, data},
+      {"data.bin", -1, data},
+      {"empty.bin", 0, ""},
+      {"empty.bin", 1000, ""},
+      {"missing.bin", 0, ""},
+      {"folder", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " most " + std::to_string(c.most));
+    EXPECT_EQ(ReadFileText(Path(c.name), c.most), c.want);
+  }
+}
+
+TEST_F(FilesTest, WriteFileTextReplacesOrAppendsAndDates) {
+  const std::string path = Path("out.txt");
+  Put(path, "old content that is longer");
+  ASSERT_TRUE(WriteFileText(path, "new", kDos));
+  EXPECT_EQ(ReadFileText(path), "new");
+  EXPECT_EQ(DateOf(path), kDos);
+
+  ASSERT_TRUE(WriteFileText(path, "+more", 0, true));
+  EXPECT_EQ(ReadFileText(path), "new+more");
+
+  ASSERT_TRUE(WriteFileText(path, "", 0));
+  EXPECT_TRUE(fs::exists(path));
+  EXPECT_EQ(fs::file_size(path), 0u);
+}
+
+TEST_F(FilesTest, WriteFileTextInChunksKeepsEveryByte) {
+  for (const std::size_t n : {std::size_t{1048577}, std::size_t{2097152}, std::size_t{3 * 1048576 + 17}}) {
+    SCOPED_TRACE(n);
+    const std::string data = Pattern(n);
+    const std::string path = Path("big.bin");
+    ASSERT_TRUE(WriteFileText(path, data, kDos));
+    EXPECT_EQ(ReadFileText(path), data);
+    EXPECT_EQ(DateOf(path), kDos);
+    ASSERT_TRUE(WriteFileText(path, data, 0, true));
+    EXPECT_EQ(ReadFileText(path), data + data);
+  }
+}
+
+TEST_F(FilesTest, WriteFileTextFailures) {
+  EXPECT_FALSE(WriteFileText(Path("no/such/out.txt"), "x"));
+  fs::create_directories(dir_ / "folder");
+  EXPECT_FALSE(WriteFileText(Path("folder"), "x", kDos, true));
+  EXPECT_FALSE(WriteFileBytes(Path("neg.bin"), "x", -1));
+  EXPECT_FALSE(WriteFileBytes(Path("null.bin"), nullptr, 5));
+  EXPECT_TRUE(WriteFileBytes(Path("nothing.bin"), nullptr, 0));
+}
+
+TEST(WriteChunkSize, AboutATenthBetween1KAnd1M) {
+  struct Case {
+    std::int64_t total, chunk;
+  } const cases[] = {
+      {100, 100},          {5000, 1024},         {10249, 1024},    {10250, 1025},
+      {1048577, 104857},   {2097152, 209715},    {10485760, 1048576}, {10485770, 1048576},
+      {4294967296LL * 3, 1048576},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WriteChunkSize(c.total), c.chunk) << c.total;
+}
+
+TEST(ClassifyTreeEntry, LinksAreUnlinkedNotEntered) {
+  constexpr std::uint32_t dir = 0x10, reparse = 0x400, readOnly = 0x1, hidden = 0x2;
+  struct Case {
+    const char* name;
+    std::uint32_t attributes;
+    TreeEntry want;
+  } const cases[] = {
+      {".", dir, TreeEntry::Skip},
+      {"..", dir, TreeEntry::Skip},
+      {"file.txt", 0x20, TreeEntry::Skip},
+      {"file link", reparse, TreeEntry::Skip},
+      {"sub", dir, TreeEntry::Descend},
+      {"...", dir | hidden | readOnly, TreeEntry::Descend},
+      {"junction", dir | reparse, TreeEntry::Unlink},
+      {"hidden link", dir | reparse | hidden, TreeEntry::Unlink},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ClassifyTreeEntry(c.name, c.attributes), c.want) << c.name;
+}
+
+TEST(SelfDeleteBatch, QuotesEveryPathAndEndsLinesWithCrLf) {
+  const std::string exe = "C:\\Program Files\\My App\\X_agent.exe";
+  const std::string dir = "C:\\Program Files\\My App";
+  const std::string bat = "C:\\Users\\A B\\Temp\\_DEL_ME_.BAT";
+  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, false),
+            ":START\r\n"
+            "DEL \"C:\\Program Files\\My App\\X_agent.exe\"\r\n"
+            "IF exist \"C:\\Program Files\\My App\\X_agent.exe\" GOTO START\r\n"
+            "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
+  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, true),
+            ":START\r\n"
+            "DEL \"C:\\Program Files\\My App\\X_agent.exe\"\r\n"
+            "IF exist \"C:\\Program Files\\My App\\X_agent.exe\" GOTO START\r\n"
+            "RD \"C:\\Program Files\\My App\"\r\n"
+            "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
+}
+
+TEST(SelfDeleteBatch, CommandLineQuotesTheInterpreterAndTheBatch) {
+  EXPECT_EQ(SelfDeleteCommandLine("C:\\windows\\system32\\cmd.exe", "C:\\Users\\A B\\Temp\\_DEL_ME_.BAT"),
+            "\"C:\\windows\\system32\\cmd.exe\" /c \"\"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\"");
 }
 
 }  // namespace
