@@ -1,0 +1,156 @@
+#include "diag/HDebug.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <streambuf>
+
+#include "files/Files.h"
+#include "util/Utils.h"
+
+namespace havrek {
+namespace {
+
+std::atomic<bool> g_logEnabled{false};
+std::mutex g_logStateLock;
+std::string g_logPrefix = "   ";
+std::string g_logFilePath;
+
+// Sends a piece whenever the 128-byte buffer fills and whenever a line ends.
+// The lock is recursive because sending to the viewer is a synchronous
+// cross-process message: while it waits, the thread serves incoming sent
+// messages, and their handlers may write debug lines again.
+class DebugBuf : public std::streambuf {
+ public:
+  // No put area: every character comes through put(), so that line ends are
+  // seen however the stream writes them.
+  DebugBuf() { setp(nullptr, nullptr); }
+
+  void setTarget(DebugTarget target) {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    target_ = target;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    put(traits_type::to_char_type(c));
+    return c;
+  }
+
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    for (std::streamsize i = 0; i < n; ++i) put(s[i]);
+    return n;
+  }
+
+  int sync() override {
+    std::lock_guard<std::recursive_mutex> hold(lock_);
+    send();
+    return 0;
+  }
+
+ private:
+  void put(char c) {
+    buffer_[used_++] = c;
+    if (c == '\n' || used_ == kDebugBufferSize) send();
+  }
+
+  void send() {
+    if (used_ == 0) return;
+    const std::string piece(buffer_, std::min(used_, kDebugFlushLimit));
+    // Emptied before the target runs, so that a line written from inside the
+    // send starts a fresh piece instead of being sent twice or wiped.
+    used_ = 0;
+    if (!target_) return;
+    try {
+      target_(piece);
+    } catch (...) {
+    }
+  }
+
+  std::recursive_mutex lock_;
+  DebugTarget target_ = nullptr;
+  char buffer_[kDebugBufferSize];
+  std::size_t used_ = 0;
+};
+
+DebugBuf& Buf() {
+  // Never destroyed: static destructors of other units may still write.
+  static DebugBuf* buf = new DebugBuf;
+  return *buf;
+}
+
+}  // namespace
+
+bool LogEnabled() { return g_logEnabled.load(); }
+void SetLogEnabled(bool on) { g_logEnabled.store(on); }
+
+std::string LogPrefix() {
+  std::lock_guard<std::mutex> hold(g_logStateLock);
+  return g_logPrefix;
+}
+
+void SetLogPrefix(const std::string& prefix) {
+  std::lock_guard<std::mutex> hold(g_logStateLock);
+  g_logPrefix = prefix;
+}
+
+std::string LogFilePathFor(const std::string& exePath) {
+  if (exePath.empty()) return std::string();
+  std::string name = FileNamePart(exePath);
+  if (name.compare(0, 2, "X_") != 0) name = "X_" + name;
+  return SetTrailingBackslash(FileDirPart(exePath), true) + FileNameNoExt(name, false) + ".log";
+}
+
+std::string LogFilePath() {
+  std::lock_guard<std::mutex> hold(g_logStateLock);
+  if (g_logFilePath.empty()) g_logFilePath = LogFilePathFor(ExePath());
+  return g_logFilePath;
+}
+
+std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
+                        const std::string& prefix, const std::string& text) {
+  return LogStamp(t, dateSep, timeSep) + " " + PadLeft(IntText(threadId), 5) + prefix + text + "\r\n";
+}
+
+void LogLine(const std::string& text) {
+  if (!LogEnabled()) return;
+  const std::string path = LogFilePath();
+  if (path.empty()) return;
+  AppendText(path, LogLineText(plat::Now(), plat::DateSeparator(), plat::TimeSeparator(), plat::ThreadId(),
+                               LogPrefix(), text));
+}
+
+std::ostream& DebugOut() {
+  static std::ostream* out = new std::ostream(&Buf());
+  return *out;
+}
+
+void DebugLine(const std::string& text) { DebugOut() << text << kDebugLineEnd << std::flush; }
+
+void ReportException(const std::string& routine, const std::string& message) {
+  DebugLine(" --- " + routine + "() --- " + message);
+}
+
+void SetDebugTarget(DebugTarget target) { Buf().setTarget(target); }
+
+std::string DebugFileText(const std::string& piece) {
+  std::string out;
+  out.reserve(piece.size() + 8);
+  for (std::size_t i = 0; i < piece.size(); ++i) {
+    const char c = piece[i];
+    if (c == '\r') {
+      if (i + 1 < piece.size() && piece[i + 1] == '\n') ++i;
+      out += "\r\n";
+    } else if (c == '\n') {
+      out += "\r\n";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace havrek

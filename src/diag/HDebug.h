@@ -1,0 +1,62 @@
+// The two diagnostic channels of the stub.
+//  - DebugOut: a text stream whose pieces (at most 128 characters, sent when
+//    the buffer fills and at every line end) go to the external debug viewer
+//    and/or the debug file. The Win32 shell installs the target; until then,
+//    and natively, the pieces are dropped.
+//  - LogLine: the log file of agents that ask for one, beside the executable.
+// Both are fire-and-forget: nothing depends on whether a line arrived.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace havrek {
+
+// ---- Log file ----
+
+// Set once at start-up: the package asks for a log and is an auto-update one.
+bool LogEnabled();
+void SetLogEnabled(bool on);
+// Three characters, "   " until the agent copy makes it " X ".
+std::string LogPrefix();
+void SetLogPrefix(const std::string& prefix);
+
+// X_<name>.log beside the executable, "X_" added unless the name already
+// begins with it (case counts), so the plain agent and its copy share a file.
+std::string LogFilePathFor(const std::string& exePath);
+// LogFilePathFor the running executable, kept once known; empty while the
+// executable's path is not (the line is then dropped).
+std::string LogFilePath();
+
+// "<stamp> <thread id, 5 wide><prefix><text>\r\n"
+std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
+                        const std::string& prefix, const std::string& text);
+// Appends one line to LogFilePath when LogEnabled; failures are ignored.
+void LogLine(const std::string& text = std::string());
+
+// ---- Debug channel ----
+
+inline constexpr std::size_t kDebugBufferSize = 128;
+inline constexpr std::size_t kDebugFlushLimit = 10241;
+inline constexpr char kDebugLineEnd[] = "\r\n";
+
+std::ostream& DebugOut();
+// DebugOut << text << line end: the line leaves at once.
+void DebugLine(const std::string& text);
+// " --- <routine>() --- <message>" as one debug line.
+void ReportException(const std::string& routine, const std::string& message);
+
+// Receives every piece the buffer sends, under the debug lock. Must not throw
+// anything it wants to be seen: exceptions are dropped.
+using DebugTarget = void (*)(const std::string& piece);
+void SetDebugTarget(DebugTarget target);
+
+// The debug file's form of a piece: CR LF, lone CR and lone LF each become
+// one CR LF.
+std::string DebugFileText(const std::string& piece);
+
+}  // namespace havrek
