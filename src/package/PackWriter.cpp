@@ -1,0 +1,466 @@
+#include "package/PackWriter.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+
+#include "util/Utils.h"
+#include "util/UtilsSystem.h"
+
+namespace havrek {
+
+namespace {
+
+constexpr char kSOH = '\x01';
+constexpr char kSTX = '\x02';
+constexpr std::int64_t kUnlimited = INT64_MAX / 4;
+
+void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+bool IsDeviceName(const std::string& component) {
+  std::string base = UpperAscii(component.substr(0, component.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  static const std::set<std::string> fixed = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+  if (fixed.count(base)) return true;
+  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '0' &&
+         base[3] <= '9';
+}
+
+// One entry as stored: the signed length and the bytes after it.
+std::string StoreEntry(const std::string& header, const char* data, std::int64_t size, int level) {
+  std::string content;
+  content.reserve(header.size() + 1 + static_cast<std::size_t>(size));
+  content.append(header);
+  content.push_back('\0');
+  content.append(data, static_cast<std::size_t>(size));
+
+  std::string stored(4, '\0');
+  if (level > 0) {
+    uLongf packed = compressBound(static_cast<uLong>(content.size()));
+    std::string z(packed, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(z.data()), &packed, reinterpret_cast<const Bytef*>(content.data()),
+                  static_cast<uLong>(content.size()), level) == Z_OK &&
+        packed < content.size()) {
+      PutWord(reinterpret_cast<unsigned char*>(stored.data()), static_cast<std::uint32_t>(packed));
+      stored.append(z.data(), packed);
+      return stored;
+    }
+  }
+  // A length of zero or less marks the content as stored as it is.
+  PutWord(reinterpret_cast<unsigned char*>(stored.data()),
+          static_cast<std::uint32_t>(-static_cast<std::int32_t>(content.size())));
+  stored.append(content);
+  return stored;
+}
+
+struct DiskFile {
+  std::string path;
+  bool hasStub = false;
+  std::uint32_t payloadStart = 0;
+  bool moreDisks = false;
+  std::int64_t size = 0;
+};
+
+struct SourceFile {
+  std::string source;
+  std::string header;
+  std::int64_t size = 0;
+};
+
+class Writer {
+ public:
+  Writer(const PackOptions& o, PackResult& r) : o_(o), r_(r) {}
+
+  bool Run();
+
+ private:
+  bool Fail(const std::string& error) {
+    r_.error = error;
+    return false;
+  }
+  bool Prepare();
+  bool Open(const std::string& path, bool withStub);
+  bool WriteBytes(const std::string& bytes);
+  bool CloseDisk(bool moreDisks);
+  std::int64_t Room() const {
+    return o_.diskSize > 0 ? o_.diskSize - curSize_ - PackageHeaderSize : kUnlimited;
+  }
+  bool NextDisk();
+  bool PlaceFile(const SourceFile& f);
+  bool Finish(const DiskFile& d);
+
+  const PackOptions& o_;
+  PackResult& r_;
+  std::string prefix_;  // stub image and header blocks
+  std::uint32_t stubSize_ = 0;
+  TPackageHeader header_{};
+  std::vector<SourceFile> sources_;
+  std::vector<DiskFile> disks_;
+  plat::File cur_;
+  std::int64_t curSize_ = 0;
+};
+
+bool Writer::Prepare() {
+  if (o_.level < 0 || o_.level > 9) return Fail("compression level must be 0 to 9");
+  if (o_.splitSize < 1 || o_.splitSize > MaxSplitSize)
+    return Fail("split size must be 1 to " + std::to_string(MaxSplitSize) + " bytes");
+  if (o_.diskSize < 0) return Fail("disk size must not be negative");
+  if (o_.extraSpace < 0) return Fail("extra space must not be negative");
+  if (o_.outPath.empty()) return Fail("no output file given");
+
+  plat::File stub(o_.stubPath, plat::OpenMode::Read);
+  if (o_.stubPath.empty() || !plat::Exists(o_.stubPath) || !stub)
+    return Fail("cannot open the stub image " + o_.stubPath);
+  const std::int64_t stubSize = stub.size();
+  if (stubSize < 0 || stubSize > 0x7FFFFFFF) return Fail("cannot read the stub image " + o_.stubPath);
+  std::string stubBytes(static_cast<std::size_t>(stubSize), '\0');
+  if (!stub.readAt(0, stubBytes.data(), stubSize)) return Fail("cannot read the stub image " + o_.stubPath);
+  std::string error;
+  if (!CheckStubImage(stubBytes, error)) return Fail(o_.stubPath + ": " + error);
+  stubSize_ = static_cast<std::uint32_t>(stubSize);
+
+  std::string update, internet;
+  if (!MakeUpdateRecord(o_.update, update, error)) return Fail("update record: " + error);
+  if (o_.withInternetRecord && !MakeInternetRecord(o_.internet, internet, error))
+    return Fail("internet record: " + error);
+
+  prefix_ = std::move(stubBytes);
+  auto addBlock = [this](const std::string& text) {
+    unsigned char len[4];
+    PutWord(len, static_cast<std::uint32_t>(text.size()));
+    prefix_.append(reinterpret_cast<const char*>(len), 4);
+    prefix_.append(text);
+  };
+  addBlock(o_.languageBlock);
+  addBlock(update);
+  if (o_.withInternetRecord) addBlock(internet);
+
+  int runs = 0;
+  std::set<std::string> seen;
+  std::vector<std::int64_t> sizes;
+  for (const PackFile& f : o_.files) {
+    std::string target;
+    if (!NormalizeTargetName(f.target, target, error)) return Fail("target name \"" + f.target + "\": " + error);
+    if (!seen.insert(UpperAscii(target)).second) return Fail("target name given twice: " + target);
+    if (f.run && ++runs > 1) return Fail("only one file can be the program to run");
+    if (f.runArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
+      return Fail("the arguments of " + target + " must not contain \"|\"");
+    plat::File in(f.source, plat::OpenMode::Read);
+    if (!plat::Exists(f.source) || !in) return Fail("cannot open " + f.source);
+    SourceFile s;
+    s.source = f.source;
+    s.size = in.size();
+    if (s.size < 0) return Fail("cannot read " + f.source);
+    s.header = EntryHeader(target, f.run, f.runArgs, o_.fixedDate != 0 ? o_.fixedDate : plat::DosDate(in.get()));
+    sizes.push_back(s.size);
+    sources_.push_back(std::move(s));
+  }
+
+  header_.format = 1;
+  header_.blockCount = static_cast<std::uint8_t>(o_.withInternetRecord ? 3 : 2);
+  header_.magic = PackageMagic;
+  ComputeSpaceTable(sizes, o_.extraSpace, header_.space);
+  header_.headerFlags = static_cast<std::uint8_t>(o_.headerFlags & ~hfMoreDisks);
+  header_.internetSetup = o_.internetSetup ? 1 : 0;
+  header_.confirmDownload = o_.confirmDownload ? 1 : 0;
+  header_.hasAgent = o_.hasAgent ? 1 : 0;
+  header_.autoUpdate = o_.autoUpdate ? 1 : 0;
+  header_.trailerLength = PackageHeaderSize;
+
+  if (o_.diskSize > 0 && o_.diskSize < static_cast<std::int64_t>(prefix_.size()) + PackageHeaderSize + 64)
+    return Fail("disk size " + std::to_string(o_.diskSize) + " cannot hold the stub image and header blocks (" +
+                std::to_string(prefix_.size() + PackageHeaderSize) + " bytes)");
+  return true;
+}
+
+bool Writer::Open(const std::string& path, bool withStub) {
+  DiskFile d;
+  d.path = path;
+  d.hasStub = withStub;
+  cur_ = plat::File(path, plat::OpenMode::Create);
+  if (!cur_) return Fail("cannot create " + path);
+  r_.written.push_back(path);
+  curSize_ = 0;
+  if (withStub) {
+    d.payloadStart = stubSize_;
+    disks_.push_back(d);
+    return WriteBytes(prefix_);
+  }
+  // Four zero bytes ahead of the entries keep a later disk file from ever
+  // starting with "MZ", so it is never taken for an image with a build length.
+  d.payloadStart = 4;
+  disks_.push_back(d);
+  return WriteBytes(std::string(4, '\0'));
+}
+
+bool Writer::WriteBytes(const std::string& bytes) {
+  if (!cur_.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size())))
+    return Fail("cannot write " + disks_.back().path);
+  curSize_ += static_cast<std::int64_t>(bytes.size());
+  return true;
+}
+
+// The header is rewritten in Finish, once the entry count is known.
+bool Writer::CloseDisk(bool moreDisks) {
+  if (!WriteBytes(std::string(PackageHeaderSize, '\0'))) return false;
+  disks_.back().moreDisks = moreDisks;
+  disks_.back().size = curSize_;
+  cur_.reset();
+  return true;
+}
+
+bool Writer::NextDisk() {
+  if (!CloseDisk(true)) return false;
+  return Open(o_.outPath + "." + ZeroPad(static_cast<std::int64_t>(disks_.size()), 3), false);
+}
+
+bool Writer::PlaceFile(const SourceFile& f) {
+  plat::File in(f.source, plat::OpenMode::Read);
+  if (!in) return Fail("cannot open " + f.source);
+  const std::int64_t overhead = 4 + static_cast<std::int64_t>(f.header.size()) + 1;
+  std::string data;
+  std::int64_t offset = 0;
+  do {
+    const std::int64_t remaining = f.size - offset;
+    const std::int64_t needed = overhead + (remaining > 0 ? 1 : 0);
+    if (Room() < needed) {
+      if (!NextDisk()) return false;
+      if (Room() < needed)
+        return Fail("disk size " + std::to_string(o_.diskSize) + " cannot hold an entry of " + f.source);
+    }
+    const std::int64_t room = Room();
+    const std::int64_t rawFit = room - overhead;  // data bytes that fit even stored raw
+    std::int64_t chunk = std::min(remaining, o_.splitSize);
+    data.resize(static_cast<std::size_t>(chunk));
+    if (chunk > 0 && !in.readAt(offset, data.data(), chunk)) return Fail("cannot read " + f.source);
+
+    std::string stored = StoreEntry(f.header, data.data(), chunk, o_.level);
+    if (static_cast<std::int64_t>(stored.size()) > room) {
+      // Too big for what is left of this disk: guess from the ratio reached,
+      // and fall back to what surely fits raw.
+      const double ratio = static_cast<double>(chunk) / static_cast<double>(stored.size());
+      std::int64_t guess = static_cast<std::int64_t>(static_cast<double>(room) * ratio * 0.9);
+      guess = std::min(std::max(guess, rawFit), chunk);
+      chunk = guess;
+      stored = StoreEntry(f.header, data.data(), chunk, o_.level);
+      if (static_cast<std::int64_t>(stored.size()) > room) {
+        chunk = rawFit;
+        stored = StoreEntry(f.header, data.data(), chunk, o_.level);
+      }
+    }
+    if (!WriteBytes(stored)) return false;
+    ++r_.entries;
+    offset += chunk;
+  } while (offset < f.size);
+  return true;
+}
+
+bool Writer::Finish(const DiskFile& d) {
+  TPackageHeader h = header_;
+  h.payloadStart = d.payloadStart;
+  h.fileCount = static_cast<std::uint32_t>(r_.entries);
+  if (d.moreDisks) h.headerFlags |= hfMoreDisks;
+  {
+    plat::File out(d.path, plat::OpenMode::Write);
+    if (!out || out.seek(d.size - PackageHeaderSize) != d.size - PackageHeaderSize ||
+        !out.writeAll(&h, PackageHeaderSize))
+      return Fail("cannot write " + d.path);
+    if (d.hasStub && o_.writeBuildLength) {
+      unsigned char built[8];
+      PutWord(built, static_cast<std::uint32_t>(static_cast<std::uint64_t>(d.size) >> 32));
+      PutWord(built + 4, static_cast<std::uint32_t>(d.size));
+      if (out.seek(BuildLengthOffset) != BuildLengthOffset || !out.writeAll(built, 8))
+        return Fail("cannot write " + d.path);
+    }
+  }
+  // Summed from the finished file by the reader's own code, so the two can
+  // never disagree.
+  const std::uint32_t sum = PackageChecksum(d.path, PackageHeaderSize);
+  const std::int64_t at = d.size - PackageHeaderSize + static_cast<std::int64_t>(offsetof(TPackageHeader, checksum));
+  plat::File out(d.path, plat::OpenMode::Write);
+  if (!out || out.seek(at) != at || !out.writeAll(&sum, 4)) return Fail("cannot write " + d.path);
+  return true;
+}
+
+bool Writer::Run() {
+  if (!Prepare()) return false;
+  if (o_.diskSize > 0) {
+    // The program the user starts: stub, header blocks and the header only;
+    // its span copy extracts from the disk files.
+    if (!Open(o_.outPath, true) || !CloseDisk(false)) return false;
+    if (!Open(o_.outPath + ".001", true)) return false;
+  } else if (!Open(o_.outPath, true)) {
+    return false;
+  }
+  for (const SourceFile& f : sources_)
+    if (!PlaceFile(f)) return false;
+  if (!CloseDisk(false)) return false;
+  for (const DiskFile& d : disks_)
+    if (!Finish(d)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed) {
+  if (token.empty() || p < 0 || p > 255 || q < 1 || q > 255) return {};
+  std::mt19937 rng(seed);
+  auto randomByte = [&rng] { return static_cast<unsigned char>(rng() & 0xFF); };
+
+  const unsigned char key = randomByte();
+  std::vector<unsigned char> b;
+  b.push_back(randomByte());
+  b.push_back(static_cast<unsigned char>(p));
+  b.push_back(static_cast<unsigned char>(q));
+  for (int i = 0; i < p; ++i) b.push_back(randomByte());
+  b.insert(b.end(), token.begin(), token.end());
+  // The checksum byte is the last of the q bytes after the token.
+  for (int i = 1; i < q; ++i) b.push_back(randomByte());
+  for (std::size_t i = 1; i < b.size(); ++i) b[i] ^= key;
+  b.push_back(0);
+  b.push_back(static_cast<unsigned char>(b[0] ^ key));
+  unsigned sum = 0;
+  for (std::size_t i = 0; i < b.size(); ++i)
+    if (i != b.size() - 2) sum += b[i];
+  b[b.size() - 2] = static_cast<unsigned char>(sum & 0xFF);
+
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char c : b) {
+    text.push_back(static_cast<char>(digits[c >> 4] + 50));
+    text.push_back(static_cast<char>(digits[c & 15] + 50));
+  }
+  return text;
+}
+
+std::string EncodeToken(const std::string& token) {
+  std::random_device device;
+  std::mt19937 rng(device());
+  std::uniform_int_distribution<int> filler(1, 16);
+  const int p = filler(rng), q = filler(rng);
+  return EncodeToken(token, p, q, rng());
+}
+
+bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error) {
+  block.clear();
+  std::string entries;
+  bool open = false;
+  std::size_t lineNo = 0, pos = 0;
+  while (pos <= text.size()) {
+    std::size_t eol = text.find('\n', pos);
+    if (eol == std::string::npos) eol = text.size();
+    std::string line = text.substr(pos, eol - pos);
+    pos = eol + 1;
+    ++lineNo;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string where = "line " + std::to_string(lineNo) + ": ";
+    if (line.find_first_of(std::string("\0\x01\x02", 3)) != std::string::npos)
+      return (error = where + "control bytes 0, 1 and 2 cannot be carried"), false;
+    const std::string trimmed = Trim(line);
+    if (trimmed.empty() || trimmed[0] == ';') continue;
+    if (trimmed.front() == '[' && trimmed.back() == ']') {
+      const std::string name = Trim(trimmed.substr(1, trimmed.size() - 2));
+      if (name.empty()) return (error = where + "empty language name"), false;
+      entries += std::string(1, kSOH) + name + kSOH + kSTX;
+      open = true;
+      continue;
+    }
+    if (!open) return (error = where + "a setting before the first [Language] line"), false;
+    if (line.find('=') == std::string::npos) return (error = where + "expected key=value"), false;
+    entries.pop_back();  // the closing STX goes after the entry's last setting
+    entries += line.substr(line.find_first_not_of(" \t")) + kSOH + kSTX;
+  }
+  if (!entries.empty()) block = std::string(1, kSTX) + entries;
+  return true;
+}
+
+bool MakeRecord(const std::vector<std::string>& fields, std::string& record, std::string& error) {
+  record = "|";
+  for (const std::string& f : fields) {
+    if (f.find('|') != std::string::npos) return (error = "\"" + f + "\" must not contain \"|\""), false;
+    record += f + "|";
+  }
+  return true;
+}
+
+bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::string& error) {
+  return MakeRecord({f.infoBase, f.infoName, f.agentFileName, f.token, f.silent ? "1" : "0"}, record, error);
+}
+
+bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error) {
+  return MakeRecord({f.baseUrl, f.fileName, f.alwaysDownload ? "1" : "0", f.token, f.sizeText}, record, error);
+}
+
+bool NormalizeTargetName(const std::string& name, std::string& normalized, std::string& error) {
+  normalized.clear();
+  if (name.empty()) return (error = "empty name"), false;
+  const std::string path = ReplaceChar(name, '/', '\\');
+  if (path[0] == '\\') return (error = "absolute or network path"), false;
+  if (path.find(':') != std::string::npos) return (error = "drive letter or stream (\":\")"), false;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    const std::string part = path.substr(start, end - start);
+    if (part.empty()) return (error = "empty path part"), false;
+    if (part == "." || part == "..") return (error = "\"" + part + "\" part"), false;
+    for (char c : part)
+      if (static_cast<unsigned char>(c) < 32 || std::strchr("<>\"|?*", c))
+        return (error = "character not allowed in file names"), false;
+    if (part.back() == '.' || part.back() == ' ')
+      return (error = "a part ending in \".\" or blank"), false;
+    if (IsDeviceName(part)) return (error = "device name \"" + part + "\""), false;
+    if (end == path.size()) break;
+    start = end + 1;
+  }
+  normalized = path;
+  return true;
+}
+
+std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate) {
+  // Read back as a signed 32-bit number, so dates from 2044 on are negative.
+  return "|" + target + (run ? "*" + runArgs : std::string()) + "|" +
+         std::to_string(static_cast<std::int32_t>(dosDate)) + "|";
+}
+
+bool CheckStubImage(const std::string& bytes, std::string& error) {
+  if (bytes.size() < 512) return (error = "not a stub image: shorter than 512 bytes"), false;
+  if (bytes.compare(0, 2, "MZ") != 0) return (error = "not a stub image: no \"MZ\" at offset 0"), false;
+  if (bytes.compare(StubPeOffset, 4, std::string("PE\0\0", 4)) != 0)
+    return (error = "not a stub image: no PE header at offset 256"), false;
+  if (bytes.compare(BuildLengthOffset, 8, std::string(8, '\0')) != 0)
+    return (error = "not a stub image: bytes 248..255 are not zero (a package already?)"), false;
+  return true;
+}
+
+void ComputeSpaceTable(const std::vector<std::int64_t>& sizes, std::int64_t extra,
+                       std::uint32_t (&space)[SpaceTableSize]) {
+  for (int i = 0; i < SpaceTableSize; ++i) {
+    const std::int64_t cluster = i == 0 ? 1 : std::int64_t{512} << (i - 1);
+    std::int64_t total = extra;
+    for (std::int64_t s : sizes) total += (s + cluster - 1) / cluster * cluster;
+    space[i] = static_cast<std::uint32_t>(std::min<std::int64_t>(total, 0xFFFFFFFF));
+  }
+}
+
+std::string MakeInformPage(const std::string& encodedToken, const std::string& pageText, bool scramble) {
+  const std::string page = "|" + encodedToken + "|||" + pageText;
+  return scramble ? ScrambleText(page, true, false) : page;
+}
+
+PackResult WritePackage(const PackOptions& options) {
+  PackResult result;
+  Writer writer(options, result);
+  result.ok = writer.Run();
+  return result;
+}
+
+}  // namespace havrek

@@ -1,0 +1,115 @@
+// Writing packages (used by havrek-pack): the stub image, the header blocks,
+// the entries, the package header and its checksum, multi-disk sets, build
+// tokens and information pages. Everything written here reads back through
+// PackX.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/PackX.h"
+
+namespace havrek {
+
+// ---- Build tokens ----
+// An encoding that DecodeToken turns back into token. p (0..255) bytes of
+// filler go before the token, q (1..255) bytes after it, the last of them
+// being the checksum; seed chooses the filler and key bytes. Empty when the
+// token is empty (an empty token never decodes) or p or q is out of range.
+std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed);
+// Random filler lengths (1..16) and key.
+std::string EncodeToken(const std::string& token);
+
+// ---- Header blocks ----
+// A plain language file to the language block:
+//   [English]            a language entry named English
+//   s0=My Application    one setting of the current entry
+//   ; comment            skipped, like blank lines
+// False, with error naming the line, on text the block cannot carry.
+bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error);
+
+struct UpdateRecordFields {
+  std::string infoBase = "http://";
+  std::string infoName = ".info";
+  std::string agentFileName = ".exe";
+  std::string token = "0";  // encoded
+  bool silent = false;
+};
+
+struct InternetRecordFields {
+  std::string baseUrl;
+  std::string fileName;
+  bool alwaysDownload = false;
+  std::string token;  // encoded
+  std::string sizeText = "0";
+};
+
+// "|" + fields joined by "|" + "|"; false when a field holds "|".
+bool MakeRecord(const std::vector<std::string>& fields, std::string& record, std::string& error);
+bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::string& error);
+bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error);
+
+// ---- Entries ----
+// A name that lands inside the target folder: relative, no drive, no "..",
+// no device name, no stream, no character Windows refuses in file names.
+// "/" is accepted and becomes "\". False with a reason otherwise.
+bool NormalizeTargetName(const std::string& name, std::string& normalized, std::string& error);
+// "|name|date|", or "|name*args|date|" for the program to run.
+std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate);
+
+// "MZ" at 0, "PE\0\0" at 256 and a zero build length at 248..255.
+bool CheckStubImage(const std::string& bytes, std::string& error);
+
+struct PackFile {
+  std::string source;  // path on this machine
+  std::string target;  // name under the target folder
+  bool run = false;
+  std::string runArgs;
+};
+
+inline constexpr std::int64_t DefaultSplitSize = 32LL << 20;
+// Keeps every entry's length within a signed 32-bit field with room to spare.
+inline constexpr std::int64_t MaxSplitSize = 1LL << 30;
+
+struct PackOptions {
+  std::string stubPath;
+  std::string outPath;
+  std::string languageBlock;  // ready block, may be empty
+  UpdateRecordFields update;
+  bool withInternetRecord = false;
+  InternetRecordFields internet;
+  std::uint8_t headerFlags = 0;  // hfMoreDisks is set by the writer
+  bool internetSetup = false;
+  bool confirmDownload = false;
+  bool hasAgent = false;
+  bool autoUpdate = false;
+  int level = 9;                 // 0 stores every entry raw
+  std::int64_t splitSize = DefaultSplitSize;
+  // 0: one file. Otherwise outPath holds the stub and header blocks only,
+  // and the package goes to outPath.001, .002, ... of at most diskSize bytes.
+  std::int64_t diskSize = 0;
+  bool writeBuildLength = true;
+  std::int64_t extraSpace = 0;   // added to every space table entry
+  std::uint32_t fixedDate = 0;   // 0: each source's own last-write date
+  std::vector<PackFile> files;
+};
+
+struct PackResult {
+  bool ok = false;
+  std::string error;
+  std::vector<std::string> written;  // also on failure, so a caller can remove them
+  std::int64_t entries = 0;
+};
+
+PackResult WritePackage(const PackOptions& options);
+
+// The space table for files of the given sizes plus extra bytes.
+void ComputeSpaceTable(const std::vector<std::int64_t>& sizes, std::int64_t extra,
+                       std::uint32_t (&space)[SpaceTableSize]);
+
+// ---- Information page ----
+// "|token|||page"; scrambled with ScrambleText when asked.
+std::string MakeInformPage(const std::string& encodedToken, const std::string& pageText, bool scramble);
+
+}  // namespace havrek

@@ -1,0 +1,234 @@
+#include "package/PackX.h"
+
+#include <cstring>
+#include <vector>
+
+#include "util/HSUB.h"
+#include "util/Utils.h"
+
+namespace havrek {
+
+namespace {
+
+std::uint32_t WordAt(const unsigned char* p) {
+  std::uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+
+bool ReadWordAt(const plat::File& file, std::int64_t offset, std::uint32_t& word) {
+  unsigned char buf[4];
+  if (offset < 0 || !file.readAt(offset, buf, 4)) return false;
+  word = WordAt(buf);
+  return true;
+}
+
+// A length-prefixed header block at pos; false when its length word or its
+// bytes are not all before limit.
+bool ReadHeaderBlock(const plat::File& file, std::int64_t& pos, std::int64_t limit, std::string& text) {
+  std::uint32_t length = 0;
+  if (pos + 4 > limit || !ReadWordAt(file, pos, length)) return false;
+  if (static_cast<std::int64_t>(length) > limit - pos - 4) return false;
+  text.assign(length, '\0');
+  if (length > 0 && !file.readExact(text.data(), length)) return false;
+  pos += 4 + static_cast<std::int64_t>(length);
+  return true;
+}
+
+}  // namespace
+
+bool IsExecutableImage(const plat::File& file) {
+  char mz[2], pe[2];
+  return file.readAt(0, mz, 2) && file.readAt(StubPeOffset, pe, 2) && mz[0] == 'M' && mz[1] == 'Z' &&
+         pe[0] == 'P' && pe[1] == 'E';
+}
+
+bool IsExecutableImage(std::string_view bytes) {
+  return bytes.size() >= static_cast<std::size_t>(StubPeOffset + 2) && bytes.substr(0, 2) == "MZ" &&
+         bytes.substr(StubPeOffset, 2) == "PE";
+}
+
+std::int64_t ReadBuildLength(const plat::File& file) {
+  unsigned char buf[8];
+  if (!file.readAt(BuildLengthOffset, buf, 8)) return 0;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(WordAt(buf)) << 32) | WordAt(buf + 4));
+}
+
+std::int64_t ReadBuildLength(std::string_view bytes) {
+  if (bytes.size() < static_cast<std::size_t>(BuildLengthOffset + 8)) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data()) + BuildLengthOffset;
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(WordAt(p)) << 32) | WordAt(p + 4));
+}
+
+std::int64_t PackageEnd(const plat::File& file, std::int64_t fileSize) {
+  if (IsExecutableImage(file)) {
+    const std::int64_t built = ReadBuildLength(file);
+    if (built > 0 && built <= fileSize) return built;
+  }
+  return fileSize;
+}
+
+bool ReadPackageHeader(const plat::File& file, TPackageHeader& header) {
+  bool read = false;
+  const std::int64_t size = file ? file.size() : -1;
+  std::uint32_t word = 0;
+  if (size >= 4 && ReadWordAt(file, size - 4, word)) {
+    std::int64_t trailer = static_cast<std::int32_t>(word);
+    std::int64_t pos = size - trailer;
+    const std::int64_t end = PackageEnd(file, size);
+    if (end != size) {
+      trailer = ReadWordAt(file, end - 4, word) ? static_cast<std::int32_t>(word) : 0;
+      pos = end - trailer;
+    }
+    const std::int64_t n = trailer < PackageHeaderSize ? trailer : PackageHeaderSize;
+    unsigned char buf[PackageHeaderSize];
+    if (n >= 4 && pos >= 0 && file.readAt(pos, buf, n - 4)) {
+      std::memcpy(&header, buf, static_cast<std::size_t>(n - 4));
+      header.trailerLength = static_cast<std::int32_t>(n);
+      read = true;
+    }
+  }
+  if (header.blockCount == 0) header.blockCount = 2;
+  return read;
+}
+
+bool ReadPackageHeader(const std::string& path, TPackageHeader& header) {
+  plat::File file(path, plat::OpenMode::Read);
+  return ReadPackageHeader(file, header);
+}
+
+std::uint32_t PackageChecksum(const std::string& path, std::int64_t trailerLength) {
+  plat::File file(path, plat::OpenMode::Read);
+  if (!file) return 0;
+  std::int64_t size = file.size();
+  if (size > ChecksumSizeLimit) return ChecksumAlwaysPasses;
+
+  // Only the low half of the build length counts here, as in every stub
+  // already shipped; one past the end of the file is ignored like in PackageEnd.
+  std::int64_t end = 0;
+  if (IsExecutableImage(file)) {
+    std::uint32_t low = 0;
+    if (ReadWordAt(file, BuildLengthOffset + 4, low)) end = low;
+    if (end > size) end = 0;
+  }
+  if (end > 0) size = end;
+
+  std::int64_t remaining = size - trailerLength;
+  std::int64_t start = 0;
+  if (end > 0) {
+    remaining -= 512;
+    start = 512;
+  }
+  if (file.seek(start) != start) return 0;
+
+  std::uint32_t sum = 0;
+  std::vector<unsigned char> piece(4096);
+  // Once remaining is down to 4 nothing more is added, so reading stops there.
+  while (remaining > 4) {
+    const std::int64_t got = file.read(piece.data(), 4096);
+    if (got < 0) break;
+    for (std::int64_t i = 0; i + 4 <= got; i += 4) {
+      remaining -= 4;
+      if (remaining > 4) sum += WordAt(piece.data() + i);
+    }
+    if (remaining > 4) sum += ChecksumAlwaysPasses;
+    if (got < 4096) break;
+  }
+  return sum;
+}
+
+bool ChecksumPasses(std::uint32_t stored, std::uint32_t computed) {
+  return stored == computed || stored == ChecksumAlwaysPasses || computed == ChecksumAlwaysPasses;
+}
+
+bool TryDecodeToken(const std::string& text, std::string& token) {
+  std::string shifted = text;
+  for (char& c : shifted) c = static_cast<char>(static_cast<unsigned char>(c) - 50);
+
+  std::vector<unsigned char> b;
+  std::size_t i = 0;
+  do {
+    b.push_back(static_cast<unsigned char>(HexToInt(shifted.substr(i, 2)) & 0xFF));
+    i += 2;
+  } while (i < shifted.size());
+
+  const std::size_t n = b.size();
+  if (n <= 4) return false;
+  unsigned sum = 0;
+  for (std::size_t k = 0; k < n; ++k)
+    if (k != n - 2) sum += b[k];
+  if ((sum & 0xFF) != b[n - 2]) return false;
+
+  const unsigned char key = b[0] ^ b[n - 1];
+  for (std::size_t k = 1; k + 1 < n; ++k) b[k] ^= key;
+  const std::int64_t p = b[1], q = b[2];
+  const std::int64_t length = static_cast<std::int64_t>(n) - p - q - 4;
+  if (length <= 0) return false;
+  token.assign(reinterpret_cast<const char*>(b.data()) + p + 3, static_cast<std::size_t>(length));
+  return true;
+}
+
+std::string DecodeToken(const std::string& text) {
+  std::string token;
+  if (TryDecodeToken(text, token)) return token;
+  return RandomTextInRange(0, 99998);
+}
+
+bool SameToken(const std::string& encodedA, const std::string& encodedB) {
+  std::string a, b;
+  return TryDecodeToken(encodedA, a) && TryDecodeToken(encodedB, b) && a == b;
+}
+
+TGFileInfo::TGFileInfo() : header_{} {}
+
+TGFileInfo::TGFileInfo(const std::string& path) : header_{} {
+  if (!plat::Exists(path)) return;
+  plat::File file(path, plat::OpenMode::Read);
+  if (!file) return;
+  ReadPackageHeader(file, header_);
+  if (header_.magic != PackageMagic) return;
+
+  // A block running past the package end means a damaged package: rather
+  // than trust (or allocate) its length, the reader reads as no package.
+  const std::int64_t limit = PackageEnd(file, file.size());
+  std::int64_t pos = header_.payloadStart;
+  bool ok = ReadHeaderBlock(file, pos, limit, language_) && ReadHeaderBlock(file, pos, limit, update_);
+  if (ok && header_.blockCount >= 3) ok = ReadHeaderBlock(file, pos, limit, internet_);
+  if (!ok) {
+    *this = TGFileInfo();
+    return;
+  }
+  header_.payloadStart = static_cast<std::uint32_t>(pos);
+}
+
+std::string TGFileInfo::InfoBase() const { return SUB::GetField(update_, 0); }
+std::string TGFileInfo::InfoFileName() const { return FileNamePart(SUB::GetField(update_, 1)); }
+std::string TGFileInfo::OriginalFileName() const { return FileNameNoExt(InfoFileName(), true) + ".original"; }
+std::string TGFileInfo::AgentFileName() const { return SUB::GetField(update_, 2); }
+std::string TGFileInfo::UpdateTokenRaw() const { return SUB::GetField(update_, 3); }
+std::string TGFileInfo::UpdateToken() const { return DecodeToken(UpdateTokenRaw()); }
+bool TGFileInfo::Silent() const { return SUB::GetField(update_, 4) == "1"; }
+
+std::string TGFileInfo::InternetBaseUrl() const { return SUB::GetField(internet_, 0); }
+std::string TGFileInfo::InternetFileName() const { return SUB::GetField(internet_, 1); }
+bool TGFileInfo::AlwaysDownload() const { return SUB::GetField(internet_, 2) == "1"; }
+std::string TGFileInfo::InternetTokenRaw() const { return SUB::GetField(internet_, 3); }
+std::string TGFileInfo::InternetToken() const { return DecodeToken(InternetTokenRaw()); }
+std::string TGFileInfo::InternetSizeText() const { return SUB::GetField(internet_, 4); }
+
+double TGFileInfo::SpaceNeededFor(std::uint32_t clusterSize) const {
+  double need = header_.space[0];
+  for (int i = 1; i < SpaceTableSize; ++i)
+    if ((std::uint64_t{512} << (i - 1)) <= clusterSize) need = header_.space[i];
+  return need;
+}
+
+bool TGFileInfo::SameInternetToken(const TGFileInfo& other) const {
+  return SameToken(InternetTokenRaw(), other.InternetTokenRaw());
+}
+
+bool TGFileInfo::SameUpdateToken(const std::string& path) const {
+  return SameToken(UpdateTokenRaw(), TGFileInfo(path).UpdateTokenRaw());
+}
+
+}  // namespace havrek

@@ -1,0 +1,176 @@
+// The package appended to the stub: its 74-byte header, the header blocks
+// and the reader over them, the package checksum and the build-token codec.
+//
+// Layout of a package file: stub image (build length at 248..255), header
+// blocks (32-bit length + bytes each), entries (signed 32-bit length + bytes
+// each), then the package header whose last four bytes hold its own length.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace havrek {
+
+static_assert(std::endian::native == std::endian::little,
+              "the package format is little-endian and read by copying bytes");
+
+inline constexpr std::uint32_t PackageMagic = 0x4A3B2C1D;
+inline constexpr std::int32_t PackageHeaderSize = 74;
+inline constexpr std::int64_t BuildLengthOffset = 248;  // high half; low half at 252
+inline constexpr std::int64_t StubPeOffset = 256;
+// Larger files are not summed: their checksum is this value, which always passes.
+inline constexpr std::int64_t ChecksumSizeLimit = 52428800;
+inline constexpr std::uint32_t ChecksumAlwaysPasses = 1234;
+inline constexpr int SpaceTableSize = 9;
+
+// Bits of TPackageHeader::headerFlags.
+enum HeaderFlag : std::uint8_t {
+  hfAlwaysConfirm = 1,
+  hfMoreDisks = 2,
+  hfSpan = 4,
+  hfActivityBar = 8,
+  hfLogFile = 16,
+};
+
+#pragma pack(push, 1)
+struct TPackageHeader {
+  std::uint8_t format;           // 1 from the build tool; not interpreted
+  std::uint8_t blockCount;       // header blocks at the payload start; 0 reads as 2
+  std::uint16_t reserved1;
+  std::uint32_t payloadStart;
+  std::uint32_t fileCount;       // entries of the whole package
+  std::uint32_t magic;
+  std::uint32_t checksum;
+  std::uint8_t reserved2[8];
+  // [0] unrounded; [i] rounded to clusters of 512 << (i - 1) bytes.
+  std::uint32_t space[SpaceTableSize];
+  std::uint8_t reserved3;
+  std::uint8_t headerFlags;
+  std::uint8_t internetSetup;
+  std::uint8_t confirmDownload;
+  std::uint8_t hasAgent;
+  std::uint8_t autoUpdate;
+  std::int32_t trailerLength;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(TPackageHeader) == PackageHeaderSize);
+static_assert(offsetof(TPackageHeader, format) == 0);
+static_assert(offsetof(TPackageHeader, blockCount) == 1);
+static_assert(offsetof(TPackageHeader, reserved1) == 2);
+static_assert(offsetof(TPackageHeader, payloadStart) == 4);
+static_assert(offsetof(TPackageHeader, fileCount) == 8);
+static_assert(offsetof(TPackageHeader, magic) == 12);
+static_assert(offsetof(TPackageHeader, checksum) == 16);
+static_assert(offsetof(TPackageHeader, reserved2) == 20);
+static_assert(offsetof(TPackageHeader, space) == 28);
+static_assert(offsetof(TPackageHeader, reserved3) == 64);
+static_assert(offsetof(TPackageHeader, headerFlags) == 65);
+static_assert(offsetof(TPackageHeader, internetSetup) == 66);
+static_assert(offsetof(TPackageHeader, confirmDownload) == 67);
+static_assert(offsetof(TPackageHeader, hasAgent) == 68);
+static_assert(offsetof(TPackageHeader, autoUpdate) == 69);
+static_assert(offsetof(TPackageHeader, trailerLength) == 70);
+
+// "MZ" at 0 and "PE" at 256; reads from the start of the file.
+bool IsExecutableImage(const plat::File& file);
+bool IsExecutableImage(std::string_view bytes);
+
+// The 64-bit build length (high half at 248, low half at 252); 0 when the
+// bytes are not there.
+std::int64_t ReadBuildLength(const plat::File& file);
+std::int64_t ReadBuildLength(std::string_view bytes);
+
+// Where the package ends in a file of fileSize bytes: the build length of an
+// executable image when it is set, else the file size. A build length past
+// the end of the file cannot be the end of this package (a truncated copy,
+// or bytes that only look like one), so it is ignored.
+std::int64_t PackageEnd(const plat::File& file, std::int64_t fileSize);
+
+// Fills header (zero it first) from the end of the package. False when no
+// header bytes could be read; the block count defaults to 2 either way.
+bool ReadPackageHeader(const plat::File& file, TPackageHeader& header);
+bool ReadPackageHeader(const std::string& path, TPackageHeader& header);
+
+// Sum of the package's 32-bit words; see ChecksumSizeLimit.
+std::uint32_t PackageChecksum(const std::string& path, std::int64_t trailerLength);
+// A stored or computed ChecksumAlwaysPasses lets any content pass.
+bool ChecksumPasses(std::uint32_t stored, std::uint32_t computed);
+
+// Token decoding. DecodeToken returns a random decimal below 99999 for text
+// that does not decode; comparisons use TryDecodeToken, so that two failures
+// never compare equal.
+std::string DecodeToken(const std::string& text);
+bool TryDecodeToken(const std::string& text, std::string& token);
+// Equal plain tokens; false when either side does not decode.
+bool SameToken(const std::string& encodedA, const std::string& encodedB);
+
+#ifdef _WIN32
+// Bytes per cluster of the drive named by the first three characters of
+// path, 0 when the system cannot tell.
+std::uint32_t ClusterSize(const std::string& path);
+#endif
+
+// Read-only view of one package: header, language block and the two records.
+// Holds no open file.
+class TGFileInfo {
+ public:
+  TGFileInfo();
+  explicit TGFileInfo(const std::string& path);
+  static TGFileInfo Create(const std::string& path) { return TGFileInfo(path); }
+
+  const TPackageHeader& Header() const { return header_; }
+  const std::string& LanguageBlock() const { return language_; }
+  const std::string& UpdateRecord() const { return update_; }
+  const std::string& InternetRecord() const { return internet_; }
+
+  bool AlwaysConfirm() const { return (header_.headerFlags & hfAlwaysConfirm) != 0; }
+  bool MoreDisks() const { return (header_.headerFlags & hfMoreDisks) != 0; }
+  bool Span() const { return (header_.headerFlags & hfSpan) != 0; }
+  bool ActivityBar() const { return (header_.headerFlags & hfActivityBar) != 0; }
+  bool LogFile() const { return (header_.headerFlags & hfLogFile) != 0; }
+  bool InternetSetup() const { return header_.internetSetup != 0; }
+  bool ConfirmDownload() const { return header_.confirmDownload != 0; }
+  bool HasAgent() const { return header_.hasAgent != 0; }
+  bool AutoUpdate() const { return header_.autoUpdate != 0; }
+
+  // Update record.
+  std::string InfoBase() const;
+  std::string InfoFileName() const;      // file-name part of field 1
+  std::string OriginalFileName() const;  // InfoFileName without extensions + ".original"
+  std::string AgentFileName() const;
+  std::string UpdateTokenRaw() const;
+  std::string UpdateToken() const;       // decoded
+  bool Silent() const;
+
+  // Internet record.
+  std::string InternetBaseUrl() const;
+  std::string InternetFileName() const;
+  bool AlwaysDownload() const;
+  std::string InternetTokenRaw() const;
+  std::string InternetToken() const;     // decoded
+  std::string InternetSizeText() const;
+
+  // Space table entry 0, replaced by every entry whose cluster size is not
+  // above clusterSize.
+  double SpaceNeededFor(std::uint32_t clusterSize) const;
+#ifdef _WIN32
+  double SpaceNeeded(const std::string& path) const;
+#endif
+
+  bool SameInternetToken(const TGFileInfo& other) const;
+  bool SameUpdateToken(const std::string& path) const;
+
+ private:
+  TPackageHeader header_;
+  std::string language_;
+  std::string update_;
+  std::string internet_;
+};
+
+}  // namespace havrek
