@@ -216,10 +216,10 @@ std::string TGFileInfo::InternetTokenRaw() const { return SUB::GetField(internet
 std::string TGFileInfo::InternetToken() const { return DecodeToken(InternetTokenRaw()); }
 std::string TGFileInfo::InternetSizeText() const { return SUB::GetField(internet_, 4); }
 
-double TGFileInfo::SpaceNeededFor(std::uint32_t clusterSize) const {
-  double need = header_.space[0];
+double SpaceNeededFor(const TPackageHeader& header, std::uint32_t clusterSize) {
+  double need = header.space[0];
   for (int i = 1; i < SpaceTableSize; ++i)
-    if ((std::uint64_t{512} << (i - 1)) <= clusterSize) need = header_.space[i];
+    if ((std::uint64_t{512} << (i - 1)) <= clusterSize) need = header.space[i];
   return need;
 }
 

@@ -110,6 +110,10 @@ bool TryDecodeToken(const std::string& text, std::string& token);
 // Equal plain tokens; false when either side does not decode.
 bool SameToken(const std::string& encodedA, const std::string& encodedB);
 
+// Space table entry 0, replaced by every entry whose cluster size is not
+// above clusterSize (0 when unknown).
+double SpaceNeededFor(const TPackageHeader& header, std::uint32_t clusterSize);
+
 #ifdef _WIN32
 // Bytes per cluster of the drive named by the first three characters of
 // path, 0 when the system cannot tell.
@@ -156,9 +160,7 @@ class TGFileInfo {
   std::string InternetToken() const;     // decoded
   std::string InternetSizeText() const;
 
-  // Space table entry 0, replaced by every entry whose cluster size is not
-  // above clusterSize.
-  double SpaceNeededFor(std::uint32_t clusterSize) const;
+  double SpaceNeededFor(std::uint32_t clusterSize) const { return havrek::SpaceNeededFor(header_, clusterSize); }
 #ifdef _WIN32
   double SpaceNeeded(const std::string& path) const;
 #endif

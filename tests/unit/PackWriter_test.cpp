@@ -1,0 +1,565 @@
+#include "package/PackWriter.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "package/PackX.h"
+#include "platform/Platform.h"
+#include "util/HSUB.h"
+#include "util/UtilsSystem.h"
+
+namespace havrek {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint32_t WordAt(const std::string& s, std::size_t at) {
+  std::uint32_t w;
+  std::memcpy(&w, s.data() + at, 4);
+  return w;
+}
+
+std::string Inflate(const std::string& z) {
+  z_stream s{};
+  inflateInit(&s);
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(z.data()));
+  s.avail_in = static_cast<uInt>(z.size());
+  std::string out;
+  char buf[65536];
+  int rc;
+  do {
+    s.next_out = reinterpret_cast<Bytef*>(buf);
+    s.avail_out = sizeof buf;
+    rc = inflate(&s, Z_NO_FLUSH);
+    out.append(buf, sizeof buf - s.avail_out);
+  } while (rc == Z_OK);
+  inflateEnd(&s);
+  return rc == Z_STREAM_END ? out : "<bad zlib stream>";
+}
+
+struct Extracted {
+  std::string data;
+  std::int32_t date = 0;
+  int pieces = 0;
+};
+
+// Walks a package (or a disk set from its first file) the way the stub's
+// extraction does, so the writer is checked against the format, not itself.
+struct Walk {
+  std::map<std::string, Extracted> files;
+  std::string run;
+  int entries = 0, rawEntries = 0, disks = 0;
+  bool checksumsPass = true;
+  std::vector<TPackageHeader> headers;
+};
+
+Walk WalkPackage(const std::string& first) {
+  Walk w;
+  std::string base = first;
+  if (base.ends_with(".001")) base.resize(base.size() - 4);
+  std::string path = first;
+  int blocks = 0;
+  for (int disk = 1;; ++disk) {
+    TPackageHeader h{};
+    ReadPackageHeader(path, h);
+    w.headers.push_back(h);
+    ++w.disks;
+    if (!ChecksumPasses(h.checksum, PackageChecksum(path, h.trailerLength))) w.checksumsPass = false;
+    const std::string bytes = Slurp(path);
+    const plat::File f(path, plat::OpenMode::Read);
+    const std::int64_t end = PackageEnd(f, static_cast<std::int64_t>(bytes.size()));
+    std::int64_t pos = h.payloadStart;
+    do {
+      if (pos + 4 > end) return w;
+      const std::int32_t length = static_cast<std::int32_t>(WordAt(bytes, static_cast<std::size_t>(pos)));
+      const std::int64_t n = length < 0 ? -static_cast<std::int64_t>(length) : length;
+      std::string block = bytes.substr(static_cast<std::size_t>(pos + 4), static_cast<std::size_t>(n));
+      pos += n + 4;
+      if (++blocks <= h.blockCount) continue;
+      ++w.entries;
+      if (length <= 0) ++w.rawEntries;
+      const std::string content = length > 0 ? Inflate(block) : block;
+      const std::size_t nul = content.find('\0');
+      if (nul == std::string::npos) continue;
+      const std::string header = content.substr(0, nul);
+      std::string name = SUB::GetField(header, 0);
+      if (const auto star = name.find('*'); star != std::string::npos) {
+        w.run = name;
+        name.resize(star);
+      }
+      Extracted& e = w.files[name];
+      e.data += content.substr(nul + 1);
+      e.date = std::stoi(SUB::GetField(header, 1, "0"));
+      ++e.pieces;
+    } while (end - pos > 74);
+    if (!(h.headerFlags & hfMoreDisks)) return w;
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%03d", disk + 1);
+    path = base + suffix;
+  }
+}
+
+PackFile File(const std::string& source, const std::string& target, bool run = false,
+              const std::string& args = "") {
+  PackFile f;
+  f.source = source;
+  f.target = target;
+  f.run = run;
+  f.runArgs = args;
+  return f;
+}
+
+class PackWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("havrek_packw_" + std::to_string(plat::ProcessId()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::string stub(4096, '\0');
+    stub.replace(0, 2, "MZ");
+    stub.replace(256, 4, std::string("PE\0\0", 4));
+    for (std::size_t i = 600; i < stub.size(); ++i) stub[i] = static_cast<char>(i * 31);
+    stub_ = Put("stub.exe", stub);
+    text_ = Put("readme.txt", std::string(5000, 'a') + "end of text\r\n");
+    std::string noise(70000, '\0');
+    std::uint32_t x = 12345;
+    for (char& c : noise) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+    noise_ = Put("engine.bin", noise);
+    empty_ = Put("empty.dat", "");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  std::string Put(const std::string& name, const std::string& bytes) const {
+    std::ofstream(Path(name), std::ios::binary) << bytes;
+    return Path(name);
+  }
+  PackOptions Options() const {
+    PackOptions o;
+    o.stubPath = stub_;
+    o.outPath = Path("setup.exe");
+    o.files = {File(text_, "readme.txt"), File(noise_, "Engine.exe", true, "/go fast"),
+               File(empty_, "data\\empty.dat")};
+    return o;
+  }
+  void ExpectFilesBack(const Walk& w) const {
+    ASSERT_EQ(w.files.size(), 3u);
+    EXPECT_EQ(w.files.at("readme.txt").data, Slurp(text_));
+    EXPECT_EQ(w.files.at("Engine.exe").data, Slurp(noise_));
+    EXPECT_EQ(w.files.at("data\\empty.dat").data, "");
+    EXPECT_EQ(w.run, "Engine.exe*/go fast");
+  }
+
+  fs::path dir_;
+  std::string stub_, text_, noise_, empty_;
+};
+
+TEST_F(PackWriterTest, EveryOptionReadsBackThroughTheReader) {
+  struct Case {
+    const char* name;
+    std::function<void(PackOptions&)> set;
+    std::function<void(const TGFileInfo&, const Walk&)> check;
+  };
+  const std::uint32_t date = (65u << 25) | (6u << 21) | (15u << 16) | (13u << 11) | (30u << 5) | 10u;
+  const std::vector<Case> cases = {
+      {"defaults", [](PackOptions&) {},
+       [](const TGFileInfo& i, const Walk& w) {
+         EXPECT_EQ(i.Header().format, 1);
+         EXPECT_EQ(i.Header().blockCount, 2);
+         EXPECT_EQ(i.Header().headerFlags, 0);
+         EXPECT_EQ(i.UpdateRecord(), "|http://|.info|.exe|0|0|");
+         EXPECT_EQ(i.InternetRecord(), "");
+         EXPECT_EQ(w.rawEntries, 2);  // the noise does not shrink; the empty file neither
+       }},
+      {"header flags",
+       [](PackOptions& o) { o.headerFlags = hfAlwaysConfirm | hfSpan | hfActivityBar | hfLogFile | hfMoreDisks; },
+       [](const TGFileInfo& i, const Walk&) {
+         EXPECT_TRUE(i.AlwaysConfirm() && i.Span() && i.ActivityBar() && i.LogFile());
+         EXPECT_FALSE(i.MoreDisks());  // only the writer sets it, between disks
+       }},
+      {"flag bytes",
+       [](PackOptions& o) { o.internetSetup = o.confirmDownload = o.hasAgent = o.autoUpdate = true; },
+       [](const TGFileInfo& i, const Walk&) {
+         EXPECT_TRUE(i.InternetSetup() && i.ConfirmDownload() && i.HasAgent() && i.AutoUpdate());
+       }},
+      {"update record",
+       [](PackOptions& o) {
+         o.update = {"http://example.test/updates", "cfg\\App.info", "AppAgent.exe", EncodeToken("BUILD-7"), true};
+       },
+       [](const TGFileInfo& i, const Walk&) {
+         EXPECT_EQ(i.InfoBase(), "http://example.test/updates");
+         EXPECT_EQ(i.InfoFileName(), "App.info");
+         EXPECT_EQ(i.OriginalFileName(), "App.original");
+         EXPECT_EQ(i.AgentFileName(), "AppAgent.exe");
+         EXPECT_EQ(i.UpdateToken(), "BUILD-7");
+         EXPECT_TRUE(i.Silent());
+       }},
+      {"internet record",
+       [](PackOptions& o) {
+         o.withInternetRecord = true;
+         o.internet = {"http://example.test/dl", "Full.exe", true, EncodeToken("NET-1"), "987654"};
+       },
+       [](const TGFileInfo& i, const Walk&) {
+         EXPECT_EQ(i.Header().blockCount, 3);
+         EXPECT_EQ(i.InternetBaseUrl(), "http://example.test/dl");
+         EXPECT_EQ(i.InternetFileName(), "Full.exe");
+         EXPECT_TRUE(i.AlwaysDownload());
+         EXPECT_EQ(i.InternetToken(), "NET-1");
+         EXPECT_EQ(i.InternetSizeText(), "987654");
+       }},
+      {"language block", [](PackOptions& o) { o.languageBlock = "\x02\x01" "English\x01s0=Hi\x01\x02"; },
+       [](const TGFileInfo& i, const Walk&) { EXPECT_EQ(i.LanguageBlock(), "\x02\x01" "English\x01s0=Hi\x01\x02"); }},
+      {"stored raw", [](PackOptions& o) { o.level = 0; },
+       [](const TGFileInfo&, const Walk& w) { EXPECT_EQ(w.rawEntries, w.entries); }},
+      {"fastest level", [](PackOptions& o) { o.level = 1; },
+       [](const TGFileInfo&, const Walk& w) { EXPECT_EQ(w.rawEntries, 2); }},
+      {"split size",
+       [](PackOptions& o) { o.splitSize = 1000; },
+       [](const TGFileInfo& i, const Walk& w) {
+         EXPECT_EQ(w.files.at("readme.txt").pieces, 6);
+         EXPECT_EQ(w.files.at("Engine.exe").pieces, 70);
+         EXPECT_EQ(i.Header().fileCount, 77u);
+       }},
+      {"fixed date", [date](PackOptions& o) { o.fixedDate = date; },
+       [date](const TGFileInfo&, const Walk& w) {
+         // 2044 and later set the top bit, read back as a negative number.
+         EXPECT_EQ(w.files.at("readme.txt").date, static_cast<std::int32_t>(date));
+         EXPECT_LT(w.files.at("readme.txt").date, 0);
+       }},
+      {"extra space", [](PackOptions& o) { o.extraSpace = 1 << 20; },
+       [](const TGFileInfo& i, const Walk&) {
+         EXPECT_EQ(i.Header().space[0], 5013u + 70000u + (1u << 20));
+         EXPECT_EQ(i.Header().space[4], 8192u + 73728u + (1u << 20));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackOptions o = Options();
+    c.set(o);
+    const PackResult r = WritePackage(o);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.written, std::vector<std::string>{o.outPath});
+
+    const TGFileInfo info(o.outPath);
+    const Walk w = WalkPackage(o.outPath);
+    EXPECT_EQ(info.Header().magic, PackageMagic);
+    EXPECT_EQ(info.Header().payloadStart, 4096 + 8 + o.languageBlock.size() + info.UpdateRecord().size() +
+                                              (o.withInternetRecord ? 4 + info.InternetRecord().size() : 0));
+    EXPECT_EQ(info.Header().fileCount, static_cast<std::uint32_t>(r.entries));
+    EXPECT_EQ(w.entries, r.entries);
+    EXPECT_TRUE(w.checksumsPass);
+    EXPECT_EQ(w.disks, 1);
+    ExpectFilesBack(w);
+    c.check(info, w);
+  }
+}
+
+TEST_F(PackWriterTest, SpaceTableRoundsEachFileToClusters) {
+  const TGFileInfo info = [&] {
+    const PackResult r = WritePackage(Options());
+    EXPECT_TRUE(r.ok) << r.error;
+    return TGFileInfo(Path("setup.exe"));
+  }();
+  const std::uint32_t expected[SpaceTableSize] = {75013, 75264, 75776, 77824, 81920, 81920, 98304, 131072, 196608};
+  for (int i = 0; i < SpaceTableSize; ++i) EXPECT_EQ(info.Header().space[i], expected[i]) << i;
+  EXPECT_EQ(info.SpaceNeededFor(4096), 81920.0);
+}
+
+TEST_F(PackWriterTest, BuildLengthIsTheFileSizeOrLeftZero) {
+  PackOptions o = Options();
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string bytes = Slurp(o.outPath);
+  EXPECT_EQ(WordAt(bytes, 248), 0u);
+  EXPECT_EQ(WordAt(bytes, 252), bytes.size());
+  EXPECT_EQ(ReadBuildLength(bytes), static_cast<std::int64_t>(bytes.size()));
+
+  o.writeBuildLength = false;
+  ASSERT_TRUE(WritePackage(o).ok);
+  bytes = Slurp(o.outPath);
+  EXPECT_EQ(ReadBuildLength(bytes), 0);
+  EXPECT_TRUE(WalkPackage(o.outPath).checksumsPass);
+}
+
+TEST_F(PackWriterTest, AByteChangedInThePayloadFailsTheChecksum) {
+  const PackOptions o = Options();
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string bytes = Slurp(o.outPath);
+  bytes[bytes.size() / 2] ^= 0x40;
+  const std::string damaged = Put("damaged.exe", bytes);
+  TPackageHeader h{};
+  ReadPackageHeader(damaged, h);
+  EXPECT_FALSE(ChecksumPasses(h.checksum, PackageChecksum(damaged, h.trailerLength)));
+}
+
+TEST_F(PackWriterTest, DiskSetHasOneHeaderAndChecksumPerFile) {
+  PackOptions o = Options();
+  o.headerFlags = hfSpan;
+  o.splitSize = 30000;
+  o.diskSize = 30000;
+  const PackResult r = WritePackage(o);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_GE(r.written.size(), 4u);
+  EXPECT_EQ(r.written[0], o.outPath);
+  EXPECT_EQ(r.written[1], o.outPath + ".001");
+  EXPECT_EQ(r.written[2], o.outPath + ".002");
+
+  // The program the user starts carries the header blocks but no entries.
+  const TGFileInfo launcher(o.outPath);
+  EXPECT_TRUE(launcher.Span());
+  EXPECT_FALSE(launcher.MoreDisks());
+  EXPECT_EQ(launcher.Header().fileCount, static_cast<std::uint32_t>(r.entries));
+  EXPECT_EQ(launcher.UpdateRecord(), "|http://|.info|.exe|0|0|");
+  EXPECT_EQ(fs::file_size(o.outPath), launcher.Header().payloadStart + 74u);
+  EXPECT_EQ(WalkPackage(o.outPath).entries, 0);
+
+  const Walk w = WalkPackage(o.outPath + ".001");
+  EXPECT_EQ(w.disks, static_cast<int>(r.written.size()) - 1);
+  EXPECT_TRUE(w.checksumsPass);
+  EXPECT_EQ(w.entries, r.entries);
+  ExpectFilesBack(w);
+  EXPECT_GT(w.files.at("Engine.exe").pieces, 1);
+  for (std::size_t k = 1; k < r.written.size(); ++k) {
+    SCOPED_TRACE(r.written[k]);
+    const std::string bytes = Slurp(r.written[k]);
+    EXPECT_LE(bytes.size(), 30000u);
+    const TPackageHeader& h = w.headers[k - 1];
+    EXPECT_EQ(h.magic, PackageMagic);
+    EXPECT_EQ(h.fileCount, static_cast<std::uint32_t>(r.entries));
+    EXPECT_EQ((h.headerFlags & hfMoreDisks) != 0, k + 1 < r.written.size());
+    EXPECT_EQ(IsExecutableImage(bytes), k == 1);
+    if (k == 1) {
+      EXPECT_EQ(ReadBuildLength(bytes), static_cast<std::int64_t>(bytes.size()));
+    }
+  }
+}
+
+TEST_F(PackWriterTest, DiskSizeTooSmallIsRefused) {
+  PackOptions o = Options();
+  o.diskSize = 4200;
+  const PackResult r = WritePackage(o);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("disk size"), std::string::npos) << r.error;
+}
+
+TEST_F(PackWriterTest, BadInputIsRefusedWithAReason) {
+  std::string badBuildLength = Slurp(stub_);
+  badBuildLength[252] = 1;
+  std::string noPe = Slurp(stub_);
+  noPe[258] = 'x';
+  const std::string shortStub = Put("short.exe", "MZ" + std::string(300, '\0'));
+  const std::string filledStub = Put("filled.exe", badBuildLength);
+  const std::string noPeStub = Put("nope.exe", noPe);
+  const std::string textStub = Put("text.exe", std::string(5000, 'x'));
+
+  struct Case {
+    const char* name;
+    std::function<void(PackOptions&)> set;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"missing stub", [this](PackOptions& o) { o.stubPath = Path("none.exe"); }, "cannot open the stub"},
+      {"short stub", [&](PackOptions& o) { o.stubPath = shortStub; }, "shorter than 512"},
+      {"no MZ", [&](PackOptions& o) { o.stubPath = textStub; }, "no \"MZ\""},
+      {"no PE", [&](PackOptions& o) { o.stubPath = noPeStub; }, "no PE header"},
+      {"build length set", [&](PackOptions& o) { o.stubPath = filledStub; }, "248..255"},
+      {"missing file", [this](PackOptions& o) { o.files.push_back(File(Path("gone.txt"), "gone.txt")); }, "gone.txt"},
+      {"folder as file", [this](PackOptions& o) { o.files.push_back(File(dir_.string(), "dir")); }, "cannot open"},
+      {"bad target", [this](PackOptions& o) { o.files.push_back(File(text_, "..\\evil.txt")); }, "\"..\""},
+      {"twice", [this](PackOptions& o) { o.files.push_back(File(text_, "README.TXT")); }, "twice"},
+      {"two programs", [this](PackOptions& o) { o.files.push_back(File(text_, "b.exe", true)); }, "only one"},
+      {"bar in arguments", [](PackOptions& o) { o.files[1].runArgs = "a|b"; }, "\"|\""},
+      {"bar in record", [](PackOptions& o) { o.update.infoBase = "http://a|b"; }, "update record"},
+      {"level", [](PackOptions& o) { o.level = 10; }, "level"},
+      {"split size", [](PackOptions& o) { o.splitSize = 0; }, "split size"},
+      {"huge split size", [](PackOptions& o) { o.splitSize = MaxSplitSize + 1; }, "split size"},
+      {"no output", [](PackOptions& o) { o.outPath.clear(); }, "output"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    PackOptions o = Options();
+    c.set(o);
+    const PackResult r = WritePackage(o);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.error.find(c.message), std::string::npos) << r.error;
+    EXPECT_TRUE(r.written.empty());
+  }
+}
+
+TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
+  const std::vector<std::pair<std::string, std::string>> good = {
+      {"setup.exe", "setup.exe"}, {"sub/dir/a.txt", "sub\\dir\\a.txt"}, {"a..b.txt", "a..b.txt"},
+      {"CONSOLE.txt", "CONSOLE.txt"}, {"COM10", "COM10"}, {".hidden", ".hidden"}};
+  for (const auto& [name, normalized] : good) {
+    std::string out, error;
+    EXPECT_TRUE(NormalizeTargetName(name, out, error)) << name << ": " << error;
+    EXPECT_EQ(out, normalized);
+  }
+  const std::vector<std::string> bad = {"",         "\\abs.txt",  "/abs.txt", "\\\\server\\share\\a", "C:\\x.txt",
+                                        "C:x.txt",  "a.txt:ads",  "..",       "sub\\..\\..\\x",      "./a",
+                                        "a\\\\b",   "dir\\",      "CON",      "nul.txt",             "Com1.log",
+                                        "lpt9",     "a*b",        "a?b",      "a|b",                 "a\"b",
+                                        "tab\tname", "trail.",    "trail "};
+  for (const std::string& name : bad) {
+    std::string out, error;
+    EXPECT_FALSE(NormalizeTargetName(name, out, error)) << name;
+    EXPECT_FALSE(error.empty()) << name;
+  }
+}
+
+TEST(PackWriterTokens, EncodingsWithDifferentFillersDecodeEqual) {
+  const std::string a = EncodeToken("Release 3.1", 1, 1, 7);
+  const std::string b = EncodeToken("Release 3.1", 40, 17, 99);
+  const std::string c = EncodeToken("Release 3.1");
+  EXPECT_NE(a, b);
+  EXPECT_GT(b.size(), a.size());
+  for (const std::string& e : {a, b, c}) EXPECT_EQ(DecodeToken(e), "Release 3.1");
+  EXPECT_TRUE(SameToken(a, b));
+  EXPECT_FALSE(SameToken(a, EncodeToken("Release 3.2")));
+  // Every byte value survives, the delimiter "|" never appears.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
+  const std::string encoded = EncodeToken(all, 255, 255, 1);
+  EXPECT_EQ(DecodeToken(encoded), all);
+  EXPECT_EQ(encoded.find('|'), std::string::npos);
+
+  EXPECT_EQ(EncodeToken("", 1, 1, 1), "");
+  EXPECT_EQ(EncodeToken("x", 1, 0, 1), "");
+  EXPECT_EQ(EncodeToken("x", 256, 1, 1), "");
+}
+
+TEST(PackWriterLanguage, PlainFileBecomesTheLanguageBlock) {
+  std::string block, error;
+  ASSERT_TRUE(LanguageBlockFromText("; texts\r\n[English]\r\ns0=My Setup\r\n  s1=Unpacking...\r\n\r\n"
+                                    "[Deutsch]\nBtnText=|&OK|&Abbrechen|\n[Empty]\n",
+                                    block, error))
+      << error;
+  EXPECT_EQ(block, "\x02\x01" "English\x01s0=My Setup\x01s1=Unpacking...\x01\x02"
+                   "\x01" "Deutsch\x01" "BtnText=|&OK|&Abbrechen|\x01\x02"
+                   "\x01" "Empty\x01\x02");
+  EXPECT_EQ(SUB::FieldCount(block), 3);
+  const std::string german = SUB::GetField(block, 1);
+  EXPECT_EQ(SUB::GetField(german, 0), "Deutsch");
+  EXPECT_EQ(SUB::GetValue(german, "BtnText", "", ""), "|&OK|&Abbrechen|");
+
+  ASSERT_TRUE(LanguageBlockFromText("", block, error));
+  EXPECT_EQ(block, "");
+
+  for (const std::string& bad : {std::string("s0=x\n"), std::string("[English]\nno equals\n"),
+                                 std::string("[]\n"), std::string("[English]\ns0=a\x01" "b\n")}) {
+    EXPECT_FALSE(LanguageBlockFromText(bad, block, error)) << bad;
+    EXPECT_NE(error.find("line"), std::string::npos);
+  }
+}
+
+TEST(PackWriterInform, PageCarriesTheTokenBetweenTheFirstTwoBars) {
+  const std::string token = EncodeToken("BUILD-7");
+  const std::string page = MakeInformPage(token, "New|Version", false);
+  EXPECT_EQ(SUB::GetField(page, 0), token);
+  EXPECT_EQ(page.substr(page.find("|||") + 3), "New|Version");
+
+  const std::string scrambled = MakeInformPage(token, "New|Version", true);
+  EXPECT_TRUE(scrambled.starts_with(kScrambleMarker));
+  EXPECT_EQ(ScrambleText(scrambled, false, false), page);
+}
+
+#ifdef HAVREK_PACK_EXE
+class PackToolTest : public PackWriterTest {
+ protected:
+  int Tool(const std::string& args, std::string* out = nullptr) {
+    const std::string cmd = std::string("'") + HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
+    const int rc = std::system(cmd.c_str());
+    if (out) *out = Slurp(Path("out.txt"));
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
+};
+
+TEST_F(PackToolTest, BuildsAPackageFromItsCommandLine) {
+  Put("lang.txt", "[English]\ns0=Tool Setup\n");
+  std::string out;
+  const std::string setup = Path("tool.exe");
+  ASSERT_EQ(Tool("build --stub '" + stub_ + "' --out '" + setup + "' --language '" + Path("lang.txt") +
+                     "' --file '" + text_ + "' --run '" + noise_ + "=Engine.exe' --run-args '/go fast'" +
+                     " --file='" + empty_ + "=data/empty.dat' --always-confirm --log --has-agent" +
+                     " --agent Ag.exe --update-token T-9 --silent --inet-base http://h/ --inet-size 2K" +
+                     " --level 6 --split-size 10K --date 2001-02-03T04:05:06",
+                 &out),
+            0)
+      << out;
+  const TGFileInfo info(setup);
+  EXPECT_EQ(info.Header().blockCount, 3);
+  EXPECT_TRUE(info.AlwaysConfirm() && info.LogFile() && info.HasAgent() && info.Silent());
+  EXPECT_FALSE(info.Span() || info.ActivityBar() || info.InternetSetup());
+  EXPECT_EQ(info.AgentFileName(), "Ag.exe");
+  EXPECT_EQ(info.UpdateToken(), "T-9");
+  EXPECT_EQ(info.InternetRecord(), "|http://h/||0||2048|");
+  EXPECT_EQ(SUB::GetValue(SUB::GetField(info.LanguageBlock(), 0), "s0", "", ""), "Tool Setup");
+  const Walk w = WalkPackage(setup);
+  EXPECT_TRUE(w.checksumsPass);
+  ExpectFilesBack(w);
+  EXPECT_EQ(w.files.at("readme.txt").date, static_cast<std::int32_t>((21u << 25 | 2u << 21 | 3u << 16) | (4u << 11 | 5u << 5 | 3u)));
+
+  ASSERT_EQ(Tool("encode-token T-9", &out), 0);
+  ASSERT_EQ(Tool("decode-token " + out.substr(0, out.find('\n')), &out), 0);
+  EXPECT_EQ(out, "T-9\n");
+  ASSERT_EQ(Tool("info-page --out '" + Path("page.inf") + "' --token T-9 --text 'Hello|World' --scramble", &out), 0)
+      << out;
+  const std::string page = ScrambleText(Slurp(Path("page.inf")), false, false);
+  EXPECT_TRUE(SameToken(SUB::GetField(page, 0), info.UpdateTokenRaw()));
+}
+
+TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
+  const std::string setup = Path("bad.exe");
+  const std::string base = "build --stub '" + stub_ + "' --out '" + setup + "' ";
+  struct Case {
+    std::string args;
+    int rc;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"", 2, "no command"},
+      {"frobnicate", 2, "unknown command"},
+      {base + "--file '" + text_ + "=C:\\win.ini'", 1, "drive letter"},
+      {base + "--file '" + Path("missing.txt") + "'", 1, "cannot open"},
+      {base + "--level 12", 2, "--level"},
+      {base + "--split-size 12Q", 2, "not a size"},
+      {base + "--run-args x", 2, "--run-args needs --run"},
+      {base + "--bogus", 2, "unknown build option"},
+      {base + "--span=1", 2, "takes no value"},
+      {"build --stub '" + text_ + "' --out '" + setup + "'", 1, "not a stub image"},
+      {"build --stub '" + stub_ + "' --out '" + stub_ + "'", 1, "must not be the stub"},
+      {"decode-token bbbb", 1, "not a valid"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    std::string out;
+    EXPECT_EQ(Tool(c.args, &out), c.rc) << out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_FALSE(fs::exists(setup));
+  }
+  EXPECT_EQ(Slurp(stub_).substr(0, 2), "MZ");
+  std::string help;
+  EXPECT_EQ(Tool("--help", &help), 0);
+  for (const char* option : {"--stub", "--file", "--run-args", "--disk-size", "--split-size", "--inet-token",
+                             "--update-token", "--no-build-length", "--scramble", "--always-confirm"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+#endif
+
+}  // namespace
+}  // namespace havrek
