@@ -1,0 +1,125 @@
+#include "launcher/StubWin.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "agent/AgentState.h"
+#include "diag/HDebug.h"
+#include "files/Files.h"
+#include "launcher/Copies.h"
+#include "launcher/MainWindow.h"
+#include "package/PackX.h"
+#include "platform/Platform.h"
+#include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
+
+namespace havrek {
+namespace {
+
+std::unique_ptr<TGFileInfo> ownPackage;
+bool isAutoUpdateProg = false;
+std::string stubWindowClass;
+int exitCode = 0;
+
+std::string Pid() { return std::to_string(plat::ProcessId()); }
+
+bool TopWindowOfClassExists(const std::string& className) {
+  return ::FindWindowA(className.c_str(), nullptr) != nullptr;
+}
+
+std::string ExeFileName() { return FileNamePart(ExePath(false)); }
+
+}  // namespace
+
+TGFileInfo& OwnPackage() {
+  // Before start-up opens it (and after exit releases it) an empty reader
+  // stands in, so no caller ever meets a null package.
+  static TGFileInfo empty;
+  return ownPackage ? *ownPackage : empty;
+}
+
+bool IsAutoUpdateProg() { return isAutoUpdateProg; }
+const std::string& StubWindowClass() { return stubWindowClass; }
+int ExitCode() { return exitCode; }
+void SetExitCode(int code) { exitCode = code; }
+
+std::string StubWindowClassFor(bool autoUpdate, const std::string& exePath) {
+  return autoUpdate ? ".AutoUpdate." + FileNameNoExt(exePath, false) : exePath;
+}
+
+bool X_ExeIsRunning() {
+  return TopWindowOfClassExists(".AutoUpdate.X_" + FileNameNoExt(OwnPackage().AgentFileName(), false));
+}
+
+bool ThisIs_Plain_AutoUpdate_Exe() {
+  return isAutoUpdateProg && SameTextTrim(ExeFileName(), OwnPackage().AgentFileName());
+}
+
+bool ThisIs_X_AutoUpdate_Exe() {
+  return isAutoUpdateProg && SameTextTrim(ExeFileName(), "X_" + OwnPackage().AgentFileName());
+}
+
+bool SpanRelaunchNeeded() { return GetSwitchInt("/SpanCdLvl=", 1) == 1 && OwnPackage().Span(); }
+
+bool IsSpanCopy() { return GetSwitchInt("/SpanCdLvl=", 1) == 2; }
+
+void DoRunStubWin() {
+  LogLine("DoRunStubWin() --- Start");
+  stubWindowClass = StubWindowClassFor(isAutoUpdateProg, ExePath(false));
+  const bool wasRunning = X_ExeIsRunning();
+  LogLine("X_ExeIsRunning=" + BoolText(X_ExeIsRunning()));
+  LogLine("ThisIs_Plain_AutoUpdate_Exe=" + BoolText(ThisIs_Plain_AutoUpdate_Exe()));
+  LogLine("ThisIs_X_AutoUpdate_Exe=" + BoolText(ThisIs_X_AutoUpdate_Exe()));
+
+  // One process per window class does the work; a later one only forwards
+  // its commands (below) and ends.
+  if (!TopWindowOfClassExists(stubWindowClass)) {
+    if (ThisIs_Plain_AutoUpdate_Exe()) {
+      CreateAndRun_X_Exe();
+    } else if (ThisIs_X_AutoUpdate_Exe()) {
+      LogLine("CheckTestMode");
+      CheckTestMode(true);
+      LogLine("WinMain");
+      WinMain();
+      LogLine("DeleteMySelf");
+      DeleteMySelf(false);
+    } else if (SpanRelaunchNeeded()) {
+      SpanRelaunch();
+    } else {
+      WinMain();
+      if (IsSpanCopy()) DeleteMySelf(true);
+    }
+  }
+  if (ThisIs_Plain_AutoUpdate_Exe()) HandleParamOK(wasRunning);
+  LogLine("DoRunStubWin() --- End");
+}
+
+int RunStub() {
+  const std::string commandLine = ProcessCommandLine();
+  const std::string exePath = ExePath(false);
+  DebugLine(Pid() + " ==== STUB START ====> " + commandLine + "<");
+
+  ownPackage = std::make_unique<TGFileInfo>(exePath);
+  isAutoUpdateProg = ownPackage->AutoUpdate();
+  SetLogEnabled(isAutoUpdateProg && ownPackage->LogFile());
+  if (ThisIs_X_AutoUpdate_Exe()) SetLogPrefix(" X ");
+
+  LogLine("");
+  LogLine("");
+  LogLine("=== START === " + exePath);
+  LogLine("CommandLine=" + commandLine);
+  LogLine("Agent Version=" + FileVersionText(exePath));
+  DebugLine(Pid() + " ==== ThisIs_AutoUpdateProg=" + BoolText(isAutoUpdateProg));
+
+  DoRunStubWin();
+
+  ownPackage.reset();
+  DebugLine(Pid() + " ==== STUB END ====> " + commandLine + "<");
+  DebugLine("");
+  LogLine("=== EXIT === " + exePath);
+  LogLine("");
+  return exitCode;
+}
+
+}  // namespace havrek
