@@ -6,6 +6,7 @@
 
 #include "diag/HDebug.h"
 #include "util/Utils.h"
+#include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"
 
 namespace havrek {
@@ -34,6 +35,32 @@ std::string RegValueText(DWORD type, const std::string& data) {
     return ReplaceAll(data.substr(0, end + 1), std::string(1, '\0'), "<0>");
   }
   return data.substr(0, data.find('\0'));
+}
+
+// version.dll is not one of the libraries the loader always takes from the
+// system folder; importing it would let a copy beside the downloaded stub be
+// loaded instead, so it is reached through LoadDllProc.
+struct VersionApi {
+  using SizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+  using InfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+  using QueryFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+  SizeFn size = nullptr;
+  InfoFn info = nullptr;
+  QueryFn query = nullptr;
+};
+
+const VersionApi& Version() {
+  static const VersionApi api = [] {
+    VersionApi a;
+    a.size = reinterpret_cast<VersionApi::SizeFn>(
+        reinterpret_cast<void*>(LoadDllProc("version.dll", "GetFileVersionInfoSizeA")));
+    a.info = reinterpret_cast<VersionApi::InfoFn>(
+        reinterpret_cast<void*>(LoadDllProc("version.dll", "GetFileVersionInfoA")));
+    a.query =
+        reinterpret_cast<VersionApi::QueryFn>(reinterpret_cast<void*>(LoadDllProc("version.dll", "VerQueryValueA")));
+    return a;
+  }();
+  return api;
 }
 
 }  // namespace
@@ -169,15 +196,16 @@ std::string LastErrorText() { return SystemErrorText(::GetLastError()); }
 
 std::string FileVersionText(const std::string& file) {
   const std::string path = file.empty() ? RunningExePath() : file;
-  if (path.empty()) return std::string();
+  const VersionApi& api = Version();
+  if (path.empty() || !api.size || !api.info || !api.query) return std::string();
   DWORD ignored = 0;
-  const DWORD size = ::GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = api.size(path.c_str(), &ignored);
   if (size == 0) return std::string();
   std::vector<BYTE> block(size);
-  if (!::GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return std::string();
+  if (!api.info(path.c_str(), 0, size, block.data())) return std::string();
   void* root = nullptr;
   UINT rootSize = 0;
-  if (!::VerQueryValueA(block.data(), "\\", &root, &rootSize) || !root || rootSize < sizeof(VS_FIXEDFILEINFO))
+  if (!api.query(block.data(), "\\", &root, &rootSize) || !root || rootSize < sizeof(VS_FIXEDFILEINFO))
     return std::string();
   VS_FIXEDFILEINFO info;
   std::memcpy(&info, root, sizeof info);
