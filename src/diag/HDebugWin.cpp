@@ -7,8 +7,15 @@
 #include "files/Files.h"
 #include "util/WinHandle.h"
 
+#ifndef HAVREK_DEBUG_MODE
+#define HAVREK_DEBUG_MODE 0
+#endif
+
 namespace havrek {
 namespace {
+
+constexpr int kDebugMode = HAVREK_DEBUG_MODE;
+static_assert(kDebugMode >= 0 && kDebugMode <= 2, "HAVREK_DEBUG_MODE is 0, 1 or 2");
 
 std::atomic<UINT> g_viewerMessage{0};
 std::atomic<bool> g_started{false};
@@ -30,6 +37,8 @@ void StartDebugChannel() {
   g_viewerMessage.store(::RegisterWindowMessageA(kDebugViewerMessageName));
   SetDebugTarget(&SendPiece);
 }
+
+int DebugMode() { return kDebugMode; }
 
 UINT DebugViewerMessage() {
   if (g_viewerMessage.load() == 0) g_viewerMessage.store(::RegisterWindowMessageA(kDebugViewerMessageName));

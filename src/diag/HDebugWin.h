@@ -6,14 +6,11 @@
 
 #include <string>
 
-#ifndef HAVREK_DEBUG_MODE
-#define HAVREK_DEBUG_MODE 0
-#endif
-
 namespace havrek {
 
-// 0: viewer only; 1: debug file only; 2: both. Chosen when building.
-inline constexpr int kDebugMode = HAVREK_DEBUG_MODE;
+// 0: viewer only; 1: debug file only; 2: both. Chosen when building
+// (cmake -DHAVREK_DEBUG_MODE=n).
+int DebugMode();
 inline constexpr char kDebugFilePath[] = "C:\\ProgramData\\_hdebug.txt";
 inline constexpr char kDebugViewerClass[] = ".HDebug.";
 inline constexpr char kDebugViewerMessageName[] = ".H_DebugMsg.";
