@@ -1,6 +1,7 @@
 #include "package/PackWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <zlib.h>
 
 #include <cstdio>
