@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <streambuf>
 
 #include "files/Files.h"
 #include "util/Utils.h"
@@ -16,70 +15,10 @@ std::mutex g_logStateLock;
 std::string g_logPrefix = "   ";
 std::string g_logFilePath;
 
-// Sends a piece whenever the 128-byte buffer fills and whenever a line ends.
-// The lock is recursive because sending to the viewer is a synchronous
-// cross-process message: while it waits, the thread serves incoming sent
-// messages, and their handlers may write debug lines again.
-class DebugBuf : public std::streambuf {
- public:
-  // No put area: every character comes through put(), so that line ends are
-  // seen however the stream writes them.
-  DebugBuf() { setp(nullptr, nullptr); }
-
-  void setTarget(DebugTarget target) {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    target_ = target;
-  }
-
- protected:
-  int_type overflow(int_type c) override {
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    put(traits_type::to_char_type(c));
-    return c;
-  }
-
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    for (std::streamsize i = 0; i < n; ++i) put(s[i]);
-    return n;
-  }
-
-  int sync() override {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    send();
-    return 0;
-  }
-
- private:
-  void put(char c) {
-    buffer_[used_++] = c;
-    if (c == '\n' || used_ == kDebugBufferSize) send();
-  }
-
-  void send() {
-    if (used_ == 0) return;
-    const std::string piece(buffer_, std::min(used_, kDebugFlushLimit));
-    // Emptied before the target runs, so that a line written from inside the
-    // send starts a fresh piece instead of being sent twice or wiped.
-    used_ = 0;
-    if (!target_) return;
-    try {
-      target_(piece);
-    } catch (...) {
-    }
-  }
-
-  std::recursive_mutex lock_;
-  DebugTarget target_ = nullptr;
-  char buffer_[kDebugBufferSize];
-  std::size_t used_ = 0;
-};
-
-DebugBuf& Buf() {
+DebugStream& Stream() {
   // Never destroyed: static destructors of other units may still write.
-  static DebugBuf* buf = new DebugBuf;
-  return *buf;
+  static DebugStream* stream = new DebugStream;
+  return *stream;
 }
 
 }  // namespace
@@ -123,18 +62,51 @@ void LogLine(const std::string& text) {
                                LogPrefix(), text));
 }
 
-std::ostream& DebugOut() {
-  static std::ostream* out = new std::ostream(&Buf());
-  return *out;
+// The lock is recursive because sending to the viewer is a synchronous
+// cross-process message: while it waits, the thread serves incoming sent
+// messages, and their handlers may write debug lines again.
+DebugStream& DebugStream::write(const char* s, std::size_t n) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  for (std::size_t i = 0; i < n; ++i) {
+    buffer_[used_++] = s[i];
+    if (s[i] == '\n' || used_ == kDebugBufferSize) send();
+  }
+  return *this;
 }
 
-void DebugLine(const std::string& text) { DebugOut() << text << kDebugLineEnd << std::flush; }
+DebugStream& DebugStream::flush() {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  send();
+  return *this;
+}
+
+void DebugStream::setTarget(DebugTarget target) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  target_ = target;
+}
+
+void DebugStream::send() {
+  if (used_ == 0) return;
+  const std::string piece(buffer_, std::min(used_, kDebugFlushLimit));
+  // Emptied before the target runs, so that a line written from inside the
+  // send starts a fresh piece instead of being sent twice or wiped.
+  used_ = 0;
+  if (!target_) return;
+  try {
+    target_(piece);
+  } catch (...) {
+  }
+}
+
+DebugStream& DebugOut() { return Stream(); }
+
+void DebugLine(const std::string& text) { DebugOut() << text << kDebugLineEnd; }
 
 void ReportException(const std::string& routine, const std::string& message) {
   DebugLine(" --- " + routine + "() --- " + message);
 }
 
-void SetDebugTarget(DebugTarget target) { Buf().setTarget(target); }
+void SetDebugTarget(DebugTarget target) { Stream().setTarget(target); }
 
 std::string DebugFileText(const std::string& piece) {
   std::string out;

@@ -9,7 +9,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ostream>
+#include <mutex>
+#include <string_view>
+#include <type_traits>
 #include <string>
 
 #include "platform/Platform.h"
@@ -44,16 +46,46 @@ inline constexpr std::size_t kDebugBufferSize = 128;
 inline constexpr std::size_t kDebugFlushLimit = 10241;
 inline constexpr char kDebugLineEnd[] = "\r\n";
 
-std::ostream& DebugOut();
+// Receives every piece the stream sends, under the debug lock. Exceptions it
+// throws are dropped.
+using DebugTarget = void (*)(const std::string& piece);
+
+// The program's text output to the debug viewer: a piece leaves whenever the
+// 128-byte buffer fills and whenever a line ends. Deliberately not a
+// std::ostream: the stream machinery would triple the size of the stub.
+class DebugStream {
+ public:
+  DebugStream& write(const char* s, std::size_t n);
+  DebugStream& put(char c) { return write(&c, 1); }
+  DebugStream& flush();
+  DebugStream& operator<<(std::string_view text) { return write(text.data(), text.size()); }
+  DebugStream& operator<<(const char* text) { return *this << std::string_view(text); }
+  DebugStream& operator<<(char c) { return put(c); }
+  template <class T, std::enable_if_t<std::is_integral_v<T> && !std::is_same_v<T, char> && !std::is_same_v<T, bool>,
+                                      int> = 0>
+  DebugStream& operator<<(T n) {
+    return *this << std::string_view(std::to_string(n));
+  }
+  void setTarget(DebugTarget target);
+
+ private:
+  void send();
+
+  std::recursive_mutex lock_;
+  DebugTarget target_ = nullptr;
+  char buffer_[kDebugBufferSize];
+  std::size_t used_ = 0;
+};
+
+DebugStream& DebugOut();
 // DebugOut << text << line end: the line leaves at once.
 void DebugLine(const std::string& text);
 // " --- <routine>() --- <message>" as one debug line.
 void ReportException(const std::string& routine, const std::string& message);
+void SetDebugTarget(DebugTarget target);
 
 // Receives every piece the buffer sends, under the debug lock. Must not throw
 // anything it wants to be seen: exceptions are dropped.
-using DebugTarget = void (*)(const std::string& piece);
-void SetDebugTarget(DebugTarget target);
 
 // The debug file's form of a piece: CR LF, lone CR and lone LF each become
 // one CR LF.

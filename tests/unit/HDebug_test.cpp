@@ -47,12 +47,12 @@ std::vector<std::string>& Pieces() {
 class DebugChannel : public ::testing::Test {
  protected:
   void SetUp() override {
-    DebugOut() << std::flush;
+    DebugOut().flush();
     Pieces().clear();
     SetDebugTarget([](const std::string& piece) { Pieces().push_back(piece); });
   }
   void TearDown() override {
-    DebugOut() << std::flush;
+    DebugOut().flush();
     SetDebugTarget(nullptr);
   }
   static std::string Joined() {
@@ -83,10 +83,10 @@ TEST_F(DebugChannel, LongLineIsSplitInto128CharacterPiecesWithTheLineEndLast) {
 TEST_F(DebugChannel, EveryWayOfWritingALineEndSendsIt) {
   DebugOut().put('a').put('\n');
   DebugOut() << 'b' << '\n';
-  DebugOut() << "c" << std::endl;
+  DebugOut() << "c" << kDebugLineEnd;
   DebugOut().write("d\ne", 3);
-  EXPECT_EQ(Pieces(), (std::vector<std::string>{"a\n", "b\n", "c\n", "d\n"}));
-  DebugOut() << std::flush;
+  EXPECT_EQ(Pieces(), (std::vector<std::string>{"a\n", "b\n", "c\r\n", "d\n"}));
+  DebugOut().flush();
   EXPECT_EQ(Pieces().back(), "e");
 }
 

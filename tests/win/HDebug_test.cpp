@@ -71,7 +71,7 @@ class Viewer {
 
 TEST(DebugViewer, LongLineArrivesInPiecesWithTheLineEndInTheLast) {
   StartDebugChannel();
-  DebugOut() << std::flush;
+  DebugOut().flush();
   const std::string file = TempDir(true) + "havrek_viewer_test.txt";
   Viewer viewer(file);
   ASSERT_TRUE(viewer.ready());
@@ -91,7 +91,7 @@ TEST(DebugViewer, WithoutAViewerNothingFails) {
   ASSERT_EQ(FindWindowA(kDebugViewerClass, nullptr), nullptr);
   EXPECT_FALSE(SendToDebugViewer("nobody listens\r\n"));
   DebugLine("nobody listens");
-  DebugOut() << std::string(1000, 'q') << std::flush;
+  (DebugOut() << std::string(1000, 'q')).flush();
 }
 
 TEST(DebugFileTarget, AppendsWithCrLfLineEnds) {
