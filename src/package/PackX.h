@@ -120,6 +120,20 @@ double SpaceNeededFor(const TPackageHeader& header, std::uint32_t clusterSize);
 std::uint32_t ClusterSize(const std::string& path);
 #endif
 
+// ---- Language texts ----
+// The built-in English text of a language key ("s0".."s12", "BtnText",
+// "Error", "Confirm", "Attention", "Charset", "FontSize", "FontName"); empty
+// for any other key.
+std::string LanguageDefault(const std::string& key);
+// The entry of block named name (ignoring case and surrounding blanks); a
+// block of one language yields that one whatever its name; "*" otherwise.
+std::string FindLanguageEntry(const std::string& block, const std::string& name);
+// The entry chosen by the first lookup of the process: empty before it, "*"
+// when no language could be chosen.
+const std::string& ChosenLanguageEntry();
+// Forgets the choice, so that the next lookup chooses again (tests only).
+void ResetChosenLanguage();
+
 // Read-only view of one package: header, language block and the two records.
 // Holds no open file.
 class TGFileInfo {
@@ -167,6 +181,16 @@ class TGFileInfo {
 
   bool SameInternetToken(const TGFileInfo& other) const;
   bool SameUpdateToken(const std::string& path) const;
+
+  // Language texts. The language is chosen once per process, from the block
+  // of the reader that serves the first lookup; every reader then answers
+  // from that entry. An absent key gives def, an empty value empty text.
+  std::string GetText(const std::string& key, const std::string& def) const;
+  // GetText with the built-in English text of the key (LanguageDefault).
+  std::string GetText(const std::string& key) const;
+  int Charset() const;           // "Charset", 0 when absent or not a number
+  int FontSize() const;          // "FontSize" in points, 8 likewise
+  std::string FontName() const;  // "FontName", "Tahoma"
 
  private:
   TPackageHeader header_;
