@@ -1,0 +1,94 @@
+// Extraction: writes the stored files of a package (or of a multi-disk set)
+// into a target folder, reports the file the setup runs and, on request,
+// writes the auto-update agent beside them.
+//
+// The walk is portable; whatever the user sees (progress, the disk request,
+// the error box, ejecting, waiting) comes in as hooks from the shell, so the
+// same walk runs in the stub, in the native tests and in the benchmark.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace havrek {
+
+// The user-facing steps. An empty hook is skipped; an empty askForDisk
+// counts as Cancel.
+struct ExtractHooks {
+  // ProgressSink's kind (0 reset with maximum, 1 one step), maximum,
+  // position and step.
+  std::function<void(int kind, std::int64_t maximum, std::int64_t position, std::int64_t step)> progress;
+  // OkCancelBox with owner code 0; true for OK.
+  std::function<bool(const std::string& text, const std::string& title, int charset, const std::string& buttons)>
+      askForDisk;
+  // ErrorBox with owner code 0, empty title, character set 0, no buttons.
+  std::function<void(const std::string& text)> showError;
+  std::function<void(const std::string& path)> eject;             // EjectCD
+  std::function<void(bool on)> suppressAutoPlay;                  // RegisterAutoPlayMessage
+  std::function<void(std::uint32_t ms)> wait;                     // waiting while serving messages
+  std::function<std::string(const std::string& path, std::int64_t dataSize)> saveFailureDetails;
+  std::function<std::string()> lastErrorText;
+};
+
+struct ExtractRequest {
+  // The running executable, a downloaded package, or the first disk file
+  // (which may end in ".001").
+  std::string packageFile;
+  std::string targetFolder;   // without trailing separator
+  std::string agentFileName;  // empty: no agent copy; only the file-name part counts
+  std::string diskPrompt;     // mark-up containing "<DISK_NUM>"
+  std::string diskPromptTitle;
+  std::string buttons;
+  int charset = 0;
+  bool forcePrompt = false;   // ask for every further disk, present or not
+};
+
+struct ExtractResult {
+  // Field 0 of the last entry marked to run, with its "*" and arguments
+  // (the whole entry header when the "*" is in a later field); empty when
+  // nothing is marked or a disk request was cancelled.
+  std::string runCommand;
+  // False until a disk file's checksum passed; then that of the last one tested.
+  bool checksumOk = false;
+  int failedSaves = 0;    // in this call, refused names included
+  bool cutShort = false;  // an entry ran past the end of its file
+};
+
+// Raises EZLibError when a compressed entry does not expand; the package
+// file is closed and nothing else is held open then. Files written so far
+// stay in the target folder.
+ExtractResult Extract(const ExtractRequest& request, const ExtractHooks& hooks);
+
+// Failed entry saves since the process started; only the first is shown.
+int SaveErrorCount();
+void SetSaveErrorCount(int count);
+
+// Reads n bytes into buffer in pieces of at most 64 KB, serving messages
+// after each. The bytes read: n, fewer when the file ends first, -1 after
+// a failed read, 0 for n = 0.
+std::int64_t ReadChunked(const plat::File& file, char* buffer, std::int64_t n);
+
+// Where an entry named name is written under folder: the folder, the
+// separator and the name with its folders (either "\" or "/" in the name).
+// False with a reason for a name that would land elsewhere or that Windows
+// cannot hold (see NormalizeTargetName).
+bool EntryTargetPath(const std::string& folder, const std::string& name, std::string& path, std::string& error);
+
+// The details of the save-failure box from its facts.
+std::string SaveFailureText(const std::string& lastError, std::int64_t dataSize, std::int64_t fileSize,
+                            std::int64_t freeBytes);
+
+#ifdef _WIN32
+// SaveFailureText with the system's last error, the file's size and the free
+// bytes of its drive.
+std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize);
+// Every hook except progress, askForDisk and showError, which belong to the
+// main window and the message box: ejecting, AutoPlay suppression, waiting
+// while serving messages, save-failure details and the last error text.
+ExtractHooks WinExtractHooks();
+#endif
+
+}  // namespace havrek

@@ -1,0 +1,51 @@
+// Whole-buffer inflation of the package's compressed entries (single zlib
+// streams), with zlib's failures turned into one exception type.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace havrek {
+
+// The one exception that leaves a unit: a compressed entry did not expand.
+// what() is the text of the zlib result code ("data error", "buffer error",
+// "need dictionary", "insufficient memory", ...).
+class EZLibError : public std::runtime_error {
+ public:
+  explicit EZLibError(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The code itself when it is 0 or more; raises EZLibError for negative codes.
+int ZCheck(int code);
+// The message of a zlib result code; empty for 0 and unknown codes.
+std::string ZErrorText(int code);
+
+// No genuine entry expands beyond this: the writer stores at most
+// MaxSplitSize (1 GiB) data bytes per entry, and its header line is short.
+// A stream that goes on past it is hostile or broken, and raises
+// "insufficient memory" instead of taking the machine's memory.
+inline constexpr std::size_t kInflateLimit = (std::size_t{1} << 30) + (std::size_t{1} << 20);
+
+struct FreeDeleter {
+  void operator()(void* p) const noexcept { std::free(p); }
+};
+
+// Expanded bytes in a malloc'ed block, released by the owner.
+struct InflatedBuffer {
+  std::unique_ptr<char, FreeDeleter> data;
+  std::size_t size = 0;
+};
+
+// Expands one zlib stream. estimate (0: none) sizes the first buffer; the
+// buffer then grows geometrically. Raises EZLibError for corrupt or
+// incomplete data, a stream that asks for a preset dictionary, output beyond
+// limit, and memory that cannot be had; nothing is left allocated then.
+InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate = 0,
+                             std::size_t limit = kInflateLimit);
+std::string InflateText(const std::string& text);
+
+}  // namespace havrek
