@@ -194,6 +194,14 @@ TEST(FileVersion, FixedVersionOfASystemDll) {
   EXPECT_EQ(FileVersionText(dll), expected);
 }
 
+#ifdef HAVREK_STUB_EXE
+TEST(FileVersion, OfTheStubIsItsBuildVersion) {
+  std::string stub = HAVREK_STUB_EXE;
+  if (!stub.empty() && stub[0] == '/') stub = "Z:" + stub;
+  EXPECT_EQ(FileVersionText(stub), HAVREK_VERSION);
+}
+#endif
+
 TEST(FileVersion, FilesWithoutAVersionBlockGiveAnEmptyText) {
   const std::string file = TempDir(true) + "havrek_no_version.txt";
   std::ofstream(file) << "plain text";
