@@ -375,9 +375,14 @@ bool LanguageBlockFromText(const std::string& text, std::string& block, std::str
       continue;
     }
     if (!open) return (error = where + "a setting before the first [Language] line"), false;
-    if (line.find('=') == std::string::npos) return (error = where + "expected key=value"), false;
+    const std::size_t equals = line.find('=');
+    const std::string key = equals == std::string::npos ? std::string() : Trim(line.substr(0, equals));
+    if (key.empty()) return (error = where + "expected key=value"), false;
+    // The stub forgives one blank before "=" and none after it, so a
+    // hand-aligned "s0   = Setup" is stored as "s0=Setup".
+    const std::size_t value = line.find_first_not_of(" \t", equals + 1);
     entries.pop_back();  // the closing STX goes after the entry's last setting
-    entries += line.substr(line.find_first_not_of(" \t")) + kSOH + kSTX;
+    entries += key + "=" + (value == std::string::npos ? std::string() : line.substr(value)) + kSOH + kSTX;
   }
   if (!entries.empty()) block = std::string(1, kSTX) + entries;
   return true;

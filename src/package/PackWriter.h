@@ -24,7 +24,8 @@ std::string EncodeToken(const std::string& token);
 // ---- Header blocks ----
 // A plain language file to the language block:
 //   [English]            a language entry named English
-//   s0=My Application    one setting of the current entry
+//   s0=My Application    one setting of the current entry; blanks around
+//                        the key and after "=" are dropped
 //   ; comment            skipped, like blank lines
 // False, with error naming the line, on text the block cannot carry.
 bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error);

@@ -446,11 +446,11 @@ TEST(PackWriterTokens, EncodingsWithDifferentFillersDecodeEqual) {
 
 TEST(PackWriterLanguage, PlainFileBecomesTheLanguageBlock) {
   std::string block, error;
-  ASSERT_TRUE(LanguageBlockFromText("; texts\r\n[English]\r\ns0=My Setup\r\n  s1=Unpacking...\r\n\r\n"
-                                    "[Deutsch]\nBtnText=|&OK|&Abbrechen|\n[Empty]\n",
+  ASSERT_TRUE(LanguageBlockFromText("; texts\r\n[English]\r\ns0=My Setup\r\n  s1=Unpacking...\r\n\t s2  =\t Wait \r\n"
+                                    "s3=\r\n\r\n[Deutsch]\nBtnText=|&OK|&Abbrechen|\n[Empty]\n",
                                     block, error))
       << error;
-  EXPECT_EQ(block, "\x02\x01" "English\x01s0=My Setup\x01s1=Unpacking...\x01\x02"
+  EXPECT_EQ(block, "\x02\x01" "English\x01s0=My Setup\x01s1=Unpacking...\x01s2=Wait \x01s3=\x01\x02"
                    "\x01" "Deutsch\x01" "BtnText=|&OK|&Abbrechen|\x01\x02"
                    "\x01" "Empty\x01\x02");
   EXPECT_EQ(SUB::FieldCount(block), 3);
@@ -462,7 +462,8 @@ TEST(PackWriterLanguage, PlainFileBecomesTheLanguageBlock) {
   EXPECT_EQ(block, "");
 
   for (const std::string& bad : {std::string("s0=x\n"), std::string("[English]\nno equals\n"),
-                                 std::string("[]\n"), std::string("[English]\ns0=a\x01" "b\n")}) {
+                                 std::string("[]\n"), std::string("[English]\ns0=a\x01" "b\n"),
+                                 std::string("[English]\n  = x\n")}) {
     EXPECT_FALSE(LanguageBlockFromText(bad, block, error)) << bad;
     EXPECT_NE(error.find("line"), std::string::npos);
   }
