@@ -7,6 +7,8 @@
 
 namespace havrek {
 
+class TGFileInfo;
+
 // The number in "SETUP_<n>": the time-of-day half of the executable's packed
 // last-write time, so every start of the same file lands in the same folder.
 // 0 (the time could not be read) gives 65535.
@@ -43,15 +45,15 @@ std::string DriveRootOf(const std::string& path);
 // The package fits: needed is below the free bytes (an unknown -1 never fits).
 bool SpaceFits(double needed, double freeBytes);
 
-// The confirmation texts, with their built-in defaults, as the language gives
-// them.
+// The confirmation texts of the language (keys "s2" to "s6").
 struct SpaceTexts {
-  std::string extractTo = "Havrek will extract files to your Temp Drive (<DRIVE>)<P>";      // s2
-  std::string limited = "Limited Free Space on your Temp Drive! (<DRIVE>)<P>";              // s3
-  std::string required = "<P>Estimated space required on your Temp drive is: <T>  <SPACE_REQ> MB<P>";  // s4
-  std::string available = "Free space available on your Temp drive is: <T>  <SPACE_AVAIL> MB<P>";      // s5
-  std::string question = "<P>Continue with Setup?<P>";                                      // s6
+  std::string extractTo;  // always-confirm opening, with <DRIVE>
+  std::string limited;    // not-enough-space opening, with <DRIVE>
+  std::string required;   // with <SPACE_REQ>
+  std::string available;  // with <SPACE_AVAIL>
+  std::string question;
 };
+SpaceTexts SpaceTextsOf(const TGFileInfo& package);
 
 // The mark-up question ConfirmTempSpace asks about folder, or empty when
 // nothing needs asking (the package does not ask always and it fits).

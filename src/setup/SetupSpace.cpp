@@ -1,0 +1,75 @@
+#include "setup/SetupSpace.h"
+
+#include "package/PackX.h"
+#include "util/Utils.h"
+
+namespace havrek {
+
+std::uint32_t SetupFolderNumber(std::uint32_t dosDateTime) {
+  return dosDateTime == 0 ? 65535u : (dosDateTime & 0xFFFFu);
+}
+
+std::string SetupFolderName(std::uint32_t dosDateTime) {
+  return "SETUP_" + IntText(SetupFolderNumber(dosDateTime));
+}
+
+std::string SpaceMBText(double bytes) {
+  double mb = bytes > 0 ? bytes / 1048576.0 : 0.0;
+  const int decimals = mb > 10 ? 1 : (mb < 1 ? 3 : 2);
+  return FixedText(mb, decimals);
+}
+
+char ChooseAltDrive(const DriveFree* drives, int count, char tempDrive) {
+  char best = tempDrive;
+  double most = 0;
+  for (int i = 0; i < count; ++i) {
+    if (drives[i].free > most) {
+      most = drives[i].free;
+      best = drives[i].letter;
+    }
+  }
+  return best == tempDrive ? 0 : best;
+}
+
+std::string AltTempBaseFor(char drive, bool tempFolderExists) {
+  std::string base = std::string(1, drive) + ":\\TEMP";
+  if (tempFolderExists) base += "\\TEMP";
+  return base;
+}
+
+std::string FreeSpaceQueryPath(const std::string& path) {
+  const std::string p = ReplaceChar(path, '/', '\\');
+  if (p.size() >= 3) {
+    const std::size_t cut = p.find('\\', 3);
+    if (cut != std::string::npos) return p.substr(0, cut);
+  }
+  return p;
+}
+
+std::string DriveRootOf(const std::string& path) {
+  if (path.empty()) return std::string();
+  return UpperCase(path.substr(0, 1)) + ":\\";
+}
+
+bool SpaceFits(double needed, double freeBytes) { return needed < freeBytes; }
+
+SpaceTexts SpaceTextsOf(const TGFileInfo& package) {
+  return {package.GetText("s2"), package.GetText("s3"), package.GetText("s4"), package.GetText("s5"),
+          package.GetText("s6")};
+}
+
+std::string TempSpaceQuestion(const SpaceTexts& texts, const std::string& folder, bool alwaysConfirm,
+                              double needed, double freeBytes) {
+  std::string text;
+  if (alwaysConfirm) text = texts.extractTo;
+  if (!SpaceFits(needed, freeBytes)) text = texts.limited;
+  if (text.empty()) return text;
+
+  text += texts.required + texts.available + texts.question;
+  const std::string drive = folder.empty() ? std::string() : UpperCase(folder.substr(0, 1)) + ":";
+  text = ReplaceAll(text, "<DRIVE>", drive);
+  text = ReplaceAll(text, "<SPACE_REQ>", SpaceMBText(needed));
+  return ReplaceAll(text, "<SPACE_AVAIL>", SpaceMBText(freeBytes));
+}
+
+}  // namespace havrek
