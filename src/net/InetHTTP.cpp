@@ -1,0 +1,351 @@
+#include "net/InetHTTP.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "diag/HDebug.h"
+#include "files/Files.h"
+#include "net/CommUtils.h"
+#include "platform/Platform.h"
+#include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
+#include "util/UtilsWaitWin.h"
+
+namespace havrek {
+
+namespace {
+
+// ---- The library, looked up by name ----
+
+enum ProcId {
+  kGetConnectedState,
+  kCloseHandle,
+  kOpen,
+  kOpenUrl,
+  kQueryInfo,
+  kReadFile,
+  kConnect,
+  kOpenRequest,
+  kSendRequest,
+  kSetOption,
+  kLastResponseInfo,
+  kQueryDataAvailable,
+  kProcCount
+};
+
+constexpr const char* kProcNames[kProcCount] = {
+    "InternetGetConnectedState", "InternetCloseHandle", "InternetOpenA",    "InternetOpenUrlA",
+    "HttpQueryInfoA",            "InternetReadFile",    "InternetConnectA", "HttpOpenRequestA",
+    "HttpSendRequestA",          "InternetSetOptionA",  "InternetGetLastResponseInfoA",
+    "InternetQueryDataAvailable"};
+
+struct WinInetLibrary {
+  Module module;
+  FARPROC procs[kProcCount] = {};
+  bool looked[kProcCount] = {};
+};
+WinInetLibrary g_inet;
+bool g_abort = false;
+
+FARPROC Lookup(ProcId id) {
+  if (!g_inet.module) {
+    HMODULE loaded = nullptr;
+    LoadDllProc("WinINet.dll", "", &loaded);
+    if (!loaded) return nullptr;
+    g_inet.module.reset(loaded);
+    std::fill(std::begin(g_inet.looked), std::end(g_inet.looked), false);
+  }
+  if (!g_inet.looked[id]) {
+    g_inet.procs[id] = ::GetProcAddress(g_inet.module.get(), kProcNames[id]);
+    g_inet.looked[id] = true;
+  }
+  return g_inet.procs[id];
+}
+
+template <class F>
+F Fn(ProcId id) {
+  return reinterpret_cast<F>(reinterpret_cast<void*>(Lookup(id)));
+}
+
+// A missing function fails like the call itself would.
+HINTERNET InetOpen(const char* agent) {
+  auto fn = Fn<decltype(&::InternetOpenA)>(kOpen);
+  return fn ? fn(agent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
+}
+
+HINTERNET InetOpenUrl(HINTERNET internet, const std::string& url, DWORD flags) {
+  auto fn = Fn<decltype(&::InternetOpenUrlA)>(kOpenUrl);
+  return fn && internet ? fn(internet, url.c_str(), nullptr, 0, flags, 0) : nullptr;
+}
+
+bool InetQueryInfo(HINTERNET request, DWORD level, void* buffer, DWORD* length) {
+  auto fn = Fn<decltype(&::HttpQueryInfoA)>(kQueryInfo);
+  return fn && request && fn(request, level, buffer, length, nullptr);
+}
+
+bool InetRead(HINTERNET request, void* buffer, DWORD count, DWORD* read) {
+  *read = 0;
+  auto fn = Fn<decltype(&::InternetReadFile)>(kReadFile);
+  return fn && fn(request, buffer, count, read);
+}
+
+// Bytes that a read can take without waiting for more; 0 when unknown.
+DWORD InetAvailable(HINTERNET request) {
+  auto fn = Fn<decltype(&::InternetQueryDataAvailable)>(kQueryDataAvailable);
+  DWORD available = 0;
+  return fn && fn(request, &available, 0, 0) ? available : 0;
+}
+
+// What a failed read leaves to say: the system's text for the code, the
+// library's own text for its codes, else the server's last words.
+std::string ReadErrorDetail(DWORD code) {
+  std::string detail = SystemErrorText(code);
+  if (detail.empty() && code >= INTERNET_ERROR_BASE && code <= INTERNET_ERROR_LAST && g_inet.module) {
+    char text[1024] = {};
+    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS, g_inet.module.get(), code,
+                               0, text, sizeof text, nullptr);
+    while (n > 0 && (static_cast<unsigned char>(text[n - 1]) <= ' ' || text[n - 1] == '.')) --n;
+    detail.assign(text, n);
+  }
+  if (detail.empty()) {
+    if (auto fn = Fn<decltype(&::InternetGetLastResponseInfoA)>(kLastResponseInfo)) {
+      char text[1024] = {};
+      DWORD error = 0, length = sizeof text;
+      if (fn(&error, text, &length)) detail.assign(text, std::min<DWORD>(length, sizeof text));
+    }
+  }
+  return Trim(detail);
+}
+
+// Every earlier side file of the target goes; the target itself stays.
+void DeleteLeftOvers(const std::string& target) {
+  const std::string dir = FileDirPart(target);
+  const std::string name = FileNamePart(target);
+  WIN32_FIND_DATAA found;
+  FindHandle find(::FindFirstFileA((target + ".*").c_str(), &found));
+  if (!find) return;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (!IsLeftOverName(name, found.cFileName)) continue;
+    const std::string path = dir + found.cFileName;
+    if (!::DeleteFileA(path.c_str())) {
+      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileA(path.c_str());
+    }
+  } while (::FindNextFileA(find.get(), &found));
+}
+
+std::uint32_t TickCount32() { return static_cast<std::uint32_t>(::GetTickCount64()); }
+
+// Large enough that a fast link is not held up by the calls between reads;
+// a read never waits for more than has arrived, so a slow link still returns
+// to the message loop often.
+constexpr DWORD kReadBufferSize = 256 * 1024;
+
+}  // namespace
+
+void CloseInternetHandle(HINTERNET h) {
+  if (auto fn = Fn<decltype(&::InternetCloseHandle)>(kCloseHandle)) fn(h);
+}
+
+UrlRequest HTTP_OpenUrl(HINTERNET internet, const std::string& url, const std::string& user,
+                        const std::string& password) {
+  UrlRequest r;
+  if (!internet) return r;
+  // Never from the cache, and never into it: a setup package has no business
+  // in the browser's cache.
+  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  if (user.empty()) {
+    r.request.reset(InetOpenUrl(internet, HttpUrl(url), flags));
+    return r;
+  }
+  const HttpTarget target = CredentialTarget(url);
+  if (target.host.empty()) return r;
+  auto connect = Fn<decltype(&::InternetConnectA)>(kConnect);
+  auto openRequest = Fn<decltype(&::HttpOpenRequestA)>(kOpenRequest);
+  auto send = Fn<decltype(&::HttpSendRequestA)>(kSendRequest);
+  if (!connect || !openRequest || !send) return r;
+  r.connection.reset(connect(internet, target.host.c_str(), target.port, user.c_str(), password.c_str(),
+                             INTERNET_SERVICE_HTTP, 0, 0));
+  if (!r.connection) return r;
+  const std::string object = "/" + target.path;
+  r.request.reset(openRequest(r.connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  if (r.request && !send(r.request.get(), nullptr, 0, nullptr, 0)) r.request.reset();
+  return r;
+}
+
+void HTTP_Touch(const std::string& url) {
+  InternetHandle internet(InetOpen(kSizeAgent));
+  InternetHandle request(InetOpenUrl(internet.get(), HttpUrl(url), 0));
+}
+
+void HTTP_SetTimeouts(HINTERNET internet, DWORD ms) {
+  auto fn = Fn<decltype(&::InternetSetOptionA)>(kSetOption);
+  if (!fn || !internet) return;
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
+    DWORD value = ms;
+    fn(internet, option, &value, sizeof value);
+  }
+}
+
+std::int64_t HTTP_GetContentLength(HINTERNET request) {
+  char text[64] = {};
+  DWORD length = sizeof text - 1;
+  if (!InetQueryInfo(request, HTTP_QUERY_CONTENT_LENGTH, text, &length)) return -1;
+  std::int64_t size = -1;
+  if (!TryTextToInt64(std::string(text, std::min<DWORD>(length, sizeof text - 1)), size) || size < 0) return -1;
+  return size;
+}
+
+std::uint32_t HTTP_GetFileDate(HINTERNET request) {
+  SYSTEMTIME st = {};
+  DWORD length = sizeof st;
+  if (!InetQueryInfo(request, HTTP_QUERY_LAST_MODIFIED | HTTP_QUERY_FLAG_SYSTEMTIME, &st, &length)) return 0;
+  FILETIME ft;
+  WORD date = 0, time = 0;
+  if (!::SystemTimeToFileTime(&st, &ft) || !::FileTimeToDosDateTime(&ft, &date, &time)) return 0;
+  return static_cast<std::uint32_t>(date) << 16 | time;
+}
+
+std::int64_t HTTP_GetFileSize(const std::string& url) {
+  HTTP_Touch(url);
+  InternetHandle internet(InetOpen(kSizeAgent));
+  if (!internet) return -1;
+  std::int64_t size = -1;
+  InternetHandle request(InetOpenUrl(internet.get(), HttpUrl(url), 0));
+  if (request) {
+    size = HTTP_GetContentLength(request.get());
+    DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
+  }
+  return size;
+}
+
+DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
+                                             const std::string& user, const std::string& password,
+                                             TProgBar* progress) {
+  DownloadResult result;
+  const std::string fileName = UrlFileName(url);
+  HTTP_Touch(url);
+
+  [&] {
+    InternetHandle internet(InetOpen(kDownloadAgent));
+    if (!internet) {
+      result.error = kInitFailedText;
+      return;
+    }
+    HTTP_SetTimeouts(internet.get(), kDownloadTimeoutMs);
+    UrlRequest request = HTTP_OpenUrl(internet.get(), url, user, password);
+    if (!request) {
+      result.error = OpenFailedText(url);
+      return;
+    }
+    const std::int64_t size = HTTP_GetContentLength(request.request.get());
+    const std::uint32_t date = HTTP_GetFileDate(request.request.get());
+    if (size == 0) {
+      result.error = NotFoundText(url);
+      return;
+    }
+
+    if (reinterpret_cast<std::uintptr_t>(owner) > 10) ::ShowWindow(owner, SW_SHOW);
+    std::string side;
+    if (!target.empty()) {
+      side = SideFileName(target, size, date);
+      DeleteLeftOvers(target);
+    }
+
+    const ProgressPlan plan = PlanProgress(size);
+    if (progress) progress->SetProgress(1, plan.maximum);
+    std::int64_t stepsShown = 0;
+    TBytesRate meter = MeterForTotal(size);
+
+    plat::File sideFile;
+    std::vector<char> buffer(kReadBufferSize);
+    std::int64_t received = 0;
+    bool readOk = true;
+    DWORD got = 0;
+    do {
+      YieldX(0);
+      if (DownloadAborted()) break;
+      DWORD want = kReadBufferSize;
+      if (const DWORD available = InetAvailable(request.request.get())) want = std::min(available, want);
+      readOk = InetRead(request.request.get(), buffer.data(), want, &got);
+      if (!readOk) {
+        const DWORD code = ::GetLastError();
+        result.error = ReadFailedText(fileName, ReadErrorDetail(code));
+        got = 0;
+      } else if (got > 0) {
+        received += got;
+        if (!target.empty()) {
+          if (!sideFile) {
+            sideFile = plat::File(side, plat::OpenMode::Write);
+            if (sideFile) sideFile.seek(0, 2);
+          }
+          if (!sideFile || !sideFile.writeAll(buffer.data(), got)) {
+            result.error = ReadFailedText(fileName, "writing " + side + ": " + LastErrorText());
+            break;
+          }
+        } else {
+          try {
+            result.body.append(buffer.data(), got);
+          } catch (const std::bad_alloc&) {
+            result.error = ReadFailedText(fileName, "not enough memory for " + std::to_string(received) + " bytes");
+            break;
+          }
+        }
+      }
+      const std::string text = meter.ProgressText(size, received, got, TickCount32());
+      if (readOk && got > 0 && progress) {
+        for (const std::int64_t done = plan.StepsDone(received); stepsShown < done; ++stepsShown)
+          progress->SetText(text);
+      }
+    } while (readOk && got > 0 && !DownloadAborted());
+    sideFile.reset();
+
+    if (DownloadAborted()) {
+      result.error = kDownloadAbortedText;
+    } else if (result.error.empty() && size > 0 && received != size) {
+      // The connection ended before the announced length: a partial file is
+      // not a download.
+      result.error = ReadFailedText(fileName, ShortBodyDetail(received, size));
+    }
+    if (!target.empty() && size > 0 && result.error.empty()) {
+      const std::int64_t written = FileSizeByName(side);
+      if (written == size &&
+          !::MoveFileExA(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        result.error = ReadFailedText(fileName, "renaming " + side + ": " + LastErrorText());
+    }
+  }();
+
+  if (!result.error.empty())
+    DebugLine(std::to_string(plat::ProcessId()) + " HTTP_DownloadFile_Incremental: " + result.error);
+  return result;
+}
+
+DownloadResult HTTP_DownloadFile(HWND owner, const std::string& url, const std::string& target,
+                                 TProgBar* progress) {
+  return HTTP_DownloadFile_Incremental(owner, url, target, std::string(), std::string(), progress);
+}
+
+bool IsInternetConnected(std::string* error) {
+  auto fn = Fn<decltype(&::InternetGetConnectedState)>(kGetConnectedState);
+  DWORD flags = 0;
+  if (fn && fn(&flags, 0)) return true;
+  const DWORD code = ::GetLastError();
+  if (error) *error = SystemErrorText(code);
+  return false;
+}
+
+void SetDownloadAbort(bool abort) { g_abort = abort; }
+bool DownloadAborted() { return g_abort; }
+
+void FreeWinInet() {
+  g_inet.module.reset();
+  std::fill(std::begin(g_inet.procs), std::end(g_inet.procs), nullptr);
+  std::fill(std::begin(g_inet.looked), std::end(g_inet.looked), false);
+}
+
+}  // namespace havrek

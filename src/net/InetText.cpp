@@ -1,0 +1,125 @@
+#include "net/InetText.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "files/Files.h"
+#include "platform/Platform.h"
+#include "util/Utils.h"
+
+namespace havrek {
+
+namespace {
+
+bool IsSchemeChar(char c, bool first) {
+  const unsigned char u = static_cast<unsigned char>(c);
+  if (std::isalpha(u) && u < 0x80) return true;
+  return !first && ((u >= '0' && u <= '9') || c == '+' || c == '-' || c == '.');
+}
+
+std::int64_t EffectiveSize(std::int64_t size) { return size < 0 ? std::int64_t{0xFFFFFFFF} : size; }
+
+}  // namespace
+
+bool HasUrlScheme(const std::string& url) {
+  const std::size_t colon = url.find("://");
+  if (colon == std::string::npos || colon == 0) return false;
+  for (std::size_t i = 0; i < colon; ++i)
+    if (!IsSchemeChar(url[i], i == 0)) return false;
+  return true;
+}
+
+std::string HttpUrl(const std::string& url) { return HasUrlScheme(url) ? url : "http://" + url; }
+
+HttpTarget CredentialTarget(const std::string& url) {
+  // Only the leading scheme goes: an "http://" further on belongs to the
+  // path or the query.
+  const std::string rest = StartsWith("http://", url, true) ? url.substr(7) : url;
+  HttpTarget t;
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string::npos) return t;
+  t.host = rest.substr(0, slash);
+  t.path = rest.substr(slash + 1);
+  const std::size_t colon = t.host.rfind(':');
+  if (colon != std::string::npos) {
+    std::int64_t port = 0;
+    if (TryTextToInt64(t.host.substr(colon + 1), port) && port > 0 && port <= 65535) {
+      t.port = static_cast<std::uint16_t>(port);
+      t.host.erase(colon);
+    }
+  }
+  return t;
+}
+
+std::string UrlFileName(const std::string& url) {
+  const std::size_t slash = url.rfind('/');
+  return slash == std::string::npos ? url : url.substr(slash + 1);
+}
+
+std::string SideFileName(const std::string& target, std::int64_t size, std::uint32_t dosDate) {
+  const std::uint32_t sum = static_cast<std::uint32_t>(static_cast<std::uint64_t>(size) + dosDate);
+  return target + "." + std::to_string(sum);
+}
+
+bool IsLeftOverName(const std::string& targetName, const std::string& name) {
+  return name.size() > targetName.size() + 1 && name[targetName.size()] == '.' &&
+         SameText(name.substr(0, targetName.size()), targetName);
+}
+
+ProgressPlan PlanProgress(std::int64_t size) {
+  const std::int64_t total = EffectiveSize(size);
+  const std::int64_t chunk = std::clamp<std::int64_t>(total / 10, 1, 8192);
+  ProgressPlan plan;
+  plan.stepBytes = std::max(chunk, (total + kMaxProgressSteps - 1) / kMaxProgressSteps);
+  plan.steps = (total + plan.stepBytes - 1) / plan.stepBytes;
+  plan.maximum = static_cast<std::int32_t>(plan.steps + 1);
+  return plan;
+}
+
+std::int64_t ProgressPlan::StepsDone(std::int64_t received) const {
+  if (received <= 0) return 0;
+  return std::min(steps, received / stepBytes + (received % stepBytes != 0 ? 1 : 0));
+}
+
+std::string OpenFailedText(const std::string& url) { return "Unable to open Internet Connection: " + url; }
+
+std::string NotFoundText(const std::string& url) { return url + " --- File Not Found !"; }
+
+std::string ReadFailedText(const std::string& fileName, const std::string& detail) {
+  std::string text = fileName + " --- Error downloading file";
+  if (!detail.empty()) text += " (" + detail + ")";
+  return text;
+}
+
+std::string ShortBodyDetail(std::int64_t received, std::int64_t size) {
+  return "connection closed after " + std::to_string(received) + " of " + std::to_string(size) + " bytes";
+}
+
+bool IsErrorPageBytes(const std::string& bytes) {
+  const std::string s = UpperCase(bytes.substr(0, kErrorPageProbe));
+  const auto inOrder = [&s](std::initializer_list<const char*> marks) {
+    std::size_t from = 0;
+    for (const char* mark : marks) {
+      const std::size_t at = s.find(mark, from);
+      if (at == std::string::npos) return false;
+      from = at + std::char_traits<char>::length(mark);
+    }
+    return true;
+  };
+  return inOrder({"<TITLE", "404", "</TITLE>"}) || inOrder({"<HTML>", "<HEAD>", "<TITLE>", "</TITLE>"});
+}
+
+bool IsErrorPage(const std::string& file, const std::string& bytes) {
+  if (!file.empty() && plat::Exists(file)) return IsErrorPageBytes(ReadFileText(file, kErrorPageProbe));
+  return IsErrorPageBytes(bytes);
+}
+
+bool NotFoundMessage(const std::string& file, const std::string& bytes, const std::string& url,
+                     std::string& message) {
+  if (!IsErrorPage(file, bytes)) return false;
+  message = "<B>404 File Not Found...</B><P><P>URL:  " + url + "." +
+            "<P><P>Please make sure the file is available and access is allowed to this file.";
+  return true;
+}
+
+}  // namespace havrek

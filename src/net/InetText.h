@@ -1,0 +1,84 @@
+// The text and arithmetic side of the HTTP download: address forms, the
+// side file, the progress steps, the error texts and telling an HTML error
+// page from a real download. No network here, so all of it runs natively.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace havrek {
+
+// ---- Addresses ----
+
+// True when the URL opens with a scheme ("http://", "https://", "ftp://" ...).
+bool HasUrlScheme(const std::string& url);
+// The form opened without credentials: unchanged when it has a scheme,
+// otherwise with "http://" in front.
+std::string HttpUrl(const std::string& url);
+
+// Where a request with credentials goes: always plain HTTP, port 80 unless
+// the host names its own.
+struct HttpTarget {
+  std::string host;    // empty when the URL has no "/" after the host
+  std::uint16_t port = 80;
+  std::string path;    // after the first "/", without it
+};
+HttpTarget CredentialTarget(const std::string& url);
+
+// The part after the last "/": the file's name in messages.
+std::string UrlFileName(const std::string& url);
+
+// ---- Side file ----
+
+// target + "." + (size + date) as a 32-bit unsigned number.
+std::string SideFileName(const std::string& target, std::int64_t size, std::uint32_t dosDate);
+// True when `name` is a left-over of an earlier download of `targetName`:
+// the target's name, a dot and something more (case-blind). The target
+// itself never is.
+bool IsLeftOverName(const std::string& targetName, const std::string& name);
+
+// ---- Progress ----
+
+// The bar's maximum is 16 bits wide, and every step costs a round of message
+// serving: a download never announces more steps than this.
+inline constexpr std::int64_t kMaxProgressSteps = 1000;
+
+// The progress range of a download of `size` bytes (-1: unknown, taken as
+// the largest 32-bit size). Small files move in about ten steps.
+struct ProgressPlan {
+  std::int64_t stepBytes = 1;
+  std::int64_t steps = 0;      // the bar runs from position 1 to steps + 1
+  std::int32_t maximum = 1;
+  // Steps completed once `received` bytes are in.
+  std::int64_t StepsDone(std::int64_t received) const;
+};
+ProgressPlan PlanProgress(std::int64_t size);
+
+// ---- Error texts ----
+
+inline constexpr char kInitFailedText[] = "Unable to initialize \"WinINet.dll\"";
+inline constexpr char kDownloadAbortedText[] = "Download Aborted";
+std::string OpenFailedText(const std::string& url);
+std::string NotFoundText(const std::string& url);
+// fileName + " --- Error downloading file", with " (" + detail + ")" when
+// there is a detail.
+std::string ReadFailedText(const std::string& fileName, const std::string& detail);
+// The detail of a body that ended before its announced length.
+std::string ShortBodyDetail(std::int64_t received, std::int64_t size);
+
+// ---- Error pages ----
+
+inline constexpr std::size_t kErrorPageProbe = 1000;
+
+// Whether the first 1000 bytes look like an HTML error page: a title holding
+// "404", or a page that opens with <HTML>, <HEAD> and a <TITLE> (so any HTML
+// page counts). A file that exists is read in place of the bytes.
+bool IsErrorPageBytes(const std::string& bytes);
+bool IsErrorPage(const std::string& file, const std::string& bytes);
+
+// When IsErrorPage holds, replaces message with the mark-up text that tells
+// the user the file was not found, and answers true; otherwise leaves it.
+bool NotFoundMessage(const std::string& file, const std::string& bytes, const std::string& url,
+                     std::string& message);
+
+}  // namespace havrek
