@@ -28,6 +28,9 @@ std::int64_t Write(FileId file, const void* data, std::int64_t count);
 std::int64_t Seek(FileId file, int origin, std::int64_t distance);
 std::int64_t Size(FileId file);  // -1 on error
 bool Exists(const std::string& path);  // a file, not a folder
+// Creates the folder and every missing folder above it; true when it is a
+// folder afterwards.
+bool MakeDirs(const std::string& folder);
 // Last-write time as a packed DOS date-time (date high, time low).
 bool SetDosDate(FileId file, std::uint32_t dosDateTime);
 std::uint32_t DosDate(FileId file);  // 0 when unknown

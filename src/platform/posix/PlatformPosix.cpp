@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
 #include "platform/Platform.h"
@@ -58,6 +59,16 @@ std::int64_t Size(FileId file) {
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool MakeDirs(const std::string& folder) {
+  struct stat st {};
+  for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
+    const std::string part = folder.substr(0, at);
+    if (!part.empty() && ::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    if (at == std::string::npos) break;
+  }
+  return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool SetDosDate(FileId file, std::uint32_t dos) {

@@ -70,6 +70,27 @@ bool Exists(const std::string& path) {
   return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool MakeDirs(const std::string& folder) {
+  std::string path = folder;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  // The root is never created: the drive ("C:\\") or the share ("\\\\host\\share\\").
+  std::size_t at = 0;
+  if (path.size() >= 2 && path[1] == ':') {
+    at = 2;
+  } else if (path.rfind("\\\\", 0) == 0) {
+    at = path.find('\\', 2);
+    if (at != std::string::npos) at = path.find('\\', at + 1);
+  }
+  while (at != std::string::npos) {
+    at = path.find('\\', at + 1);
+    const std::string part = path.substr(0, at);
+    if (!part.empty() && part.back() != '\\' && part.back() != ':') ::CreateDirectoryA(part.c_str(), nullptr);
+  }
+  const DWORD attr = ::GetFileAttributesA(path.c_str());
+  return !path.empty() && attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool SetDosDate(FileId file, std::uint32_t dos) {
   FILETIME local, utc;
   if (!::DosDateTimeToFileTime(static_cast<WORD>(dos >> 16), static_cast<WORD>(dos & 0xFFFF), &local) ||
