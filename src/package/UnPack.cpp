@@ -1,0 +1,282 @@
+#include "package/UnPack.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "diag/HDebug.h"
+#include "files/Files.h"
+#include "package/PackWriter.h"
+#include "package/PackX.h"
+#include "package/ZLibOpen.h"
+#include "util/HSUB.h"
+#include "util/Utils.h"
+
+namespace havrek {
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+// Natively a backslash is an ordinary file-name character.
+constexpr char kSeparator = '/';
+#endif
+
+constexpr std::int64_t kReadPiece = 65536;
+// The walk stops when this little is left, whatever the header's own length.
+constexpr std::int64_t kTrailerRoom = 74;
+constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
+constexpr std::uint32_t kDiskWaitMs = 500;
+
+int saveErrorCount = 0;
+
+using Bytes = std::unique_ptr<char, FreeDeleter>;
+
+class Walker {
+ public:
+  Walker(const ExtractRequest& request, const ExtractHooks& hooks) : r_(request), h_(hooks) {}
+  ExtractResult Run();
+
+ private:
+  void Progress(int kind, std::int64_t maximum = 0) const {
+    if (h_.progress) h_.progress(kind, maximum, 0, 1);
+  }
+  void Wait(std::uint32_t ms) const {
+    if (h_.wait) h_.wait(ms);
+  }
+  void WalkDisk();
+  bool ReadBlock(const plat::File& file);
+  void SaveEntry(const char* content, std::int64_t size);
+  void SaveFailed(const std::string& path, const std::string& details);
+  std::string Details(const std::string& path, std::int64_t dataSize) const;
+  void WriteAgent(const plat::File& file);
+  bool NextDisk();
+
+  const ExtractRequest& r_;
+  const ExtractHooks& h_;
+  ExtractResult result_;
+  std::string path_;
+  int disk_ = 1;
+  TPackageHeader header_{};
+  std::int64_t pos_ = 0;
+  std::int64_t end_ = 0;
+  std::int64_t blocks_ = 0;  // over all disk files
+  std::int64_t firstEntry_ = 0;
+  bool go_ = true;
+};
+
+ExtractResult Walker::Run() {
+  const std::uint64_t t0 = plat::TickMs();
+  std::string base = r_.packageFile;
+  if (EndsWith(".001", base, false)) base.resize(base.size() - 4);
+  path_ = r_.packageFile;
+  Progress(0, 0);
+
+  for (;;) {
+    if (plat::Exists(path_)) {
+      header_ = TPackageHeader{};
+      ReadPackageHeader(path_, header_);
+      if (disk_ == 1) DebugLine("FileInfo.FilesCount=" + IntText(header_.fileCount));
+      result_.checksumOk = ChecksumPasses(header_.checksum, PackageChecksum(path_, header_.trailerLength));
+      // A damaged disk ends the whole set: no further disk is asked for.
+      if (!result_.checksumOk) break;
+      WalkDisk();
+    }
+    if (!(header_.headerFlags & hfMoreDisks)) break;
+    path_ = base + "." + ZeroPad(disk_ + 1, 3);
+    if (!NextDisk()) break;
+  }
+
+  if (!go_) result_.runCommand.clear();
+  DebugLine("UnCompressTime: " + IntText(static_cast<std::int64_t>(plat::TickMs() - t0)) + " MS");
+  DebugLine("");
+  Wait(kDiskWaitMs);
+  return result_;
+}
+
+void Walker::WalkDisk() {
+  const plat::File file(path_, plat::OpenMode::Read);
+  if (!file) return;
+  end_ = PackageEnd(file, file.size());
+  DebugLine("FileLen=" + IntText(end_));
+  if (header_.magic != PackageMagic) return;
+  pos_ = header_.payloadStart;
+  if (file.seek(pos_) != pos_) return;
+  if (disk_ == 1) Progress(0, header_.fileCount);
+
+  if (r_.targetFolder.empty()) {
+    // Entries would land in the root of the current drive.
+    if (h_.showError)
+      h_.showError(r_.targetFolder + "<P><P>Unable to create Directory!<P><P>" +
+                   (h_.lastErrorText ? h_.lastErrorText() : std::string()));
+    return;
+  }
+  // A folder that cannot be made shows up as failed saves below.
+  plat::MakeDirs(r_.targetFolder);
+
+  do {
+    plat::ServeMessages();
+    if (!ReadBlock(file)) {
+      // Cut short: what would follow is not in this file.
+      result_.cutShort = true;
+      break;
+    }
+  } while (end_ - pos_ > kTrailerRoom);
+
+  if (disk_ == 1) WriteAgent(file);
+}
+
+bool Walker::ReadBlock(const plat::File& file) {
+  std::int32_t length = 0;
+  if (end_ - pos_ < 4 || ReadChunked(file, reinterpret_cast<char*>(&length), 4) != 4) return false;
+  const bool compressed = length > 0;
+  const std::int64_t n = compressed ? length : -static_cast<std::int64_t>(length);
+  // Checked before anything is allocated for it.
+  if (n > end_ - pos_ - 4) return false;
+  Bytes stored(static_cast<char*>(std::malloc(static_cast<std::size_t>(std::max<std::int64_t>(n, 1)))));
+  if (!stored) throw EZLibError(ZErrorText(-4));
+  if (ReadChunked(file, stored.get(), n) != n) return false;
+  pos_ += n + 4;
+  ++blocks_;
+  if (blocks_ == header_.blockCount) firstEntry_ = pos_;
+  if (blocks_ <= header_.blockCount) return true;
+
+  if (!compressed) {
+    SaveEntry(stored.get(), n);
+    return true;
+  }
+  InflatedBuffer content = InflateBuffer(stored.get(), static_cast<std::size_t>(n));
+  stored.reset();
+  SaveEntry(content.data.get(), static_cast<std::int64_t>(content.size));
+  return true;
+}
+
+void Walker::SaveEntry(const char* content, std::int64_t size) {
+  const char* nul = static_cast<const char*>(std::memchr(content, 0, static_cast<std::size_t>(size)));
+  if (!nul || nul == content) return;
+  const std::string header(content, nul);
+  const char* data = nul + 1;
+  const std::int64_t dataSize = size - (data - content);
+
+  std::string run = header.find('*') != std::string::npos ? header : std::string();
+  std::string name = SUB::GetField(header, 0);
+  const std::string time = SUB::GetField(header, 1);
+  if (const std::size_t star = name.find('*'); star != std::string::npos) {
+    run = name;
+    name.resize(star);
+  }
+  // "setup.exe * -x" names setup.exe: Windows drops blanks that end a name.
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+
+  std::string path, error;
+  if (!EntryTargetPath(r_.targetFolder, name, path, error)) {
+    // Never written, and never run: it would be a program outside the folder.
+    SaveFailed(r_.targetFolder + kSeparator + name, "Entry name refused: " + error);
+    return;
+  }
+  if (!run.empty()) result_.runCommand = run;
+  if (!plat::Exists(path)) {
+    Progress(1);
+    if (const std::size_t cut = path.rfind(kSeparator); cut > r_.targetFolder.size())
+      plat::MakeDirs(path.substr(0, cut));
+  }
+  const auto date = static_cast<std::uint32_t>(TextToInt32(time, 0));
+  if (!WriteFileBytes(path, data, dataSize, date, true)) SaveFailed(path, Details(path, dataSize));
+}
+
+std::string Walker::Details(const std::string& path, std::int64_t dataSize) const {
+  if (h_.saveFailureDetails) return h_.saveFailureDetails(path, dataSize);
+  const plat::File file(path, plat::OpenMode::Read);
+  return SaveFailureText(h_.lastErrorText ? h_.lastErrorText() : std::string(), dataSize, file ? file.size() : 0, -1);
+}
+
+void Walker::SaveFailed(const std::string& path, const std::string& details) {
+  ++result_.failedSaves;
+  if (++saveErrorCount == 1 && h_.showError)
+    h_.showError(path + "<P><P>Unable to save Extracted File!<P><P>" + details);
+}
+
+void Walker::WriteAgent(const plat::File& file) {
+  const std::string agent = FileNamePart(r_.agentFileName);
+  if (agent.empty() || !(EndsWith(".exe", r_.packageFile, true) || EndsWith(".exe.001", r_.packageFile, true)))
+    return;
+  TPackageHeader h{};
+  ReadPackageHeader(file, h);
+  // Without the whole stub image and header blocks the copy could not run.
+  if (firstEntry_ < kBuildLengthLow + 4 || firstEntry_ > end_) return;
+  std::string copy(static_cast<std::size_t>(firstEntry_), '\0');
+  if (!file.readAt(0, copy.data(), firstEntry_)) return;
+  // The copy ends at its header: a build length would point past it.
+  std::memset(copy.data() + kBuildLengthLow, 0, 4);
+  h.autoUpdate = 1;
+  h.trailerLength = PackageHeaderSize;
+  copy.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
+
+  std::string path, error;
+  if (!EntryTargetPath(r_.targetFolder, agent, path, error)) {
+    SaveFailed(r_.targetFolder + kSeparator + agent, "Entry name refused: " + error);
+    return;
+  }
+  if (!WriteFileText(path, copy, plat::DosDate(file.get()))) {
+    SaveFailed(path, Details(path, static_cast<std::int64_t>(copy.size())));
+    return;
+  }
+  DebugLine(IntText(plat::ProcessId()) + " New AU-Agent: " + path);
+}
+
+bool Walker::NextDisk() {
+  if (h_.suppressAutoPlay) h_.suppressAutoPlay(true);
+  ++disk_;
+  if (r_.forcePrompt || !plat::Exists(path_)) {
+    if (h_.eject) h_.eject(path_);
+    do {
+      const std::string text = ReplaceAllNoCase(r_.diskPrompt, "<DISK_NUM>", IntText(disk_));
+      go_ = h_.askForDisk && h_.askForDisk(text, r_.diskPromptTitle, r_.charset, r_.buttons);
+      Wait(kDiskWaitMs);
+    } while (go_ && !plat::Exists(path_));
+  }
+  Progress(1);
+  return go_;
+}
+
+}  // namespace
+
+ExtractResult Extract(const ExtractRequest& request, const ExtractHooks& hooks) {
+  return Walker(request, hooks).Run();
+}
+
+int SaveErrorCount() { return saveErrorCount; }
+void SetSaveErrorCount(int count) { saveErrorCount = count; }
+
+std::int64_t ReadChunked(const plat::File& file, char* buffer, std::int64_t n) {
+  std::int64_t done = 0;
+  while (done < n) {
+    const std::int64_t want = std::min(n - done, kReadPiece);
+    const std::int64_t got = file.read(buffer + done, want);
+    if (got < 0) return -1;
+    done += got;
+    plat::ServeMessages();
+    // The file ended: a loop that waited for the rest would never end.
+    if (got < want) break;
+  }
+  return done;
+}
+
+bool EntryTargetPath(const std::string& folder, const std::string& name, std::string& path, std::string& error) {
+  path.clear();
+  if (folder.empty()) return (error = "no target folder"), false;
+  std::string relative;
+  if (!NormalizeTargetName(name, relative, error)) return false;
+  path = folder + kSeparator + ReplaceChar(relative, '\\', kSeparator);
+  return true;
+}
+
+std::string SaveFailureText(const std::string& lastError, std::int64_t dataSize, std::int64_t fileSize,
+                            std::int64_t freeBytes) {
+  return lastError + "<P>" + "  Data Size: <T>" + IntText(dataSize) + " Bytes<P>" + "  File Size:  <T>" +
+         IntText(fileSize) + " Bytes<P>" + "  Bytes Free: <T>" + IntText(freeBytes) + " Bytes";
+}
+
+}  // namespace havrek

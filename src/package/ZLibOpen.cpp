@@ -1,0 +1,116 @@
+#include "package/ZLibOpen.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "platform/Platform.h"
+
+namespace havrek {
+
+namespace {
+
+// Indexed by 2 - code.
+const char* const kErrorTexts[] = {"need dictionary", "stream end",          "",
+                                   "file error",      "stream error",        "data error",
+                                   "insufficient memory", "buffer error",    "incompatible version"};
+
+[[noreturn]] void Raise(int code) { throw EZLibError(ZErrorText(code)); }
+
+// Ends the inflater on every way out; the normal way checks the result.
+class InflateStream {
+ public:
+  InflateStream() { ZCheck(inflateInit(&s_)); }
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+  ~InflateStream() {
+    if (open_) inflateEnd(&s_);
+  }
+  void end() {
+    open_ = false;
+    ZCheck(inflateEnd(&s_));
+  }
+  z_stream* operator->() { return &s_; }
+  z_stream* get() { return &s_; }
+
+ private:
+  z_stream s_{};
+  bool open_ = true;
+};
+
+void Resize(InflatedBuffer& buffer, std::size_t size) {
+  void* grown = std::realloc(buffer.data.get(), size);
+  if (!grown) Raise(Z_MEM_ERROR);
+  (void)buffer.data.release();
+  buffer.data.reset(static_cast<char*>(grown));
+}
+
+}  // namespace
+
+std::string ZErrorText(int code) {
+  if (code > Z_NEED_DICT || code < Z_VERSION_ERROR) return {};
+  return kErrorTexts[Z_NEED_DICT - code];
+}
+
+int ZCheck(int code) {
+  if (code < 0) Raise(code);
+  return code;
+}
+
+InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate, std::size_t limit) {
+  limit = std::max<std::size_t>(limit, 1);
+  const std::size_t step = std::min(count, limit) / 256 * 256 + 256;
+  std::size_t size = std::clamp<std::size_t>(estimate != 0 ? estimate : step, 1, limit);
+
+  InflatedBuffer out;
+  out.data.reset(static_cast<char*>(std::malloc(size)));
+  if (!out.data) Raise(Z_MEM_ERROR);
+
+  InflateStream s;
+  const auto* in = static_cast<const Bytef*>(input);
+  std::size_t inLeft = count;
+  std::size_t total = 0;
+  for (;;) {
+    if (s->avail_in == 0 && inLeft > 0) {
+      s->next_in = const_cast<Bytef*>(in);
+      s->avail_in = static_cast<uInt>(std::min<std::size_t>(inLeft, UINT_MAX));
+      in += s->avail_in;
+      inLeft -= s->avail_in;
+    }
+    if (total == size) {
+      // Geometric growth: a linear step of the input size made a highly
+      // compressed entry cost one reallocation per step.
+      if (size >= limit) Raise(Z_MEM_ERROR);
+      plat::ServeMessages();
+      const std::size_t grown = size + std::min(std::max(step, size / 2), limit - size);
+      Resize(out, grown);
+      size = grown;
+    }
+    const std::size_t room = std::min<std::size_t>(size - total, UINT_MAX);
+    const uInt inBefore = s->avail_in;
+    s->next_out = reinterpret_cast<Bytef*>(out.data.get() + total);
+    s->avail_out = static_cast<uInt>(room);
+    const int rc = inflate(s.get(), Z_NO_FLUSH);
+    const std::size_t produced = room - s->avail_out;
+    total += produced;
+    if (rc == Z_STREAM_END) break;
+    // A preset dictionary is never part of a package; asking again would
+    // only grow the buffer forever.
+    if (rc == Z_NEED_DICT) Raise(Z_NEED_DICT);
+    ZCheck(rc);
+    if (produced == 0 && s->avail_in == inBefore) Raise(Z_BUF_ERROR);
+  }
+  s.end();
+
+  if (total > 0 && total < size) Resize(out, total);
+  out.size = total;
+  return out;
+}
+
+std::string InflateText(const std::string& text) {
+  const InflatedBuffer b = InflateBuffer(text.data(), text.size());
+  return std::string(b.data.get(), b.size);
+}
+
+}  // namespace havrek

@@ -1,0 +1,524 @@
+#include "package/UnPack.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "diag/HDebug.h"
+#include "package/PackWriter.h"
+#include "package/PackX.h"
+#include "package/ZLibOpen.h"
+
+namespace havrek {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Word(std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); }
+
+std::string Noise(std::size_t n, std::uint32_t seed) {
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 24);
+  return s;
+}
+
+std::string StubImage() {
+  std::string stub(4096, '\0');
+  stub.replace(0, 2, "MZ");
+  stub.replace(256, 4, std::string("PE\0\0", 4));
+  for (std::size_t i = 600; i < stub.size(); ++i) stub[i] = static_cast<char>(i * 31);
+  return stub;
+}
+
+// ---- Hand-laid packages: any entry the writer would refuse ----
+
+std::string Block(std::int32_t length, const std::string& bytes) {
+  return Word(static_cast<std::uint32_t>(length)) + bytes;
+}
+std::string Raw(const std::string& header, const std::string& data) {
+  const std::string content = header + '\0' + data;
+  return Block(-static_cast<std::int32_t>(content.size()), content);
+}
+std::string Zipped(const std::string& content) {
+  uLongf n = compressBound(static_cast<uLong>(content.size()));
+  std::string z(n, '\0');
+  compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(content.data()),
+            static_cast<uLong>(content.size()), 9);
+  z.resize(n);
+  return Block(static_cast<std::int32_t>(z.size()), z);
+}
+std::string Zipped(const std::string& header, const std::string& data) { return Zipped(header + '\0' + data); }
+
+// Stub, the two header blocks, the entries and a header whose checksum
+// always passes.
+std::string Laid(const std::vector<std::string>& entries, std::uint8_t flags = 0) {
+  std::string p = StubImage() + Block(0, "") + Block(24, "|http://|.info|.exe|0|0|");
+  for (const std::string& e : entries) p += e;
+  TPackageHeader h{};
+  h.format = 1;
+  h.blockCount = 2;
+  h.payloadStart = 4096;
+  h.fileCount = static_cast<std::uint32_t>(entries.size());
+  h.magic = PackageMagic;
+  h.checksum = ChecksumAlwaysPasses;
+  h.headerFlags = flags;
+  h.trailerLength = PackageHeaderSize;
+  p.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
+  const std::uint32_t size = static_cast<std::uint32_t>(p.size());
+  std::memcpy(p.data() + 252, &size, 4);
+  return p;
+}
+
+std::vector<std::string>& DebugLines() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+// What the hooks saw.
+struct Seen {
+  std::vector<std::pair<int, std::int64_t>> progress;  // kind, maximum
+  std::vector<std::string> prompts, errors, ejected;
+  int steps() const {
+    int n = 0;
+    for (const auto& p : progress) n += p.first == 1;
+    return n;
+  }
+};
+
+class UnPackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("havrek_unpack_" + std::to_string(plat::ProcessId()) + "_" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "src");
+    target_ = (dir_ / "out" / "target").string();
+    SetSaveErrorCount(0);
+    DebugLines().clear();
+    SetDebugTarget([](const std::string& piece) { DebugLines().push_back(piece); });
+  }
+  void TearDown() override {
+    SetDebugTarget(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  std::string Put(const std::string& name, const std::string& bytes) const {
+    const fs::path p = dir_ / name;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << bytes;
+    return p.string();
+  }
+  PackFile Source(const std::string& name, const std::string& bytes, const std::string& target, bool run = false,
+                  const std::string& args = "") const {
+    PackFile f;
+    f.source = Put("src/" + name, bytes);
+    f.target = target;
+    f.run = run;
+    f.runArgs = args;
+    return f;
+  }
+  PackOptions Options() const {
+    PackOptions o;
+    o.stubPath = Put("stub.exe", StubImage());
+    o.outPath = (dir_ / "setup.exe").string();
+    o.fixedDate = kDate;
+    return o;
+  }
+  ExtractHooks Hooks() {
+    ExtractHooks h;
+    h.progress = [this](int kind, std::int64_t maximum, std::int64_t, std::int64_t) {
+      seen_.progress.push_back({kind, maximum});
+    };
+    h.askForDisk = [this](const std::string& text, const std::string&, int, const std::string&) {
+      seen_.prompts.push_back(text);
+      return answer_ ? answer_(static_cast<int>(seen_.prompts.size())) : false;
+    };
+    h.showError = [this](const std::string& text) { seen_.errors.push_back(text); };
+    h.eject = [this](const std::string& path) { seen_.ejected.push_back(path); };
+    return h;
+  }
+  ExtractResult Run(const std::string& package, const std::string& agent = "", bool forcePrompt = false) {
+    ExtractRequest r;
+    r.packageFile = package;
+    r.targetFolder = target_;
+    r.agentFileName = agent;
+    r.diskPrompt = "Please insert <B>DISK #<disk_num></B>";
+    r.forcePrompt = forcePrompt;
+    return Extract(r, Hooks());
+  }
+  // Relative path -> bytes of every file under folder.
+  static std::map<std::string, std::string> Tree(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      if (e.is_regular_file()) files[fs::relative(e.path(), folder).generic_string()] = Slurp(e.path());
+    return files;
+  }
+  // Everything beside the target folder, where an escaping entry would land.
+  std::map<std::string, std::string> Outside() const {
+    auto all = Tree(dir_ / "out");
+    std::erase_if(all, [](const auto& kv) { return kv.first.starts_with("target/"); });
+    return all;
+  }
+
+  static constexpr std::uint32_t kDate = (41u << 25) | (3u << 21) | (14u << 16) | (15u << 11) | (9u << 5) | 13u;
+  fs::path dir_;
+  std::string target_;
+  Seen seen_;
+  std::function<bool(int)> answer_;
+};
+
+TEST_F(UnPackTest, WrittenPackageComesBackWhole) {
+  const std::string text = std::string(5000, 'a') + "end of text\r\n";
+  const std::string noise = Noise(70000, 1);
+  PackOptions o = Options();
+  o.splitSize = 30000;
+  o.files = {Source("readme.txt", text, "readme.txt"), Source("engine.bin", noise, "Engine.exe", true, "/go fast"),
+             Source("empty.dat", "", "data/empty.dat"), Source("deep.txt", text + text, "sub\\dir\\deep.txt")};
+  const PackResult w = WritePackage(o);
+  ASSERT_TRUE(w.ok) << w.error;
+
+  const ExtractResult r = Run(o.outPath);
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_FALSE(r.cutShort);
+  EXPECT_EQ(r.failedSaves, 0);
+  EXPECT_EQ(r.runCommand, "Engine.exe*/go fast");
+  const std::map<std::string, std::string> expected = {
+      {"readme.txt", text}, {"Engine.exe", noise}, {"data/empty.dat", ""}, {"sub/dir/deep.txt", text + text}};
+  EXPECT_EQ(Tree(target_), expected);
+  // The split engine (three pieces) steps the progress once, like every file.
+  ASSERT_GE(seen_.progress.size(), 2u);
+  EXPECT_EQ(seen_.progress[0], (std::pair<int, std::int64_t>{0, 0}));
+  EXPECT_EQ(seen_.progress[1], (std::pair<int, std::int64_t>{0, w.entries}));
+  EXPECT_EQ(seen_.steps(), 4);
+  EXPECT_TRUE(seen_.errors.empty());
+
+  for (const char* name : {"readme.txt", "Engine.exe", "data/empty.dat"}) {
+    const plat::File f((fs::path(target_) / name).string(), plat::OpenMode::Read);
+    EXPECT_EQ(plat::DosDate(f.get()), kDate) << name;
+  }
+  std::string debug;
+  for (const std::string& piece : DebugLines()) debug += piece;
+  EXPECT_NE(debug.find("FileInfo.FilesCount=" + std::to_string(w.entries) + "\r\n"), std::string::npos) << debug;
+  EXPECT_NE(debug.find("FileLen=" + std::to_string(fs::file_size(o.outPath)) + "\r\n"), std::string::npos);
+  EXPECT_NE(debug.find("UnCompressTime: "), std::string::npos);
+  EXPECT_NE(debug.find(" MS\r\n\r\n"), std::string::npos);
+}
+
+TEST_F(UnPackTest, EntriesAreWalkedAsStored) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> entries;
+    std::map<std::string, std::string> files;
+    std::string run;
+    int steps;
+  };
+  const std::vector<Case> cases = {
+      {"raw and compressed", {Raw("|a.txt|0|", "plain"), Zipped("|b.txt|0|", "packed")},
+       {{"a.txt", "plain"}, {"b.txt", "packed"}}, "", 2},
+      {"same name appends", {Raw("|a.txt|0|", "one,"), Zipped("|a.txt|0|", "two")}, {{"a.txt", "one,two"}}, "", 1},
+      {"zero length skipped", {Block(0, ""), Raw("|a.txt|0|", "x")}, {{"a.txt", "x"}}, "", 1},
+      {"no NUL skipped", {Block(-5, "|b.t|"), Zipped(std::string("|c.txt|0|")), Raw("|a.txt|0|", "x")},
+       {{"a.txt", "x"}}, "", 1},
+      {"empty header skipped", {Raw("", "data"), Raw("|a.txt|0|", "x")}, {{"a.txt", "x"}}, "", 1},
+      {"run mark in the name", {Raw("|setup.exe * -x |0|", "MZ")}, {{"setup.exe", "MZ"}}, "setup.exe * -x ", 1},
+      {"run mark later", {Raw("|go.exe|0|*|", "MZ")}, {{"go.exe", "MZ"}}, "|go.exe|0|*|", 1},
+      {"last run mark wins", {Raw("|a.exe*|0|", "1"), Raw("|b.exe*/b|0|", "2")}, {{"a.exe", "1"}, {"b.exe", "2"}},
+       "b.exe*/b", 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(target_);
+    seen_ = {};
+    const ExtractResult r = Run(Put("setup.exe", Laid(c.entries)));
+    EXPECT_TRUE(r.checksumOk);
+    EXPECT_EQ(r.failedSaves, 0);
+    EXPECT_EQ(r.runCommand, c.run);
+    EXPECT_EQ(Tree(target_), c.files);
+    EXPECT_EQ(seen_.steps(), c.steps);
+  }
+}
+
+TEST_F(UnPackTest, NamesLeavingTheTargetAreNeverWritten) {
+  Put("out/evil.dll", "sentinel");
+  Put("out/x", "sentinel");
+  const std::vector<std::string> bad = {"..\\evil.dll", "sub/..\\..\\x", "C:\\x.dll", "\\\\host\\share\\x",
+                                        "x:stream",     "CON",          "/abs",      "..",
+                                        "..\\evil.exe*/run"};
+  for (const std::string& name : bad) {
+    SCOPED_TRACE(name);
+    fs::remove_all(target_);
+    seen_ = {};
+    SetSaveErrorCount(0);
+    const auto before = Outside();
+    const ExtractResult r = Run(Put("setup.exe", Laid({Raw("|" + name + "|0|", "payload"), Zipped("|ok.txt|0|", "ok")})));
+    EXPECT_EQ(Outside(), before);
+    EXPECT_EQ(Tree(target_), (std::map<std::string, std::string>{{"ok.txt", "ok"}}));
+    EXPECT_EQ(r.failedSaves, 1);
+    EXPECT_EQ(r.runCommand, "");  // a refused program is not run either
+    ASSERT_EQ(seen_.errors.size(), 1u);
+    EXPECT_NE(seen_.errors[0].find("Unable to save Extracted File!"), std::string::npos);
+  }
+}
+
+TEST_F(UnPackTest, OnlyTheFirstFailedSaveOfTheProcessIsShown) {
+  const std::string package = Put("setup.exe", Laid({Raw("|..\\a|0|", "1"), Raw("|CON|0|", "2")}));
+  EXPECT_EQ(Run(package).failedSaves, 2);
+  EXPECT_EQ(Run(package).failedSaves, 2);
+  EXPECT_EQ(SaveErrorCount(), 4);
+  EXPECT_EQ(seen_.errors.size(), 1u);
+}
+
+TEST_F(UnPackTest, ASaveThatFailsIsReportedWithItsFacts) {
+  fs::create_directories(fs::path(target_) / "taken.txt");  // a folder where the file should go
+  const ExtractResult r = Run(Put("setup.exe", Laid({Raw("|taken.txt|0|", "12345"), Raw("|next.txt|0|", "n")})));
+  EXPECT_EQ(r.failedSaves, 1);
+  EXPECT_EQ(Slurp(fs::path(target_) / "next.txt"), "n");
+  ASSERT_EQ(seen_.errors.size(), 1u);
+  EXPECT_NE(seen_.errors[0].find("taken.txt<P><P>Unable to save Extracted File!<P><P>"), std::string::npos);
+  EXPECT_NE(seen_.errors[0].find("<P>  Data Size: <T>5 Bytes<P>"), std::string::npos) << seen_.errors[0];
+}
+
+int OpenFiles() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST_F(UnPackTest, BadPackagesEndCleanly) {
+  const std::string good = Raw("|first.txt|0|", "first");
+  std::string badZlib = Zipped("|z.txt|0|", std::string(1000, 'z'));
+  badZlib[badZlib.size() - 2] ^= 0x21;
+  z_stream s{};
+  deflateInit(&s, 9);
+  deflateSetDictionary(&s, reinterpret_cast<const Bytef*>("|d|0|"), 5);
+  std::string dict(256, '\0');
+  const std::string content = std::string("|d.txt|0|") + '\0' + "dd";
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+  s.avail_in = static_cast<uInt>(content.size());
+  s.next_out = reinterpret_cast<Bytef*>(dict.data());
+  s.avail_out = static_cast<uInt>(dict.size());
+  deflate(&s, Z_FINISH);
+  dict.resize(s.total_out);
+  deflateEnd(&s);
+
+  PackOptions o = Options();
+  o.files = {Source("a.txt", std::string(3000, 'a'), "a.txt", true)};
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string flipped = Slurp(o.outPath);
+  flipped[4096 + 60] ^= 0x40;
+  std::string noMagic = Laid({good});
+  noMagic[noMagic.size() - 74 + 12] ^= 1;
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool checksumOk;
+    bool cutShort;
+    const char* zlibError;  // nullptr: none raised
+    std::map<std::string, std::string> files;
+  };
+  const std::map<std::string, std::string> first = {{"first.txt", "first"}};
+  const std::vector<Case> cases = {
+      {"flipped payload byte", flipped, false, false, nullptr, {}},
+      {"corrupt zlib entry", Laid({good, badZlib}), true, false, "data error", first},
+      {"preset dictionary", Laid({good, Block(static_cast<std::int32_t>(dict.size()), dict)}), true, false,
+       "need dictionary", first},
+      {"entry longer than the file", Laid({good, Block(1000000, "xyz")}), true, true, nullptr, first},
+      {"negative length past the end", Laid({good, Block(INT32_MIN, "")}), true, true, nullptr, first},
+      {"length word cut", Laid({good, "\x05"}), true, true, nullptr, first},
+      {"wrong magic", noMagic, true, false, nullptr, {}},
+      {"no package at all", std::string(100, 'x'), false, false, nullptr, {}},
+      {"empty file", "", true, false, nullptr, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(target_);
+    const std::string package = Put("bad.exe", c.bytes);
+    const int files = OpenFiles();
+    try {
+      const ExtractResult r = Run(package);
+      EXPECT_EQ(c.zlibError, nullptr) << "no error raised";
+      // A file without a header sums to its own (zero) checksum.
+      EXPECT_EQ(r.checksumOk, c.checksumOk);
+      EXPECT_EQ(r.cutShort, c.cutShort);
+      EXPECT_EQ(r.runCommand, "");
+    } catch (const EZLibError& e) {
+      ASSERT_NE(c.zlibError, nullptr) << e.what();
+      EXPECT_STREQ(e.what(), c.zlibError);
+    }
+    EXPECT_EQ(OpenFiles(), files) << "package left open";
+    EXPECT_EQ(Tree(target_), c.files);
+  }
+  EXPECT_FALSE(Run((dir_ / "missing.exe").string()).checksumOk);
+}
+
+TEST_F(UnPackTest, WalkStopsWhen74BytesOrFewerRemain) {
+  std::vector<std::string> entries;
+  for (int i = 0; i < 99; ++i) entries.push_back(Raw("|f" + std::to_string(i) + "|0|", std::to_string(i)));
+  const ExtractResult r = Run(Put("setup.exe", Laid(entries)));
+  EXPECT_FALSE(r.cutShort);
+  EXPECT_EQ(Tree(target_).size(), 99u);
+  EXPECT_EQ(seen_.steps(), 99);
+}
+
+TEST_F(UnPackTest, AgentCopyIsTheStubAndHeaderBlocksMarkedAsAgent) {
+  PackOptions o = Options();
+  o.files = {Source("a.txt", "abc", "a.txt")};
+  o.hasAgent = true;
+  struct Case {
+    const char* package;
+    bool copied;
+  };
+  for (const Case& c : {Case{"setup.exe", true}, Case{"SETUP.EXE", true}, Case{"setup.bin", false}}) {
+    SCOPED_TRACE(c.package);
+    fs::remove_all(target_);
+    o.outPath = (dir_ / c.package).string();
+    ASSERT_TRUE(WritePackage(o).ok);
+    Run(o.outPath, "C:\\Program Files\\App\\Agent.exe");
+    const fs::path agent = fs::path(target_) / "Agent.exe";
+    ASSERT_EQ(fs::exists(agent), c.copied);
+    if (!c.copied) continue;
+
+    const std::string package = Slurp(o.outPath);
+    const std::string copy = Slurp(agent);
+    const TGFileInfo original(o.outPath);
+    ASSERT_EQ(copy.size(), original.Header().payloadStart + 74u);
+    EXPECT_EQ(copy.substr(0, 248), package.substr(0, 248));
+    EXPECT_EQ(ReadBuildLength(copy), 0);
+    EXPECT_EQ(copy.substr(256, original.Header().payloadStart - 256),
+              package.substr(256, original.Header().payloadStart - 256));
+    TPackageHeader h;
+    std::memcpy(&h, copy.data() + copy.size() - 74, 74);
+    EXPECT_EQ(h.autoUpdate, 1);
+    EXPECT_EQ(h.trailerLength, 74);
+    EXPECT_EQ(h.magic, PackageMagic);
+    EXPECT_EQ(h.hasAgent, 1);
+    EXPECT_EQ(h.fileCount, original.Header().fileCount);
+    EXPECT_EQ(h.checksum, original.Header().checksum);
+    // The copy reads as the same package, now an agent.
+    const TGFileInfo asRead(agent.string());
+    EXPECT_TRUE(asRead.AutoUpdate());
+    EXPECT_EQ(asRead.UpdateRecord(), original.UpdateRecord());
+    const plat::File src(o.outPath, plat::OpenMode::Read), dst(agent.string(), plat::OpenMode::Read);
+    EXPECT_EQ(plat::DosDate(dst.get()), plat::DosDate(src.get()));
+    std::string debug;
+    for (const std::string& piece : DebugLines()) debug += piece;
+    EXPECT_NE(debug.find(" New AU-Agent: " + agent.string()), std::string::npos);
+  }
+}
+
+class UnPackDisksTest : public UnPackTest {
+ protected:
+  void SetUp() override {
+    UnPackTest::SetUp();
+    PackOptions o = Options();
+    o.headerFlags = hfSpan;
+    o.splitSize = 20000;
+    o.diskSize = 30000;
+    o.files = {Source("a.bin", Noise(50000, 2), "a.bin"), Source("b.txt", std::string(40000, 'b'), "b.txt"),
+               Source("engine.exe", Noise(20000, 3), "engine.exe", true, "-x")};
+    const PackResult w = WritePackage(o);
+    ASSERT_TRUE(w.ok) << w.error;
+    disks_ = static_cast<int>(w.written.size()) - 1;
+    ASSERT_GE(disks_, 3);
+    first_ = o.outPath + ".001";
+    base_ = o.outPath;
+  }
+  std::map<std::string, std::string> All() const {
+    return {{"a.bin", Noise(50000, 2)}, {"b.txt", std::string(40000, 'b')}, {"engine.exe", Noise(20000, 3)}};
+  }
+  int disks_ = 0;
+  std::string first_, base_;
+};
+
+TEST_F(UnPackDisksTest, PresentDisksAreWalkedWithoutAsking) {
+  const ExtractResult r = Run(first_);
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_EQ(r.runCommand, "engine.exe*-x");
+  EXPECT_EQ(Tree(target_), All());
+  EXPECT_TRUE(seen_.prompts.empty());
+  EXPECT_TRUE(seen_.ejected.empty());
+  EXPECT_EQ(seen_.steps(), 3 + disks_ - 1);
+}
+
+TEST_F(UnPackDisksTest, ForcePromptAsksForEveryFurtherDisk) {
+  answer_ = [](int) { return true; };
+  const ExtractResult r = Run(first_, "", true);
+  EXPECT_EQ(Tree(target_), All());
+  ASSERT_EQ(static_cast<int>(seen_.prompts.size()), disks_ - 1);
+  EXPECT_EQ(seen_.prompts[0], "Please insert <B>DISK #2</B>");
+  std::vector<std::string> disks;
+  for (int k = 2; k <= disks_; ++k) disks.push_back(base_ + (k < 10 ? ".00" : ".0") + std::to_string(k));
+  EXPECT_EQ(seen_.ejected, disks);
+  EXPECT_EQ(r.runCommand, "engine.exe*-x");
+}
+
+TEST_F(UnPackDisksTest, AMissingDiskIsAskedForUntilItIsThere) {
+  const std::string second = base_ + ".002";
+  fs::rename(second, second + ".away");
+  answer_ = [&](int asked) {
+    if (asked == 2) fs::rename(second + ".away", second);
+    return true;
+  };
+  const ExtractResult r = Run(first_);
+  EXPECT_EQ(seen_.prompts.size(), 2u);
+  EXPECT_EQ(seen_.ejected, std::vector<std::string>{second});
+  EXPECT_EQ(Tree(target_), All());
+  EXPECT_EQ(r.runCommand, "engine.exe*-x");
+}
+
+TEST_F(UnPackDisksTest, CancelAtADiskEndsWithNothingToRun) {
+  fs::remove(base_ + ".002");
+  const ExtractResult r = Run(first_);
+  EXPECT_EQ(seen_.prompts.size(), 1u);
+  EXPECT_EQ(r.runCommand, "");
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_FALSE(Tree(target_).empty());  // disk 1's files stay for the caller to remove
+}
+
+TEST_F(UnPackDisksTest, ADamagedLaterDiskKeepsWhatCameBefore) {
+  const std::string third = base_ + ".003";
+  std::string bytes = Slurp(third);
+  bytes[10] ^= 0x10;
+  Put(fs::relative(third, dir_).string(), bytes);
+  const ExtractResult r = Run(first_);
+  EXPECT_FALSE(r.checksumOk);
+  EXPECT_FALSE(Tree(target_).empty());
+  EXPECT_TRUE(seen_.prompts.empty());
+}
+
+TEST(UnPackRead, ReadChunkedStopsAtTheEndOfTheFile) {
+  const fs::path p = fs::temp_directory_path() / ("havrek_chunked_" + std::to_string(plat::ProcessId()));
+  const std::string bytes = Noise(200000, 9);
+  std::ofstream(p, std::ios::binary) << bytes;
+  const plat::File f(p.string(), plat::OpenMode::Read);
+  std::string buffer(300000, '\0');
+  EXPECT_EQ(ReadChunked(f, buffer.data(), 0), 0);
+  EXPECT_EQ(ReadChunked(f, buffer.data(), 150000), 150000);
+  EXPECT_EQ(ReadChunked(f, buffer.data() + 150000, 150000), 50000);
+  EXPECT_EQ(buffer.substr(0, 200000), bytes);
+  EXPECT_EQ(ReadChunked(plat::File(), buffer.data(), 10), -1);
+  fs::remove(p);
+}
+
+TEST(UnPackText, SaveFailureTextListsTheFacts) {
+  EXPECT_EQ(SaveFailureText("Disk full.", 10, 4, 123456),
+            "Disk full.<P>  Data Size: <T>10 Bytes<P>  File Size:  <T>4 Bytes<P>  Bytes Free: <T>123456 Bytes");
+}
+
+}  // namespace
+}  // namespace havrek
