@@ -1,0 +1,141 @@
+#include "net/InetText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace havrek {
+namespace {
+
+TEST(InetText, OnlyAnAddressWithoutSchemeGetsHttp) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"www.example.com/setup.exe", "http://www.example.com/setup.exe"},
+      {"127.0.0.1:8080/a/b.exe", "http://127.0.0.1:8080/a/b.exe"},
+      {"HTTP://Example.com/A.exe", "HTTP://Example.com/A.exe"},
+      {"https://example.com/a.exe", "https://example.com/a.exe"},
+      {"ftp://example.com/a.exe", "ftp://example.com/a.exe"},
+      // A scheme further on is part of the address, not its scheme.
+      {"example.com/go?to=http://other/a.exe", "http://example.com/go?to=http://other/a.exe"},
+      {"://example.com", "http://://example.com"},
+      {"", "http://"},
+  };
+  for (const auto& [url, expected] : cases) EXPECT_EQ(HttpUrl(url), expected) << url;
+}
+
+TEST(InetText, CredentialTargetSplitsHostPortAndPath) {
+  struct Case {
+    const char* url;
+    const char* host;
+    int port;
+    const char* path;
+  };
+  const Case cases[] = {
+      {"http://example.com/dir/a.exe", "example.com", 80, "dir/a.exe"},
+      {"HTTP://example.com/a.exe", "example.com", 80, "a.exe"},
+      {"example.com/a.exe", "example.com", 80, "a.exe"},
+      {"http://127.0.0.1:8123/a.exe", "127.0.0.1", 8123, "a.exe"},
+      {"http://example.com/go?u=http://x/y", "example.com", 80, "go?u=http://x/y"},
+      {"http://example.com", "", 80, ""},
+      {"http://example.com:99999/a", "example.com:99999", 80, "a"},
+  };
+  for (const Case& c : cases) {
+    const HttpTarget t = CredentialTarget(c.url);
+    EXPECT_EQ(t.host, c.host) << c.url;
+    EXPECT_EQ(t.port, c.port) << c.url;
+    EXPECT_EQ(t.path, c.path) << c.url;
+  }
+}
+
+TEST(InetText, SideFileNamesAndLeftOvers) {
+  EXPECT_EQ(UrlFileName("http://h/dir/setup.exe"), "setup.exe");
+  EXPECT_EQ(UrlFileName("http://h/dir/"), "");
+  EXPECT_EQ(SideFileName("C:\\t\\setup.exe", 1000, 0x52A5A3CA), "C:\\t\\setup.exe." + std::to_string(0x52A5A3CAu + 1000));
+  // The sum is taken at 32 bits: an unknown size (-1) lowers the date by one.
+  EXPECT_EQ(SideFileName("a", -1, 0), "a.4294967295");
+  EXPECT_EQ(SideFileName("a", 0x100000005LL, 1), "a.6");
+
+  EXPECT_TRUE(IsLeftOverName("setup.exe", "setup.exe.12345"));
+  EXPECT_TRUE(IsLeftOverName("setup.exe", "SETUP.EXE.1"));
+  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe"));
+  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe."));
+  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe1"));
+  EXPECT_FALSE(IsLeftOverName("setup.exe", "other.exe.1"));
+}
+
+TEST(InetText, ProgressRangeStaysSmall) {
+  struct Case {
+    std::int64_t size, stepBytes, maximum;
+  };
+  const Case cases[] = {
+      {1, 1, 2},
+      {5, 1, 6},
+      {1000, 100, 11},
+      {1005, 100, 12},
+      {81920, 8192, 11},
+      {8192000, 8192, 1001},
+      {100 * 1048576LL, 104858, 1001},
+      {-1, 4294968, 1001},
+      {1LL << 40, (1LL << 40) / 1000 + 1, 1001},
+  };
+  for (const Case& c : cases) {
+    const ProgressPlan plan = PlanProgress(c.size);
+    EXPECT_EQ(plan.stepBytes, c.stepBytes) << c.size;
+    EXPECT_EQ(plan.maximum, c.maximum) << c.size;
+    EXPECT_LE(plan.maximum, kMaxProgressSteps + 1);
+    if (c.size > 0) EXPECT_EQ(plan.StepsDone(c.size), plan.maximum - 1) << c.size;
+  }
+  const ProgressPlan plan = PlanProgress(1005);
+  EXPECT_EQ(plan.StepsDone(0), 0);
+  EXPECT_EQ(plan.StepsDone(1), 1);
+  EXPECT_EQ(plan.StepsDone(100), 1);
+  EXPECT_EQ(plan.StepsDone(101), 2);
+  EXPECT_EQ(plan.StepsDone(5000), 11);  // never past the end of the bar
+}
+
+TEST(InetText, ErrorTexts) {
+  EXPECT_EQ(OpenFailedText("http://h/a"), "Unable to open Internet Connection: http://h/a");
+  EXPECT_EQ(NotFoundText("http://h/a"), "http://h/a --- File Not Found !");
+  EXPECT_EQ(ReadFailedText("a.exe", ""), "a.exe --- Error downloading file");
+  EXPECT_EQ(ReadFailedText("a.exe", "gone"), "a.exe --- Error downloading file (gone)");
+  EXPECT_EQ(ShortBodyDetail(40, 100), "connection closed after 40 of 100 bytes");
+}
+
+TEST(InetText, ErrorPages) {
+  const std::pair<std::string, bool> cases[] = {
+      {"<html><head><title>404 Not Found</title></head></html>", true},
+      {"<TITLE>Error 404</TITLE>", true},
+      {"<title>Welcome</title> 404 </title>", true},
+      {"<HTML><HEAD><TITLE>Download</TITLE></HEAD>", true},  // any HTML page
+      {"<HEAD><HTML><TITLE>x</TITLE>", false},               // out of order
+      {"<TITLE>Welcome</TITLE> 404", false},
+      {"404 <TITLE>x</TITLE>", false},
+      {std::string("MZ\x90\0\3\0\0\0<TITLE>404</TITLE>", 26), true},
+      {"", false},
+      {std::string(990, 'x') + "<TITLE>404</TITLE>", false},  // past the first 1000 bytes
+  };
+  for (const auto& [bytes, expected] : cases) EXPECT_EQ(IsErrorPageBytes(bytes), expected) << bytes;
+}
+
+TEST(InetText, AnExistingFileIsProbedInPlaceOfTheBytes) {
+  const std::string page = "<HTML><HEAD><TITLE>404</TITLE></HEAD></HTML>";
+  const std::string path = (std::filesystem::temp_directory_path() / "havrek_inettext_page.htm").string();
+  std::ofstream(path, std::ios::binary) << page;
+  EXPECT_TRUE(IsErrorPage(path, "plain bytes"));
+  EXPECT_TRUE(IsErrorPage("", page));
+  EXPECT_TRUE(IsErrorPage(path + ".missing", page));
+  EXPECT_FALSE(IsErrorPage(path + ".missing", "plain bytes"));
+
+  std::string message = "kept";
+  EXPECT_FALSE(NotFoundMessage("", "plain bytes", "http://h/a.exe", message));
+  EXPECT_EQ(message, "kept");
+  EXPECT_TRUE(NotFoundMessage(path, "", "http://h/a.exe", message));
+  EXPECT_EQ(message,
+            "<B>404 File Not Found...</B><P><P>URL:  http://h/a.exe.<P><P>Please make sure the file is available and "
+            "access is allowed to this file.");
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace havrek
