@@ -1,8 +1,10 @@
 // Process entry of Stub.exe.
 #include <windows.h>
 
+#include "agent/Settings.h"
 #include "diag/HDebugWin.h"
 #include "launcher/StubWin.h"
+#include "package/SLangId.h"
 #include "util/UtilsWin.h"
 #include "util/WinCompat.h"
 
@@ -26,5 +28,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictLibrarySearch();
   havrek::StartDebugChannel();
   havrek::InitProcessCommandLine();
+  havrek::InstallSystemLanguage();
+  havrek::BindSettingsToIniFiles();
   return havrek::RunStub();
 }
