@@ -1,0 +1,258 @@
+// Downloads against the web server fixture (tests/fixtures/http_server.py),
+// whose port arrives in HAVREK_HTTP_PORT; without it the suite is skipped.
+#include "net/InetHTTP.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "files/Files.h"
+#include "net/CommUtils.h"
+#include "net/HProgBar.h"
+#include "util/Utils.h"
+
+namespace havrek {
+namespace {
+
+// Byte i of every body the fixture sends is i % 251.
+std::string Pattern(std::size_t n) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(i % 251);
+  return s;
+}
+
+// Last-Modified of the fixture, Fri, 05 Mar 2021 14:30:20 GMT, packed.
+constexpr std::uint32_t kFixtureDate = ((2021 - 1980) << 9 | 3 << 5 | 5) << 16 | (14 << 11 | 30 << 5 | 10);
+
+class InetHTTP : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* port = std::getenv("HAVREK_HTTP_PORT");
+    if (!port || !*port) GTEST_SKIP() << "no web server fixture (run through the win_http test)";
+    host_ = std::string("127.0.0.1:") + port;
+    char temp[MAX_PATH] = {};
+    ::GetTempPathA(MAX_PATH, temp);
+    dir_ = std::string(temp) + "havrek_inet_" + std::to_string(::GetCurrentProcessId()) + "\\";
+    ::CreateDirectoryA(dir_.c_str(), nullptr);
+    target_ = dir_ + "setup.exe";
+    SetDownloadAbort(false);
+    HTTP_DownloadFile(nullptr, Url("forget"), "", nullptr);
+  }
+  void TearDown() override {
+    SetDownloadAbort(false);
+    if (!dir_.empty()) DeleteTree(dir_, true);
+  }
+
+  std::string Url(const std::string& route) const { return "http://" + host_ + "/" + route; }
+  // The fixture's request log since SetUp, one line per request.
+  std::vector<std::string> Requests() {
+    const std::string text = HTTP_DownloadFile(nullptr, Url("requests"), "", nullptr).body;
+    std::vector<std::string> lines;
+    for (std::size_t from = 0, end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+      lines.push_back(text.substr(from, end - from));
+    return lines;
+  }
+  void WriteOldTarget() { ASSERT_TRUE(WriteFileText(target_, "old target")); }
+  std::string Read(const std::string& path) { return ReadFileText(path); }
+  bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+  std::vector<std::string> FilesHere() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE find = ::FindFirstFileA((dir_ + "*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (::FindNextFileA(find, &found));
+    ::FindClose(find);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string host_, dir_, target_;
+};
+
+TEST_F(InetHTTP, AddressFormsThatReachTheServer) {
+  for (const std::string& url : {host_ + "/data/a.bin?size=3000", "HTTP://" + host_ + "/data/a.bin?size=3000",
+                                 "http://" + host_ + "/data/a.bin?size=3000"}) {
+    const DownloadResult r = HTTP_DownloadFile(nullptr, url, "", nullptr);
+    EXPECT_EQ(r.error, "") << url;
+    // Into memory, zero bytes and all.
+    EXPECT_EQ(r.body, Pattern(3000)) << url;
+  }
+}
+
+TEST_F(InetHTTP, WarmUpThenAGetPastTheCache) {
+  // The second download reaches the server again: nothing came from a cache.
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(HTTP_DownloadFile(nullptr, Url("data/a.bin?size=10"), "", nullptr).error, "");
+  EXPECT_EQ(Requests(), (std::vector<std::string>{
+                            "GET /data/a.bin?size=10|HTTP_Connect_2", "GET /data/a.bin?size=10|HTTP_Connect_3",
+                            "GET /data/a.bin?size=10|HTTP_Connect_2", "GET /data/a.bin?size=10|HTTP_Connect_3"}));
+  EXPECT_EQ(HTTP_GetFileSize(Url("data/b.bin?size=10")), 10);
+  EXPECT_EQ(Requests().size(), 6u);
+  EXPECT_EQ(Requests().back(), "GET /data/b.bin?size=10|HTTP_Connect_2");
+}
+
+TEST_F(InetHTTP, ACompleteBodyReplacesTheTarget) {
+  WriteOldTarget();
+  const DownloadResult r = HTTP_DownloadFile(nullptr, Url("data/setup.exe?size=100000"), target_, nullptr);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.body, "");
+  EXPECT_EQ(Read(target_), Pattern(100000));
+  EXPECT_EQ(FilesHere(), std::vector<std::string>{"setup.exe"});
+}
+
+TEST_F(InetHTTP, WithoutALengthTheSideFileStays) {
+  WriteOldTarget();
+  const DownloadResult r = HTTP_DownloadFile(nullptr, Url("nolength/setup.exe?size=5000"), target_, nullptr);
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(Read(target_), "old target");
+  // The unknown size (-1) and the date make up the side file's name.
+  EXPECT_EQ(Read(SideFileName(target_, -1, kFixtureDate)), Pattern(5000));
+}
+
+TEST_F(InetHTTP, ALengthOfZeroIsNotFound) {
+  WriteOldTarget();
+  const std::string url = Url("empty/setup.exe");
+  EXPECT_EQ(HTTP_DownloadFile(nullptr, url, target_, nullptr).error, url + " --- File Not Found !");
+  EXPECT_EQ(FilesHere(), std::vector<std::string>{"setup.exe"});
+  EXPECT_EQ(Read(target_), "old target");
+}
+
+TEST_F(InetHTTP, AnErrorPageDownloadsLikeAFile) {
+  for (const char* route : {"404/setup.exe", "404ok/setup.exe"}) {
+    const DownloadResult r = HTTP_DownloadFile(nullptr, Url(route), target_, nullptr);
+    EXPECT_EQ(r.error, "") << route;
+    EXPECT_TRUE(IsErrorPage(target_, "")) << route;
+    std::string message;
+    EXPECT_TRUE(NotFoundMessage(target_, "", Url(route), message)) << route;
+  }
+}
+
+TEST_F(InetHTTP, ABodyCutShortIsAnErrorAndKeepsTheOldTarget) {
+  for (const std::string& target : {target_, std::string()}) {
+    if (!target.empty()) WriteOldTarget();
+    const DownloadResult r = HTTP_DownloadFile(nullptr, Url("cut/setup.exe?size=100000&sent=40000"), target, nullptr);
+    EXPECT_EQ(r.error.rfind("setup.exe?size=100000&sent=40000 --- Error downloading file (", 0), 0u) << r.error;
+    if (target.empty()) {
+      EXPECT_EQ(r.body, Pattern(40000));
+    } else {
+      EXPECT_EQ(Read(target_), "old target");
+      EXPECT_EQ(Read(SideFileName(target_, 100000, kFixtureDate)), Pattern(40000));
+    }
+  }
+}
+
+TEST_F(InetHTTP, ASecondDownloadClearsTheLeftOversOfTheFirst) {
+  WriteOldTarget();
+  ASSERT_NE(HTTP_DownloadFile(nullptr, Url("cut/setup.exe?size=9000&sent=100"), target_, nullptr).error, "");
+  ASSERT_TRUE(WriteFileText(target_ + ".7", "older left-over"));
+  ASSERT_TRUE(WriteFileText(dir_ + "setup.exe1.7", "not ours"));
+  ASSERT_EQ(FilesHere().size(), 4u);
+  EXPECT_EQ(HTTP_DownloadFile(nullptr, Url("data/setup.exe?size=9000"), target_, nullptr).error, "");
+  EXPECT_EQ(FilesHere(), (std::vector<std::string>{"setup.exe", "setup.exe1.7"}));
+  EXPECT_EQ(Read(target_), Pattern(9000));
+}
+
+void CALLBACK RaiseAbort(HWND, UINT, UINT_PTR, DWORD) { SetDownloadAbort(true); }
+
+TEST_F(InetHTTP, ACloseRequestAbortsASlowBody) {
+  WriteOldTarget();
+  // 2000 bytes every 20 ms: a minute and more for the whole body.
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 300, RaiseAbort);
+  ASSERT_NE(timer, 0u);
+  const DownloadResult r =
+      HTTP_DownloadFile(nullptr, Url("slow/setup.exe?size=8000000&piece=2000&delay=20"), target_, nullptr);
+  ::KillTimer(nullptr, timer);
+  EXPECT_EQ(r.error, "Download Aborted");
+  EXPECT_TRUE(DownloadAborted());
+  EXPECT_EQ(Read(target_), "old target");
+  EXPECT_LT(FileSizeByName(SideFileName(target_, 8000000, kFixtureDate)), 8000000);
+}
+
+TEST_F(InetHTTP, Credentials) {
+  const DownloadResult ok = HTTP_DownloadFile_Incremental(nullptr, Url("auth/a.bin?size=700"), "", "havrek", "secret",
+                                                          nullptr);
+  EXPECT_EQ(ok.error, "");
+  EXPECT_EQ(ok.body, Pattern(700));
+  // Without a "/" after the host there is no host to connect to.
+  const std::string bare = "http://" + host_;
+  EXPECT_EQ(HTTP_DownloadFile_Incremental(nullptr, bare, "", "havrek", "secret", nullptr).error,
+            "Unable to open Internet Connection: " + bare);
+}
+
+TEST_F(InetHTTP, NoServerNoConnection) {
+  // Port 9 of the loopback: nobody listens there.
+  const std::string url = "http://127.0.0.1:9/data/a.bin";
+  EXPECT_EQ(HTTP_DownloadFile(nullptr, url, target_, nullptr).error, "Unable to open Internet Connection: " + url);
+  EXPECT_EQ(HTTP_GetFileSize(url), -1);
+}
+
+TEST_F(InetHTTP, FileSizeIsTheAnnouncedLength) {
+  EXPECT_EQ(HTTP_GetFileSize(Url("data/a.bin?size=12345")), 12345);
+  EXPECT_EQ(HTTP_GetFileSize(host_ + "/data/a.bin?size=77"), 77);
+  EXPECT_EQ(HTTP_GetFileSize(Url("nolength/a.bin?size=12345")), -1);
+}
+
+struct Notification {
+  int mode, maximum, position, step;
+  std::string text;
+};
+std::vector<Notification> g_notes;
+void Record(int mode, int, int maximum, int position, int step, const std::string& text) {
+  g_notes.push_back({mode, maximum, position, step, text});
+}
+
+TEST_F(InetHTTP, ProgressRunsFromOneToTheMaximum) {
+  for (const std::int64_t size : {950LL, 250000LL, 30000000LL}) {
+    g_notes.clear();
+    TProgBar progress(Record);
+    const DownloadResult r =
+        HTTP_DownloadFile(nullptr, Url("data/a.bin?size=" + std::to_string(size)), "", &progress);
+    ASSERT_EQ(r.error, "");
+    ASSERT_FALSE(g_notes.empty());
+    const ProgressPlan plan = PlanProgress(size);
+    EXPECT_EQ(g_notes[0].mode, 0);
+    EXPECT_EQ(g_notes[0].position, 1);
+    EXPECT_EQ(g_notes[0].maximum, plan.maximum);
+    EXPECT_LE(g_notes[0].maximum, 0xFFFF);
+    EXPECT_EQ(static_cast<int>(g_notes.size()) - 1, plan.maximum - 1) << size;  // one step each
+    const std::string unit = size > kMBDisplayAbove ? " MB" : size > kKBDisplayAbove ? " KB" : " Bytes";
+    const std::string last = g_notes.back().text;
+    EXPECT_EQ(g_notes.back().mode, 1);
+    EXPECT_NE(last.find(unit), std::string::npos) << last;
+  }
+}
+
+int g_ticks = 0;
+void CALLBACK CountTick(HWND, UINT, UINT_PTR, DWORD) { ++g_ticks; }
+
+TEST(TProgBar, ForwardsToTheSinkAndServesMessages) {
+  g_notes.clear();
+  g_ticks = 0;
+  TProgBar progress(Record);
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 1, CountTick);
+  ::Sleep(30);
+  progress.SetProgress(3, 1001);
+  ::Sleep(30);
+  progress.SetText("12/34 Bytes");
+  ::KillTimer(nullptr, timer);
+  EXPECT_GE(g_ticks, 2);
+  ASSERT_EQ(g_notes.size(), 2u);
+  EXPECT_EQ(g_notes[0].mode, 0);
+  EXPECT_EQ(g_notes[0].maximum, 1001);
+  EXPECT_EQ(g_notes[0].position, 3);
+  EXPECT_EQ(g_notes[0].step, 1);
+  EXPECT_EQ(g_notes[0].text, "");
+  EXPECT_EQ(g_notes[1].mode, 1);
+  EXPECT_EQ(g_notes[1].text, "12/34 Bytes");
+  TProgBar none(nullptr);
+  none.SetText("nobody listens");
+}
+
+}  // namespace
+}  // namespace havrek
