@@ -65,6 +65,11 @@ class Walker {
   std::int64_t blocks_ = 0;  // over all disk files
   std::int64_t firstEntry_ = 0;
   bool go_ = true;
+  // Kept from entry to entry, so the walk holds at most its largest stored
+  // and its largest expanded entry, and does not allocate for each.
+  Bytes stored_;
+  std::int64_t storedCapacity_ = 0;
+  InflatedBuffer content_;
 };
 
 ExtractResult Walker::Run() {
@@ -135,21 +140,28 @@ bool Walker::ReadBlock(const plat::File& file) {
   const std::int64_t n = compressed ? length : -static_cast<std::int64_t>(length);
   // Checked before anything is allocated for it.
   if (n > end_ - pos_ - 4) return false;
-  Bytes stored(static_cast<char*>(std::malloc(static_cast<std::size_t>(std::max<std::int64_t>(n, 1)))));
-  if (!stored) throw EZLibError(ZErrorText(-4));
-  if (ReadChunked(file, stored.get(), n) != n) return false;
+  if (n > storedCapacity_) {
+    // Released first: the old bytes are not needed, and holding both would
+    // double the peak.
+    stored_.reset();
+    storedCapacity_ = 0;
+    stored_.reset(static_cast<char*>(std::malloc(static_cast<std::size_t>(n))));
+    if (!stored_) throw EZLibError(ZErrorText(-4));
+    storedCapacity_ = n;
+  }
+  char* stored = stored_.get();
+  if (ReadChunked(file, stored, n) != n) return false;
   pos_ += n + 4;
   ++blocks_;
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
   if (blocks_ <= header_.blockCount) return true;
 
   if (!compressed) {
-    SaveEntry(stored.get(), n);
+    SaveEntry(stored, n);
     return true;
   }
-  InflatedBuffer content = InflateBuffer(stored.get(), static_cast<std::size_t>(n));
-  stored.reset();
-  SaveEntry(content.data.get(), static_cast<std::int64_t>(content.size));
+  InflateInto(stored, static_cast<std::size_t>(n), content_);
+  SaveEntry(content_.data.get(), static_cast<std::int64_t>(content_.size));
   return true;
 }
 

@@ -44,6 +44,7 @@ void Resize(InflatedBuffer& buffer, std::size_t size) {
   if (!grown) Raise(Z_MEM_ERROR);
   (void)buffer.data.release();
   buffer.data.reset(static_cast<char*>(grown));
+  buffer.capacity = size;
 }
 
 }  // namespace
@@ -58,14 +59,11 @@ int ZCheck(int code) {
   return code;
 }
 
-InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate, std::size_t limit) {
+void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std::size_t limit) {
+  out.size = 0;
   limit = std::max<std::size_t>(limit, 1);
   const std::size_t step = std::min(count, limit) / 256 * 256 + 256;
-  std::size_t size = std::clamp<std::size_t>(estimate != 0 ? estimate : step, 1, limit);
-
-  InflatedBuffer out;
-  out.data.reset(static_cast<char*>(std::malloc(size)));
-  if (!out.data) Raise(Z_MEM_ERROR);
+  if (!out.data || out.capacity == 0) Resize(out, std::min(step, limit));
 
   InflateStream s;
   const auto* in = static_cast<const Bytef*>(input);
@@ -78,16 +76,14 @@ InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t e
       in += s->avail_in;
       inLeft -= s->avail_in;
     }
-    if (total == size) {
+    if (total >= std::min(out.capacity, limit)) {
       // Geometric growth: a linear step of the input size made a highly
       // compressed entry cost one reallocation per step.
-      if (size >= limit) Raise(Z_MEM_ERROR);
+      if (total >= limit) Raise(Z_MEM_ERROR);
       plat::ServeMessages();
-      const std::size_t grown = size + std::min(std::max(step, size / 2), limit - size);
-      Resize(out, grown);
-      size = grown;
+      Resize(out, total + std::min(std::max(step, total / 2), limit - total));
     }
-    const std::size_t room = std::min<std::size_t>(size - total, UINT_MAX);
+    const std::size_t room = std::min<std::size_t>(std::min(out.capacity, limit) - total, UINT_MAX);
     const uInt inBefore = s->avail_in;
     s->next_out = reinterpret_cast<Bytef*>(out.data.get() + total);
     s->avail_out = static_cast<uInt>(room);
@@ -102,9 +98,14 @@ InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t e
     if (produced == 0 && s->avail_in == inBefore) Raise(Z_BUF_ERROR);
   }
   s.end();
-
-  if (total > 0 && total < size) Resize(out, total);
   out.size = total;
+}
+
+InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate, std::size_t limit) {
+  InflatedBuffer out;
+  if (estimate != 0) Resize(out, std::min(estimate, std::max<std::size_t>(limit, 1)));
+  InflateInto(input, count, out, limit);
+  if (out.size > 0 && out.size < out.capacity) Resize(out, out.size);
   return out;
 }
 

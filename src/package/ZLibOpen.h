@@ -37,7 +37,8 @@ struct FreeDeleter {
 // Expanded bytes in a malloc'ed block, released by the owner.
 struct InflatedBuffer {
   std::unique_ptr<char, FreeDeleter> data;
-  std::size_t size = 0;
+  std::size_t size = 0;      // bytes expanded
+  std::size_t capacity = 0;  // bytes allocated
 };
 
 // Expands one zlib stream. estimate (0: none) sizes the first buffer; the
@@ -46,6 +47,10 @@ struct InflatedBuffer {
 // limit, and memory that cannot be had; nothing is left allocated then.
 InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate = 0,
                              std::size_t limit = kInflateLimit);
+// The same into out's block, grown only when a stream needs more: a walk that
+// expands entry after entry allocates (and touches) no more than its largest.
+// out keeps its block whatever happens; out.size is 0 after an error.
+void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std::size_t limit = kInflateLimit);
 std::string InflateText(const std::string& text);
 
 }  // namespace havrek

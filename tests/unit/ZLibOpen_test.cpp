@@ -113,6 +113,26 @@ TEST(ZLibOpen, ExpansionUpToTheLimitIsAllowed) {
   EXPECT_EQ(InflateBuffer(z.data(), z.size(), 0, plain.size()).size, plain.size());
 }
 
+TEST(ZLibOpen, OneBufferServesStreamAfterStream) {
+  const std::string big = TenThousand() + TenThousand(), small = "small";
+  const std::string bad = Deflate(small).substr(0, 4);
+  InflatedBuffer out;
+  for (const std::string* plain : {&small, &big, &small, &bad, &big}) {
+    if (plain == &bad) {
+      EXPECT_THROW(InflateInto(bad.data(), bad.size(), out), EZLibError);
+      EXPECT_EQ(out.size, 0u);
+      continue;
+    }
+    const std::string z = Deflate(*plain);
+    InflateInto(z.data(), z.size(), out);
+    ASSERT_EQ(out.size, plain->size());
+    EXPECT_EQ(std::string(out.data.get(), out.size), *plain);
+    EXPECT_GE(out.capacity, out.size);
+  }
+  // Grown once for the large stream, then kept.
+  EXPECT_LT(out.capacity, 2 * big.size());
+}
+
 TEST(ZLibOpen, ZCheckPassesResultsAndRaisesErrors) {
   EXPECT_EQ(ZCheck(Z_OK), 0);
   EXPECT_EQ(ZCheck(Z_STREAM_END), 1);
