@@ -35,8 +35,7 @@ struct MainWindowHooks {
   void (*localMsg)(WPARAM listener, LPARAM message) = nullptr;
   // wm_AgentMsg: its result goes back to a sender that waits.
   LRESULT (*agentMsg)(WPARAM code, LPARAM value) = nullptr;
-  // After the loop: the download library is released, then the listener told.
-  void (*freeDownloads)() = nullptr;
+  // After the loop, once the download library is released: the listener is told.
   void (*loopEnded)() = nullptr;
 };
 MainWindowHooks& MainHooks();
@@ -66,15 +65,11 @@ void SetStatusText(HWND control, const std::string& text, const std::string& fac
 void ProgressSink(int kind, int reserved, int maximum, int position, int step, const std::string& text);
 
 // A close request: the first one only asks a running download to stop
-// (raises the abort flag) and answers false; once the flag is up, true.
+// (raises its abort flag, net/InetHTTP.h) and answers false; once the flag is
+// up, true.
 bool CloseMainWindow();
 // Teardown of the window's run: abort flag up, setup folder removed, quit
 // posted and the loop told to end.
 void DestroyMainWindow();
-
-// The download abort flag, polled by a running download. Lives here until the
-// download unit takes it over.
-void SetDownloadAbort(bool abort);
-bool DownloadAborted();
 
 }  // namespace havrek
