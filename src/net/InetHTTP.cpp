@@ -31,7 +31,7 @@ enum ProcId {
   kSendRequest,
   kSetOption,
   kLastResponseInfo,
-  kQueryDataAvailable,
+  kCrackUrl,
   kProcCount
 };
 
@@ -39,7 +39,7 @@ constexpr const char* kProcNames[kProcCount] = {
     "InternetGetConnectedState", "InternetCloseHandle", "InternetOpenA",    "InternetOpenUrlA",
     "HttpQueryInfoA",            "InternetReadFile",    "InternetConnectA", "HttpOpenRequestA",
     "HttpSendRequestA",          "InternetSetOptionA",  "InternetGetLastResponseInfoA",
-    "InternetQueryDataAvailable"};
+    "InternetCrackUrlA"};
 
 struct WinInetLibrary {
   Module module;
@@ -91,13 +91,6 @@ bool InetRead(HINTERNET request, void* buffer, DWORD count, DWORD* read) {
   return fn && fn(request, buffer, count, read);
 }
 
-// Bytes that a read can take without waiting for more; 0 when unknown.
-DWORD InetAvailable(HINTERNET request) {
-  auto fn = Fn<decltype(&::InternetQueryDataAvailable)>(kQueryDataAvailable);
-  DWORD available = 0;
-  return fn && fn(request, &available, 0, 0) ? available : 0;
-}
-
 // What a failed read leaves to say: the system's text for the code, the
 // library's own text for its codes, else the server's last words.
 std::string ReadErrorDetail(DWORD code) {
@@ -139,10 +132,19 @@ void DeleteLeftOvers(const std::string& target) {
 
 std::uint32_t TickCount32() { return static_cast<std::uint32_t>(::GetTickCount64()); }
 
-// Large enough that a fast link is not held up by the calls between reads;
-// a read never waits for more than has arrived, so a slow link still returns
-// to the message loop often.
-constexpr DWORD kReadBufferSize = 256 * 1024;
+// A read returns only once it is full (or the body ends), so its size follows
+// the link: it grows while reads come back quickly, keeping a fast download
+// from being held up by the work between reads, and shrinks when they take
+// long, so that the windows and a close request are served within a moment.
+constexpr DWORD kLargestRead = 1024 * 1024;
+constexpr std::int64_t kQuickReadMs = 25;
+constexpr std::int64_t kSlowReadMs = 100;
+
+DWORD NextReadSize(DWORD current, DWORD smallest, std::int64_t tookMs) {
+  if (tookMs < kQuickReadMs) return std::min(current * 2, kLargestRead);
+  if (tookMs > kSlowReadMs) return std::max(current / 2, smallest);
+  return current;
+}
 
 }  // namespace
 
@@ -177,8 +179,36 @@ UrlRequest HTTP_OpenUrl(HINTERNET internet, const std::string& url, const std::s
 }
 
 void HTTP_Touch(const std::string& url) {
+  // HEAD, not GET: a GET dropped at once still has the server start sending
+  // the whole file, and closing it can mean reading all of that first.
+  auto crack = Fn<decltype(&::InternetCrackUrlA)>(kCrackUrl);
+  auto connect = Fn<decltype(&::InternetConnectA)>(kConnect);
+  auto openRequest = Fn<decltype(&::HttpOpenRequestA)>(kOpenRequest);
+  auto send = Fn<decltype(&::HttpSendRequestA)>(kSendRequest);
+  if (!crack || !connect || !openRequest || !send) return;
+  const std::string full = HttpUrl(url);
+  std::string host(full.size() + 1, '\0'), path(full.size() + 1, '\0'), extra(full.size() + 1, '\0');
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host.data();
+  parts.dwHostNameLength = static_cast<DWORD>(host.size());
+  parts.lpszUrlPath = path.data();
+  parts.dwUrlPathLength = static_cast<DWORD>(path.size());
+  parts.lpszExtraInfo = extra.data();
+  parts.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+  if (!crack(full.c_str(), 0, 0, &parts) || parts.dwHostNameLength == 0) return;
+  const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  if (!secure && parts.nScheme != INTERNET_SCHEME_HTTP) return;
+  const std::string object = path.substr(0, parts.dwUrlPathLength) + extra.substr(0, parts.dwExtraInfoLength);
+
   InternetHandle internet(InetOpen(kSizeAgent));
-  InternetHandle request(InetOpenUrl(internet.get(), HttpUrl(url), 0));
+  if (!internet) return;
+  InternetHandle connection(connect(internet.get(), host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                    0, 0));
+  if (!connection) return;
+  InternetHandle request(openRequest(connection.get(), "HEAD", object.empty() ? "/" : object.c_str(), nullptr,
+                                     nullptr, nullptr, secure ? INTERNET_FLAG_SECURE : 0, 0));
+  if (request) send(request.get(), nullptr, 0, nullptr, 0);
 }
 
 void HTTP_SetTimeouts(HINTERNET internet, DWORD ms) {
@@ -263,16 +293,21 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     TBytesRate meter = MeterForTotal(size);
 
     plat::File sideFile;
-    std::vector<char> buffer(kReadBufferSize);
+    // The first reads are small: about a tenth of a small file, so that its
+    // progress moves in steps too.
+    const DWORD smallest = static_cast<DWORD>(std::clamp<std::int64_t>(size < 0 ? 8192 : size / 10, 1, 8192));
+    DWORD readSize = smallest;
+    std::vector<char> buffer;
     std::int64_t received = 0;
     bool readOk = true;
     DWORD got = 0;
     do {
       YieldX(0);
       if (DownloadAborted()) break;
-      DWORD want = kReadBufferSize;
-      if (const DWORD available = InetAvailable(request.request.get())) want = std::min(available, want);
-      readOk = InetRead(request.request.get(), buffer.data(), want, &got);
+      if (buffer.size() < readSize) buffer.resize(readSize);
+      const std::int64_t before = TickMs();
+      readOk = InetRead(request.request.get(), buffer.data(), readSize, &got);
+      readSize = NextReadSize(readSize, smallest, TickMs() - before);
       if (!readOk) {
         const DWORD code = ::GetLastError();
         result.error = ReadFailedText(fileName, ReadErrorDetail(code));

@@ -42,7 +42,7 @@ struct UrlRequest {
 // host's own port) with the credentials. Always past the cache.
 UrlRequest HTTP_OpenUrl(HINTERNET internet, const std::string& url, const std::string& user,
                         const std::string& password);
-// Opens and drops the URL once on a handle of its own, so that the real
+// Asks for the URL's headers once on a handle of its own, so that the real
 // request meets a dialled-up line and a warm proxy.
 void HTTP_Touch(const std::string& url);
 void HTTP_SetTimeouts(HINTERNET internet, DWORD ms);
