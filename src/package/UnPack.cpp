@@ -166,6 +166,7 @@ bool Walker::ReadBlock(const plat::File& file) {
 }
 
 void Walker::SaveEntry(const char* content, std::int64_t size) {
+  if (size <= 0) return;
   const char* nul = static_cast<const char*>(std::memchr(content, 0, static_cast<std::size_t>(size)));
   if (!nul || nul == content) return;
   const std::string header(content, nul);
