@@ -307,9 +307,9 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
       if (buffer.size() < readSize) buffer.resize(readSize);
       const std::int64_t before = TickMs();
       readOk = InetRead(request.request.get(), buffer.data(), readSize, &got);
+      const DWORD code = readOk ? 0 : ::GetLastError();
       readSize = NextReadSize(readSize, smallest, TickMs() - before);
       if (!readOk) {
-        const DWORD code = ::GetLastError();
         result.error = ReadFailedText(fileName, ReadErrorDetail(code));
         got = 0;
       } else if (got > 0) {
@@ -349,8 +349,10 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     }
     if (!target.empty() && size > 0 && result.error.empty()) {
       const std::int64_t written = FileSizeByName(side);
-      if (written == size &&
-          !::MoveFileExA(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
+      if (written != size)
+        result.error = ReadFailedText(fileName, side + " holds " + std::to_string(written) + " of " +
+                                                    std::to_string(size) + " bytes");
+      else if (!::MoveFileExA(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         result.error = ReadFailedText(fileName, "renaming " + side + ": " + LastErrorText());
     }
   }();

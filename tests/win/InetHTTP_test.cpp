@@ -160,6 +160,17 @@ TEST_F(InetHTTP, ASecondDownloadClearsTheLeftOversOfTheFirst) {
   EXPECT_EQ(Read(target_), Pattern(9000));
 }
 
+TEST_F(InetHTTP, ATargetInUseIsReportedNotReplaced) {
+  WriteOldTarget();
+  HANDLE held = ::CreateFileA(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const DownloadResult r = HTTP_DownloadFile(nullptr, Url("data/setup.exe?size=5000"), target_, nullptr);
+  ::CloseHandle(held);
+  EXPECT_EQ(r.error.rfind("setup.exe?size=5000 --- Error downloading file (renaming ", 0), 0u) << r.error;
+  EXPECT_EQ(Read(target_), "old target");
+  EXPECT_EQ(Read(SideFileName(target_, 5000, kFixtureDate)), Pattern(5000));
+}
+
 void CALLBACK RaiseAbort(HWND, UINT, UINT_PTR, DWORD) { SetDownloadAbort(true); }
 
 TEST_F(InetHTTP, ACloseRequestAbortsASlowBody) {
