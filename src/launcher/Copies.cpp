@@ -1,13 +1,28 @@
 #include "launcher/Copies.h"
 
+#include <windows.h>
+
 #include "diag/HDebug.h"
+#include "setup/EngineCommand.h"
+#include "setup/StubSetup.h"
+#include "setup/StubSetupFolder.h"
+#include "util/Utils.h"
 
 namespace havrek {
 
-// Making the copies and forwarding commands arrive with the agent; until then
-// each entry only marks that it was reached.
+// Making the agent copy and forwarding commands arrive with the agent; until
+// then each entry only marks that it was reached.
 void CreateAndRun_X_Exe() { DebugLine("CreateAndRun_X_Exe"); }
-void SpanRelaunch() { DebugLine("SpanRelaunch"); }
 void HandleParamOK(bool wasRunning) { DebugLine("HandleParamOK"); }
+
+void SpanRelaunch() {
+  const std::string exe = ExePath();
+  const std::string copy = SetTrailingBackslash(SetupFolder(), true) + "Y_" + FileNamePart(exe);
+  // A copy that cannot be replaced (one still running) is started as it is.
+  ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
+  const std::string cmd = SpanCopyCommandLine(copy, GetCmdLineArgs(), exe);
+  DebugLine(std::to_string(::GetCurrentProcessId()) + " ==== SpanRelaunch >>" + cmd + "<<");
+  RunProcess(cmd, SW_HIDE);
+}
 
 }  // namespace havrek

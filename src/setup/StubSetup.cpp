@@ -1,0 +1,223 @@
+#include "setup/StubSetup.h"
+
+#include <exception>
+
+#include "agent/Settings.h"
+#include "diag/HDebug.h"
+#include "files/Files.h"
+#include "launcher/MainWindow.h"
+#include "launcher/StubWin.h"
+#include "package/PackX.h"
+#include "package/UnPack.h"
+#include "package/ZLibOpen.h"
+#include "platform/Platform.h"
+#include "setup/EngineCommand.h"
+#include "setup/StubSetupFolder.h"
+#include "ui/HMsgBox.h"
+#include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
+#include "util/UtilsWaitWin.h"
+
+namespace havrek {
+namespace {
+
+constexpr char kSpanDiskKey[] = "HKEY_CURRENT_USER\\Software\\Morvessa\\Havrek\\SpanDisk";
+// A stale atom can only be left by a stub that died mid-run; the loop that
+// clears it must end even if the system keeps answering.
+constexpr int kMaxStaleAtomRefs = 64;
+
+std::string Pid() { return std::to_string(plat::ProcessId()); }
+
+void ShowMain(int command) {
+  if (HWND main = MainWindowHandle()) ::ShowWindow(main, command);
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void DropStaleEngineAtom(const std::string& name) {
+  for (int i = 0; i < kMaxStaleAtomRefs; ++i) {
+    const ATOM stale = ::GlobalFindAtomA(name.c_str());
+    if (!stale) return;
+    ::GlobalDeleteAtom(stale);
+  }
+}
+
+// Steps after a successful unpack: start the engine, wait for it and its last
+// dialog, and read the handshake. True when the engine removed the atom.
+bool RunEngine(const std::string& target, const std::string& runCommand, const std::string& stubArgs,
+               bool foreground) {
+  EngineCommandInput in;
+  in.target = target;
+  in.runCommand = runCommand;
+  in.stubArgs = stubArgs;
+  in.threadToken = ThreadToken();
+  in.originExe = ExePath();
+  in.autoUpdate = IsAutoUpdateProg();
+  const std::string cmd = EngineCommandLine(in);
+
+  // Read before the engine runs: it may rewrite the settings file.
+  const std::string startUpLink = GetStartUpLink();
+  const std::string checkLink = GetCheckforNewUpdateLink();
+
+  DebugLine(Pid() + " ==== WinExec(Engine.exe) >>" + cmd + "<<");
+  const std::string atomName = EngineAtomName();
+  DropStaleEngineAtom(atomName);
+  ::GlobalAddAtomA(atomName.c_str());
+
+  KernelHandle process = RunProcess(cmd, foreground ? SW_SHOWNORMAL : SW_HIDE);
+  ShowMain(SW_HIDE);
+  WaitYielding(0, 1000);
+
+  SetExitCode(static_cast<int>(WaitProcessEnd(process.get())));
+  WaitWindowGone(EngineDialogClass());
+  WaitYielding(0, 1000);
+
+  const GlobalAtom left(::GlobalFindAtomA(atomName.c_str()));
+  const bool done = !left;
+  if (done) {
+    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExists(startUpLink))
+      ::DeleteFileA(startUpLink.c_str());
+    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && FileExists(checkLink))
+      ::DeleteFileA(checkLink.c_str());
+  }
+  return done;
+}
+
+bool ExtractAndRunFlow(std::string target, const std::string& package, const std::string& agent,
+                       const std::string& stubArgs, bool foreground) {
+  const TGFileInfo reader(package);
+  bool done = false;
+
+  if (reader.ActivityBar())
+    if (HWND bar = ActivityBar()) ::ShowWindow(bar, SW_SHOW);
+  SetStatusText(StatusLine(), reader.GetText("s1"), reader.FontName(), reader.FontSize(), reader.Charset());
+
+  if (!HasRoomOnTemp(target, package) && FindAltTempBase()) {
+    const std::string alt = AltSetupFolder();
+    if (!alt.empty()) target = alt;
+  }
+  DebugLine("========= ForegroundOp=" + BoolText(foreground) + " ==========");
+
+  const bool goAhead = !foreground || ConfirmTempSpace(target, reader);
+  if (goAhead) {
+    ExtractRequest request;
+    request.packageFile = package;
+    request.targetFolder = RemoveTrailingBackslash(target);
+    request.agentFileName = agent;
+    request.diskPrompt = reader.GetText("s8");
+    request.diskPromptTitle = reader.GetText("Attention");
+    request.buttons = reader.GetText("BtnText");
+    request.charset = reader.Charset();
+    request.forcePrompt = ReadRegString(kSpanDiskKey, "ForcePrompt", "0") == "1";
+
+    ExtractHooks hooks = WinExtractHooks();
+    hooks.progress = [](int kind, std::int64_t maximum, std::int64_t position, std::int64_t step) {
+      ProgressSink(kind, 0, static_cast<int>(maximum), static_cast<int>(position), static_cast<int>(step),
+                   std::string());
+    };
+    hooks.askForDisk = [](const std::string& text, const std::string& title, int charset,
+                          const std::string& buttons) { return OkCancelBox(kOwnerHeading, text, title, charset, buttons); };
+    hooks.showError = [](const std::string& text) { ErrorBox(kOwnerHeading, text, std::string(), 0, std::string()); };
+
+    if (foreground) ShowMain(SW_SHOW);
+    WaitYielding(1, 1000);
+    const ExtractResult result = Extract(request, hooks);
+    WaitYielding(0, 1000);
+
+    if (!result.runCommand.empty() && result.checksumOk) done = RunEngine(target, result.runCommand, stubArgs, foreground);
+    if (!result.checksumOk)
+      ErrorBox(kOwnerHeading, reader.GetText("s7"), reader.GetText("Error"), reader.Charset(), request.buttons);
+  }
+  DropAltSetupFolder();
+  return done;
+}
+
+}  // namespace
+
+std::string ThreadToken() { return ThreadTokenFor(plat::ThreadId()); }
+std::string EngineAtomName() { return EngineAtomNameFor(ThreadToken()); }
+std::string EngineDialogClass() { return EngineDialogClassFor(ThreadToken()); }
+
+KernelHandle RunProcess(const std::string& commandLine, int showMode) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = static_cast<WORD>(showMode);
+  PROCESS_INFORMATION pi = {};
+  // CreateProcess may write into the command line it is given.
+  std::string cmd = commandLine;
+  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+  KernelHandle thread(pi.hThread);
+  return KernelHandle(pi.hProcess);
+}
+
+std::uint32_t WaitProcessEnd(HANDLE process) {
+  if (!process) {
+    WaitYielding(0, 500);
+    return 0;
+  }
+  // Waits on the process itself: an exit code that happens to equal
+  // STILL_ACTIVE (259) must not keep the stub waiting for ever.
+  for (;;) {
+    const DWORD r = ::MsgWaitForMultipleObjects(1, &process, FALSE, 100, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 || r == WAIT_FAILED) break;
+    YieldX(0);
+  }
+  DWORD code = 0;
+  if (!::GetExitCodeProcess(process, &code)) code = 0;
+  return code;
+}
+
+bool ExtractAndRun(const std::string& target, const std::string& package, const std::string& agent,
+                   const std::string& stubArgs, bool foreground) {
+  // Runs inside a timer handler: nothing may leave it as an exception.
+  try {
+    return ExtractAndRunFlow(target, package, agent, stubArgs, foreground);
+  } catch (const EZLibError& e) {
+    ReportException("ExtractAndRun", e.what());
+    const TGFileInfo reader(package);
+    ErrorBox(kOwnerHeading, package + "<P><P>Unable to expand a compressed file!<P><P>" + e.what(),
+             reader.GetText("Error"), reader.Charset(), reader.GetText("BtnText"));
+  } catch (const std::exception& e) {
+    ReportException("ExtractAndRun", e.what());
+  } catch (...) {
+    ReportException("ExtractAndRun", "unknown exception");
+  }
+  // Half an extraction is of no use to anyone.
+  DeleteTree(target, false);
+  DropAltSetupFolder();
+  return false;
+}
+
+void SetupTimerTick() {
+  // A tick already queued may be served while the flow waits.
+  static bool started = false;
+  if (started) return;
+  started = true;
+  if (HWND main = MainWindowHandle()) ::KillTimer(main, kMainTimerId);
+
+  try {
+    TGFileInfo& own = OwnPackage();
+    const std::string agent = own.HasAgent() ? own.AgentFileName() : std::string();
+    if (own.InternetSetup()) {
+      DebugLine(Pid() + " ==== internet setup: no download unit in this build");
+    } else {
+      std::string package = ExePath();
+      const std::string disk1 = GetSwitch("/SpanDiskFName1=", "");
+      if (!disk1.empty()) package = disk1;
+      const bool hidden = HasSwitch("/hide") || own.Silent();
+      ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !hidden);
+    }
+  } catch (const std::exception& e) {
+    ReportException("SetupTimerTick", e.what());
+  } catch (...) {
+    ReportException("SetupTimerTick", "unknown exception");
+  }
+  DeleteTree(SetupFolder(), false);
+  ::PostQuitMessage(0);
+}
+
+}  // namespace havrek
