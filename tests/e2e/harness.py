@@ -41,9 +41,11 @@ def pack(*args):
 
 
 def run_windows(exe, *args, timeout=120, cwd=None):
-    """Runs a Windows program to its end; returns its exit code."""
+    """Runs a Windows program to its end; returns its exit code. Its output
+    is dropped rather than read: processes it leaves running would hold a
+    pipe open and keep the call from returning."""
     result = subprocess.run([WINE_RUN, exe, *args], cwd=cwd, timeout=timeout,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return result.returncode
 
 
@@ -105,3 +107,216 @@ class Scenario(unittest.TestCase):
         for path in (STUB, PACK):
             if not os.path.exists(path):
                 raise AssertionError("not built: " + path)
+
+
+# ---- Setup scenarios: the test engine, the prefix's folders and registry ----
+
+WINEPREFIX = os.path.join(BUILD, "wineprefix")
+SPAN_DISK_KEY = "HKCU\\Software\\Morvessa\\Havrek\\SpanDisk"
+
+
+def linuxpath(path):
+    """The Linux path of a Windows path inside the prefix (Z: is /, C: the
+    prefix's drive_c)."""
+    drive, rest = path[:2].upper(), path[2:].replace("\\", "/")
+    if drive == "Z:":
+        return rest
+    if drive == "C:":
+        return os.path.join(WINEPREFIX, "drive_c") + rest
+    raise ValueError("not a path of the prefix: " + path)
+
+
+def dos_datetime(seconds):
+    """The packed DOS date-time of a Unix time, in local time."""
+    t = time.localtime(seconds)
+    return ((t.tm_year - 1980) << 25 | t.tm_mon << 21 | t.tm_mday << 16
+            | t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2)
+
+
+def run_windows_timed(exe, *args, timeout=120, cwd=None):
+    """run_windows, also returning the seconds it took."""
+    start = time.monotonic()
+    code = run_windows(exe, *args, timeout=timeout, cwd=cwd)
+    return code, time.monotonic() - start
+
+
+def reg_set(key, name, value):
+    if run_windows("reg", "add", key, "/v", name, "/d", value, "/f") != 0:
+        raise AssertionError("reg add %s %s failed" % (key, name))
+
+
+def reg_delete(key, name=None):
+    """Deletes a value (or the whole key); a missing one is no failure."""
+    run_windows("reg", "delete", key, *(("/v", name) if name else ()), "/f")
+
+
+def reg_get(key, name):
+    """The value's data as reg shows it, or None."""
+    result = subprocess.run([WINE_RUN, "reg", "query", key, "/v", name], capture_output=True, text=True,
+                            errors="replace")
+    for line in result.stdout.splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[2] if len(parts) > 2 else ""
+    return None
+
+
+class EngineReport:
+    """What the test engine recorded: its key=value lines, the files it saw
+    (path below its folder -> (size, DOS date-time)) and the end marker."""
+
+    def __init__(self, path):
+        self.path = path
+        self.values = {}
+        self.files = {}
+        self.lines = []
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                self.lines = f.read().decode("latin-1").split("\n")
+        for line in self.lines:
+            key, _, value = line.partition("=")
+            if key == "file":
+                name, size, date = value.rsplit("|", 2)
+                self.files[name] = (int(size), int(date))
+            elif line:
+                self.values.setdefault(key, []).append(value)
+
+    def __bool__(self):
+        return bool(self.lines)
+
+    def get(self, key, default=None):
+        values = self.values.get(key)
+        return values[0] if values else default
+
+    def all(self, key):
+        return self.values.get(key, [])
+
+    def runs(self):
+        """How many times an engine started with this report."""
+        return len(self.all("engine"))
+
+    def ended(self):
+        return "end" in self.lines
+
+    def folder(self):
+        """The Linux path of the folder the engine ran from."""
+        return os.path.dirname(linuxpath(self.get("engine")))
+
+
+def engine_files(folder, report, name="Engine", **control):
+    """The test engine and its control file, ready to pack: returns
+    (engine path, control file path). control: exit=, keepatom=, dialog=, sleep=."""
+    engine = os.path.join(folder, name + ".exe")
+    shutil.copy(fixture("test_engine"), engine)
+    ini = os.path.join(folder, name + ".ini")
+    with open(ini, "w", newline="\r\n") as f:
+        f.write("report=%s\n" % winpath(report))
+        for key, value in control.items():
+            f.write("%s=%s\n" % (key, value))
+    return engine, ini
+
+
+def prefix_temp_windows():
+    """The prefix's temporary folder as Windows sees it (TMP comes first)."""
+    return reg_get("HKCU\\Environment", "TMP") or reg_get("HKCU\\Environment", "TEMP")
+
+
+def prefix_temp():
+    return linuxpath(prefix_temp_windows())
+
+
+def setup_folders():
+    """The SETUP_ folders in the prefix's temporary folder."""
+    temp = prefix_temp()
+    return sorted(n for n in os.listdir(temp) if n.upper().startswith("SETUP_")) if os.path.isdir(temp) else []
+
+
+class WindowWatcher:
+    """The window watcher fixture: the visibility changes of one window class
+    while the context is open."""
+
+    def __init__(self, folder, window_class, name="watch.txt"):
+        self.path = os.path.join(folder, name)
+        self.window_class = window_class
+        self.proc = None
+
+    def __enter__(self):
+        for suffix in ("", ".ready", ".stop"):
+            if os.path.exists(self.path + suffix):
+                os.remove(self.path + suffix)
+        self.proc = subprocess.Popen([WINE_RUN, fixture("window_watcher"), winpath(self.path), self.window_class,
+                                      "300"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
+            self.proc.kill()
+            raise AssertionError("the window watcher did not start")
+        return self
+
+    def __exit__(self, *exc):
+        open(self.path + ".stop", "w").close()
+        try:
+            self.proc.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        return False
+
+    def states(self):
+        """The successive states: "none", "hidden", "visible"."""
+        if not os.path.exists(self.path):
+            return []
+        with open(self.path) as f:
+            return [line.split()[1] for line in f if line.strip()]
+
+
+def setup_folder_of(exe):
+    """The Linux path of the SETUP_ folder the stub computes for exe: the
+    time-of-day half of its last-write time in DOS form."""
+    t = time.localtime(os.path.getmtime(exe))
+    return os.path.join(prefix_temp(), "SETUP_%d" % (t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2))
+
+
+class UiDriver:
+    """The UI driver fixture: answers the stub's boxes in turn, one action
+    per box (see ui_driver.cpp), recording each box as it found it. A driver
+    still waiting when the context closes is ended; boxes() tells what came."""
+
+    def __init__(self, folder, *actions, timeout=60, classes=None, name="boxes.txt"):
+        self.path = os.path.join(folder, name)
+        self.actions = actions
+        self.timeout = timeout
+        self.classes = classes
+        self.proc = None
+        self.code = None
+
+    def __enter__(self):
+        for suffix in ("", ".ready"):
+            if os.path.exists(self.path + suffix):
+                os.remove(self.path + suffix)
+        args = [WINE_RUN, fixture("ui_driver"), winpath(self.path), "/timeout=%d" % self.timeout]
+        if self.classes:
+            args.append("/class=" + "|".join(self.classes))
+        self.proc = subprocess.Popen(args + list(self.actions), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
+            self.proc.kill()
+            raise AssertionError("the UI driver did not start")
+        return self
+
+    def wait(self, timeout=120):
+        """Waits for the driver to finish its actions; its exit code."""
+        self.code = self.proc.wait(timeout=timeout)
+        return self.code
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        self.code = self.proc.returncode
+        return False
+
+    def boxes(self):
+        """One dict per box; "text" and "caption" as byte strings decoded
+        as latin-1."""
+        if not os.path.exists(self.path):
+            return []
+        import json
+        with open(self.path) as f:
+            return [json.loads(line) for line in f if line.strip()]

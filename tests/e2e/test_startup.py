@@ -5,7 +5,7 @@ import re
 import shutil
 import unittest
 
-from harness import DebugViewer, Scenario, STUB, pack, run_windows, workdir
+from harness import DebugViewer, Scenario, STUB, UiDriver, pack, run_windows, workdir
 
 LOG_LINE = re.compile(r"^(\d\d/\d\d/\d\d \d\d:\d\d:\d\d) ( {0,4}\d+) X (.*)$")
 
@@ -55,9 +55,13 @@ class StartupMarkers(Scenario):
         folder = workdir("startup_bare")
         bare = os.path.join(folder, "bare.exe")
         shutil.copy(STUB, bare)
-        code, lines = self.run_with_viewer(bare)
+        # Nothing in it passes the package checksum: the setup role says so
+        # and ends.
+        with UiDriver(folder, "key:O") as driver:
+            code, lines = self.run_with_viewer(bare)
         self.assertEqual(code, 0)
         self.assert_setup_markers(lines)
+        self.assertIn("Bad CRC!", driver.boxes()[0]["text"])
 
 
 class AgentLog(Scenario):
