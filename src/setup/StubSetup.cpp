@@ -119,7 +119,9 @@ bool ExtractAndRunFlow(std::string target, const std::string& package, const std
                    std::string());
     };
     hooks.askForDisk = [](const std::string& text, const std::string& title, int charset,
-                          const std::string& buttons) { return OkCancelBox(kOwnerHeading, text, title, charset, buttons); };
+                          const std::string& buttons) {
+      return OkCancelBox(kOwnerHeading, text, title, charset, buttons);
+    };
     hooks.showError = [](const std::string& text) { ErrorBox(kOwnerHeading, text, std::string(), 0, std::string()); };
 
     if (foreground) ShowMain(SW_SHOW);
@@ -127,7 +129,8 @@ bool ExtractAndRunFlow(std::string target, const std::string& package, const std
     const ExtractResult result = Extract(request, hooks);
     WaitYielding(0, 1000);
 
-    if (!result.runCommand.empty() && result.checksumOk) done = RunEngine(target, result.runCommand, stubArgs, foreground);
+    if (!result.runCommand.empty() && result.checksumOk)
+      done = RunEngine(target, result.runCommand, stubArgs, foreground);
     if (!result.checksumOk)
       ErrorBox(kOwnerHeading, reader.GetText("s7"), reader.GetText("Error"), reader.Charset(), request.buttons);
   }
