@@ -283,7 +283,9 @@ TEST_F(Yielding, WindowTextIsTheCaption) {
 
 TEST(WindowHelpers, MeasuresFollowTheScreen) {
   EXPECT_EQ(PointsToPixels(72), ScreenDpiY());
-  if (ScreenDpiY() == 96) EXPECT_EQ(PointsToPixels(8), 11);
+  if (ScreenDpiY() == 96) {
+    EXPECT_EQ(PointsToPixels(8), 11);
+  }
   const ScreenPoint small = CenterInWorkArea(100, 100);
   const ScreenPoint wider = CenterInWorkArea(102, 100);
   EXPECT_EQ(wider.x, small.x - 1);
