@@ -12,6 +12,7 @@
 #include "package/ZLibOpen.h"
 #include "platform/Platform.h"
 #include "setup/EngineCommand.h"
+#include "setup/InternetSetup.h"
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
@@ -206,7 +207,7 @@ void SetupTimerTick() {
     TGFileInfo& own = OwnPackage();
     const std::string agent = own.HasAgent() ? own.AgentFileName() : std::string();
     if (own.InternetSetup()) {
-      DebugLine(Pid() + " ==== internet setup: no download unit in this build");
+      RunInternetSetup(agent);
     } else {
       std::string package = ExePath();
       const std::string disk1 = GetSwitch("/SpanDiskFName1=", "");

@@ -1,0 +1,47 @@
+#include "setup/InternetSetup.h"
+
+#include "package/PackX.h"
+#include "setup/SetupSpace.h"
+#include "util/Utils.h"
+
+namespace havrek {
+
+std::string InternetSetupBase(const std::string& recordBase, bool alwaysDownload, const std::string& exeDir,
+                              bool copyBesideStub) {
+  return !alwaysDownload && copyBesideStub ? exeDir : recordBase;
+}
+
+std::string LocalPackagePath(const std::string& base, const std::string& name) {
+  return SetTrailingBackslash(base, true) + name;
+}
+
+std::string InternetPackageUrl(const std::string& base, const std::string& name) { return base + "/" + name; }
+
+std::string DownloadCopyName(const std::string& name) {
+  // The system drops trailing dots and blanks: a name of nothing else would
+  // name the temporary folder itself, or the one above it.
+  const std::string last = FileNamePart(name);
+  return last.find_first_not_of(". ") == std::string::npos ? std::string() : last;
+}
+
+std::string DownloadConfirmText(const std::string& question, const std::string& sizeText) {
+  std::int64_t size = 0;
+  if (!TryTextToInt64(sizeText, size)) size = 0;
+  return ReplaceAll(question, "<SIZE>", SpaceMBText(static_cast<double>(size)));
+}
+
+std::string NoConnectionText(const std::string& text, const std::string& detail) {
+  return detail.empty() ? text : text + "<P><P>" + detail;
+}
+
+std::string AgentCopyBytes(std::string exe) {
+  // Only the low half counts, as in every stub already shipped. A zero build
+  // length was never recorded; cutting to it would leave nothing.
+  const auto built = static_cast<std::int64_t>(static_cast<std::uint32_t>(ReadBuildLength(exe)));
+  const auto size = static_cast<std::int64_t>(exe.size());
+  if (built > 0 && built < size && size - built < kAgentTailLimit) exe.resize(static_cast<std::size_t>(built));
+  if (exe.size() > 5) exe[exe.size() - 5] = 1;
+  return exe;
+}
+
+}  // namespace havrek

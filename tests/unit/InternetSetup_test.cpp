@@ -1,0 +1,139 @@
+#include "setup/InternetSetup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "package/PackX.h"
+
+namespace havrek {
+namespace {
+
+TEST(InternetSetup, PackageBesideTheStubWinsUnlessTheRecordSaysDownload) {
+  struct Case {
+    bool always, beside;
+    const char* base;
+  } cases[] = {
+      {false, true, "C:\\Setups"},
+      {false, false, "http://host/dl"},
+      {true, true, "http://host/dl"},
+      {true, false, "http://host/dl"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(InternetSetupBase("http://host/dl", c.always, "C:\\Setups", c.beside), c.base)
+        << c.always << c.beside;
+}
+
+TEST(InternetSetup, PackagePlaces) {
+  EXPECT_EQ(LocalPackagePath("C:\\Setups", "Full.exe"), "C:\\Setups\\Full.exe");
+  EXPECT_EQ(LocalPackagePath("C:\\Setups\\", "Full.exe"), "C:\\Setups\\Full.exe");
+  EXPECT_EQ(InternetPackageUrl("http://host/dl", "Full.exe"), "http://host/dl/Full.exe");
+}
+
+TEST(InternetSetup, DownloadedCopyStaysInTheTemporaryFolder) {
+  struct Case {
+    const char* name;
+    const char* copy;
+  } cases[] = {
+      {"Full.exe", "Full.exe"},
+      {"..\\..\\Windows\\Full.exe", "Full.exe"},
+      {"dl/Full.exe", "Full.exe"},
+      {"C:Full.exe", "Full.exe"},
+      {"", ""},
+      {"..", ""},
+      {"dir\\", ""},
+      {"...", ""},
+      {". .", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DownloadCopyName(c.name), c.copy) << c.name;
+}
+
+TEST(InternetSetup, ConfirmationShowsTheSizeInMegabytes) {
+  struct Case {
+    const char* size;
+    const char* shown;
+  } cases[] = {
+      {"5242880", "Size: 5.00 MB"},
+      {"", "Size: 0.000 MB"},
+      {"12abc", "Size: 0.000 MB"},
+      {"524288", "Size: 0.500 MB"},
+      {"31457280", "Size: 30.0 MB"},
+      {" 1048576 ", "Size: 1.00 MB"},
+  };
+  const std::string question = LanguageDefault("s11");
+  ASSERT_NE(question.find("<SIZE>"), std::string::npos);
+  for (const Case& c : cases) {
+    const std::string text = DownloadConfirmText(question, c.size);
+    EXPECT_NE(text.find(c.shown), std::string::npos) << c.size << ": " << text;
+    EXPECT_EQ(text.find("<SIZE>"), std::string::npos);
+  }
+}
+
+TEST(InternetSetup, NoConnectionTextCarriesTheSystemsReason) {
+  EXPECT_EQ(NoConnectionText("offline", ""), "offline");
+  EXPECT_EQ(NoConnectionText("offline", "no network"), "offline<P><P>no network");
+}
+
+// An image of size bytes: "MZ", "PE" at 256, the build length at 248..255.
+std::string Image(std::int64_t size, std::uint32_t lowLength, std::uint32_t highLength = 0) {
+  std::string bytes(static_cast<std::size_t>(size), '\x7F');
+  bytes.replace(0, 2, "MZ");
+  bytes.replace(StubPeOffset, 2, "PE");
+  for (int i = 0; i < 4; ++i) {
+    bytes[BuildLengthOffset + i] = static_cast<char>(highLength >> (8 * i));
+    bytes[BuildLengthOffset + 4 + i] = static_cast<char>(lowLength >> (8 * i));
+  }
+  return bytes;
+}
+
+TEST(InternetSetup, AgentCopyIsCutToItsBuildAndMarkedAsAgent) {
+  struct Case {
+    const char* what;
+    std::int64_t size;
+    std::uint32_t low, high;
+    std::int64_t kept;
+  } cases[] = {
+      {"nothing after the build", 20000, 20000, 0, 20000},
+      {"a short tail is cut", 24000, 20000, 0, 20000},
+      {"just under the limit", 20000 + kAgentTailLimit - 1, 20000, 0, 20000},
+      {"a tail of the limit is kept", 20000 + kAgentTailLimit, 20000, 0, 20000 + kAgentTailLimit},
+      {"a build length past the end", 20000, 30000, 0, 20000},
+      {"only the low half counts", 24000, 20000, 1, 20000},
+      {"no build length recorded", 4000, 0, 0, 4000},
+  };
+  for (const Case& c : cases) {
+    const std::string copy = AgentCopyBytes(Image(c.size, c.low, c.high));
+    ASSERT_EQ(static_cast<std::int64_t>(copy.size()), c.kept) << c.what;
+    EXPECT_EQ(copy[copy.size() - 5], 1) << c.what;
+    EXPECT_EQ(copy[copy.size() - 4], '\x7F') << c.what;
+    EXPECT_EQ(copy[copy.size() - 6], '\x7F') << c.what;
+    EXPECT_EQ(copy.substr(0, 2), "MZ") << c.what;
+  }
+}
+
+TEST(InternetSetup, AgentCopyOfTinyFilesIsSafe) {
+  EXPECT_EQ(AgentCopyBytes(""), "");
+  EXPECT_EQ(AgentCopyBytes("abcde"), "abcde");
+  EXPECT_EQ(AgentCopyBytes("abcdef"), std::string("a\x01" "cdef"));
+}
+
+TEST(InternetSetup, AgentCopyOfARealPackageReadsAsAnAgent) {
+  // The flag byte is the auto-update byte of the header that ends the file.
+  std::string image = Image(300, 0);
+  TPackageHeader header{};
+  header.magic = PackageMagic;
+  header.hasAgent = 1;
+  header.trailerLength = PackageHeaderSize;
+  image.append(reinterpret_cast<const char*>(&header), sizeof header);
+  const std::string copy = AgentCopyBytes(image);
+  TPackageHeader read{};
+  std::memcpy(&read, copy.data() + copy.size() - PackageHeaderSize, sizeof read);
+  EXPECT_EQ(read.autoUpdate, 1);
+  EXPECT_EQ(read.hasAgent, 1);
+  EXPECT_EQ(read.trailerLength, PackageHeaderSize);
+}
+
+}  // namespace
+}  // namespace havrek
