@@ -1,0 +1,216 @@
+"""The internet setup under Wine: a stub without files that takes its real
+package from beside itself or from the web server fixture, checks the build
+token, runs the test engine from it and cleans up after itself."""
+import os
+import socket
+import struct
+import subprocess
+import sys
+import urllib.request
+import unittest
+
+from harness import (EngineReport, Scenario, STUB, UiDriver, WINE_RUN, dos_datetime, engine_files, pack, prefix_temp,
+                     run_windows, wait_for, workdir)
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+import http_server  # noqa: E402
+
+TOKEN = "NET-7.3-build"
+PACKAGE = "Full.exe"
+AGENT = "Agent.exe"
+MB = 1048576
+
+
+def free_port():
+    """A port nothing listens on: taken from the system and given back."""
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class InternetSetup(Scenario):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.folder = workdir("internet_setup")
+        cls.served = os.path.join(cls.folder, "served")
+        os.makedirs(cls.served)
+        cls.report_path = os.path.join(cls.folder, "report.txt")
+        src = os.path.join(cls.folder, "src")
+        os.makedirs(src)
+        engine, ini = engine_files(src, cls.report_path, exit=4)
+        readme = os.path.join(src, "readme.txt")
+        with open(readme, "w") as f:
+            f.write("the real package\n" * 50)
+        cls.package = os.path.join(cls.served, PACKAGE)
+        real = ["build", "--stub", STUB, "--file", readme, "--file", ini, "--run", engine, "--run-args", "-x"]
+        pack(*real, "--out", cls.package, "--inet-token", TOKEN)
+        # The same files from another build.
+        pack(*real, "--out", os.path.join(cls.served, "Foreign.exe"), "--inet-token", "OTHER-build")
+        cls.server, cls.port = http_server.start(cls.served)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.shutdown()
+        cls.server.server_close()
+        super().tearDownClass()
+
+    def setUp(self):
+        if os.path.exists(self.report_path):
+            os.remove(self.report_path)
+        self.server_get("/forget")
+        self.copy_in_temp = os.path.join(prefix_temp(), PACKAGE)
+        if os.path.exists(self.copy_in_temp):
+            os.remove(self.copy_in_temp)
+
+    def server_get(self, path):
+        with urllib.request.urlopen("http://127.0.0.1:%d%s" % (self.port, path), timeout=10) as r:
+            return r.read().decode()
+
+    def requests(self):
+        return [line for line in self.server_get("/requests").splitlines() if line]
+
+    def url(self, route="files"):
+        return "http://127.0.0.1:%d/%s" % (self.port, route)
+
+    def stub(self, name, *options, base=None, file=PACKAGE):
+        """An internet setup in a folder of its own."""
+        folder = os.path.join(self.folder, name)
+        os.makedirs(folder, exist_ok=True)
+        exe = os.path.join(folder, "setup.exe")
+        pack("build", "--stub", STUB, "--out", exe, "--internet-setup", "--inet-base", base or self.url(),
+             "--inet-file", file, "--inet-token", TOKEN, "--inet-size-of", self.package, *options)
+        return folder, exe
+
+    def run_with_driver(self, folder, exe, *actions, args=(), timeout=20):
+        """Runs the setup while the UI driver answers its boxes; the exit code
+        and the boxes that came."""
+        with UiDriver(folder, *actions, timeout=timeout) as driver:
+            code = run_windows(exe, *args)
+            if actions:
+                driver.wait(timeout=timeout + 10)
+        return code, [box for box in driver.boxes() if "error" not in box]
+
+    def assert_engine_ran(self, code):
+        report = EngineReport(self.report_path)
+        self.assertTrue(report.ended(), report.lines)
+        self.assertEqual(code, 4, "the engine's exit code is the setup's")
+        self.assertIn("readme.txt", report.files)
+        return report
+
+    def assert_nothing_ran(self, code):
+        self.assertFalse(EngineReport(self.report_path), "no engine ran")
+        self.assertEqual(code, 0)
+
+    def assert_error_box(self, boxes):
+        """The message of the one error box, below its heading."""
+        self.assertEqual(len(boxes), 1, boxes)
+        self.assertEqual(boxes[0]["caption"], "Error")
+        heading, _, message = boxes[0]["text"].partition("\r\n\r\n")
+        self.assertEqual(heading, "ERROR")
+        return message.strip()
+
+    def test_package_beside_the_stub_runs_without_network_or_question(self):
+        folder, exe = self.stub("beside", "--confirm-download")
+        local = os.path.join(folder, PACKAGE)
+        with open(self.package, "rb") as f, open(local, "wb") as g:
+            g.write(f.read())
+        code, boxes = self.run_with_driver(folder, exe, "key:N", timeout=10)
+        self.assertEqual(boxes, [], "no confirmation")
+        self.assert_engine_ran(code)
+        self.assertEqual(self.requests(), [], "no network access")
+        self.assertTrue(os.path.exists(local), "a package beside the stub is kept")
+
+    def test_download_is_checked_run_and_deleted(self):
+        folder, exe = self.stub("download", "--inet-always", "--confirm-download")
+        # Always download: a copy beside the stub is not looked at.
+        with open(os.path.join(folder, PACKAGE), "wb") as f:
+            f.write(b"not a package")
+        code, boxes = self.run_with_driver(folder, exe, "key:Y", timeout=30)
+        self.assertEqual(len(boxes), 1, boxes)
+        self.assertEqual(boxes[0]["caption"], "Confirm")
+        size = os.path.getsize(self.package) / MB
+        self.assertTrue(1 < size < 10, "the figure below has two decimals")
+        self.assertIn("Size: %.2f MB" % size, boxes[0]["text"])
+        report = self.assert_engine_ran(code)
+        self.assertEqual(report.get("show"), "1", "in the foreground the engine starts visible")
+        gets = [r for r in self.requests() if r.startswith("GET ")]
+        self.assertEqual(gets, ["GET /files/%s|HTTP_Connect_3" % PACKAGE])
+        self.assertFalse(os.path.exists(self.copy_in_temp), "the downloaded copy is deleted")
+
+    def test_token_mismatch_runs_nothing_and_deletes_the_copy(self):
+        folder, exe = self.stub("token", "--inet-always", file="Foreign.exe")
+        code, boxes = self.run_with_driver(folder, exe, "key:O")
+        self.assertEqual(self.assert_error_box(boxes), "Bad Secret Token!")
+        self.assert_nothing_ran(code)
+        self.assertTrue(any(r.startswith("GET /files/Foreign.exe") for r in self.requests()))
+        self.assertFalse(os.path.exists(os.path.join(prefix_temp(), "Foreign.exe")))
+
+    def test_not_found_page_names_the_address(self):
+        for route in ("404", "files"):
+            with self.subTest(route=route):
+                folder, exe = self.stub("notfound_" + route, "--inet-always", base=self.url(route),
+                                        file="Missing.exe")
+                code, boxes = self.run_with_driver(folder, exe, "key:O")
+                text = self.assert_error_box(boxes)
+                self.assertIn("404 File Not Found", text)
+                self.assertIn("URL:  %s/Missing.exe." % self.url(route), text)
+                self.assert_nothing_ran(code)
+                self.assertFalse(os.path.exists(os.path.join(prefix_temp(), "Missing.exe")))
+
+    def test_no_server_shows_the_download_error(self):
+        base = "http://127.0.0.1:%d/files" % free_port()
+        folder, exe = self.stub("noserver", "--inet-always", base=base)
+        code, boxes = self.run_with_driver(folder, exe, "key:O", timeout=60)
+        self.assertEqual(self.assert_error_box(boxes), "Unable to open Internet Connection: %s/%s" % (base, PACKAGE))
+        self.assert_nothing_ran(code)
+
+    def test_agent_copy_is_the_stub_cut_to_its_build_and_marked(self):
+        folder, exe = self.stub("agent", "--inet-always", "--has-agent", "--agent", AGENT)
+        with open(exe, "rb") as f:
+            built = f.read()
+        self.assertEqual(struct.unpack_from("<I", built, 252)[0], len(built))
+        # A signature-like tail after the build is not part of the agent.
+        with open(exe, "ab") as f:
+            f.write(b"\xA5" * 3000)
+        # The engine stays a while, so that the agent can be read from the
+        # setup folder before it is removed.
+        proc = subprocess.Popen([WINE_RUN, exe, "/hide", "-sleep=5000"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        try:
+            self.assertTrue(wait_for(lambda: EngineReport(self.report_path).get("engine"), timeout=60))
+            report = EngineReport(self.report_path)
+            with open(os.path.join(report.folder(), AGENT), "rb") as f:
+                agent = f.read()
+        finally:
+            code = proc.wait(timeout=60)
+        report = self.assert_engine_ran(code)
+        self.assertIn(AGENT, report.files, "the engine finds the agent among the unpacked files")
+        self.assertEqual(report.files[AGENT], (len(built), dos_datetime(os.path.getmtime(exe))))
+        expected = bytearray(built)
+        self.assertEqual(expected[-5], 0, "the stub itself is no agent")
+        expected[-5] = 1
+        self.assertTrue(agent == bytes(expected), "the agent is the build with the agent flag set")
+
+    def test_hide_asks_nothing_and_starts_the_engine_hidden(self):
+        folder, exe = self.stub("hide", "--inet-always", "--confirm-download")
+        code, boxes = self.run_with_driver(folder, exe, "key:N", args=("/hide",), timeout=10)
+        self.assertEqual(boxes, [], "no confirmation")
+        report = self.assert_engine_ran(code)
+        self.assertEqual(report.get("show"), "0")
+        self.assertIn("/hide", report.get("cmdline"))
+        self.assertFalse(os.path.exists(self.copy_in_temp))
+
+    def test_no_to_the_download_question_fetches_nothing(self):
+        folder, exe = self.stub("declined", "--inet-always", "--confirm-download", "--inet-size", str(5 * MB))
+        code, boxes = self.run_with_driver(folder, exe, "key:N")
+        self.assertEqual(len(boxes), 1, boxes)
+        self.assertEqual(boxes[0]["caption"], "Confirm")
+        self.assertIn("INTERNET DOWNLOAD", boxes[0]["text"])
+        self.assertIn("Size: 5.00 MB", boxes[0]["text"])
+        self.assert_nothing_ran(code)
+        self.assertEqual(self.requests(), [], "nothing is fetched")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
