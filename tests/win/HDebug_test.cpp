@@ -13,6 +13,7 @@
 #include "util/Utils.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
+#include "BuildTree.h"
 
 namespace havrek {
 namespace {
@@ -32,14 +33,7 @@ bool WaitForFile(const std::string& path, DWORD ms) {
   return false;
 }
 
-// Wine hands the build tree's Unix path through; its drive Z: is the root.
-std::string FixturePath(const std::string& name) {
-  std::string dir = HAVREK_FIXTURE_DIR;
-  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
-  for (char& c : dir)
-    if (c == '/') c = '\\';
-  return dir + "\\" + name;
-}
+using test::FixturePath;
 
 // Runs the viewer fixture for one test and stops it afterwards.
 class Viewer {

@@ -14,6 +14,7 @@
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
+#include "BuildTree.h"
 
 namespace havrek {
 namespace {
@@ -390,13 +391,7 @@ TEST(HMsgBox, FontSettingsReachTheBox) {
 
 // ---- The UI driver fixture, as the end-to-end scenarios use it ----
 
-std::string FixturePath(const std::string& name) {
-  std::string dir = HAVREK_FIXTURE_DIR;
-  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
-  for (char& c : dir)
-    if (c == '/') c = '\\';
-  return dir + "\\" + name;
-}
+using test::FixturePath;
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -12,6 +12,7 @@
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
+#include "BuildTree.h"
 
 namespace havrek {
 namespace {
@@ -196,9 +197,7 @@ TEST(FileVersion, FixedVersionOfASystemDll) {
 
 #ifdef HAVREK_STUB_EXE
 TEST(FileVersion, OfTheStubIsItsBuildVersion) {
-  std::string stub = HAVREK_STUB_EXE;
-  if (!stub.empty() && stub[0] == '/') stub = "Z:" + stub;
-  EXPECT_EQ(FileVersionText(stub), HAVREK_VERSION);
+  EXPECT_EQ(FileVersionText(test::WinePath(HAVREK_STUB_EXE)), HAVREK_VERSION);
 }
 #endif
 
