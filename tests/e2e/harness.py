@@ -1,6 +1,7 @@
 """Shared pieces of the end-to-end scenarios: packing with havrek-pack,
 running Windows programs under the build tree's Wine prefix, and the
 partner fixtures (debug viewer)."""
+import json
 import os
 import shutil
 import subprocess
@@ -58,32 +59,57 @@ def wait_for(predicate, timeout=30.0, step=0.1):
     return predicate()
 
 
-class DebugViewer:
-    """The debug viewer fixture: collects what the stub sends to the viewer
-    window while the context is open."""
+class FixtureProcess:
+    """A partner fixture run for the length of a context: it writes PATH and,
+    once it is up, PATH.ready; it ends when PATH.stop appears (stoppable
+    fixtures) or when the context kills it."""
 
-    def __init__(self, folder):
-        self.path = os.path.join(folder, "debug.txt")
+    program = ""
+    what = ""
+    stoppable = True
+
+    def __init__(self, path):
+        self.path = path
         self.proc = None
+
+    def arguments(self):
+        return []
 
     def __enter__(self):
         for suffix in ("", ".ready", ".stop"):
             if os.path.exists(self.path + suffix):
                 os.remove(self.path + suffix)
-        self.proc = subprocess.Popen([WINE_RUN, fixture("debug_viewer"), winpath(self.path), "300"],
+        self.proc = subprocess.Popen([WINE_RUN, fixture(self.program), winpath(self.path), *self.arguments()],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
             self.proc.kill()
-            raise AssertionError("the debug viewer did not start")
+            raise AssertionError("the %s did not start" % self.what)
         return self
 
     def __exit__(self, *exc):
-        open(self.path + ".stop", "w").close()
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
+        if self.stoppable:
+            open(self.path + ".stop", "w").close()
+            try:
+                self.proc.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                pass
+        if self.proc.poll() is None:
             self.proc.kill()
+            self.proc.wait()
         return False
+
+
+class DebugViewer(FixtureProcess):
+    """The debug viewer fixture: collects what the stub sends to the viewer
+    window while the context is open."""
+
+    program, what = "debug_viewer", "debug viewer"
+
+    def __init__(self, folder):
+        super().__init__(os.path.join(folder, "debug.txt"))
+
+    def arguments(self):
+        return ["300"]
 
     def text(self):
         if not os.path.exists(self.path):
@@ -231,33 +257,18 @@ def setup_folders():
     return sorted(n for n in os.listdir(temp) if n.upper().startswith("SETUP_")) if os.path.isdir(temp) else []
 
 
-class WindowWatcher:
+class WindowWatcher(FixtureProcess):
     """The window watcher fixture: the visibility changes of one window class
     while the context is open."""
 
+    program, what = "window_watcher", "window watcher"
+
     def __init__(self, folder, window_class, name="watch.txt"):
-        self.path = os.path.join(folder, name)
+        super().__init__(os.path.join(folder, name))
         self.window_class = window_class
-        self.proc = None
 
-    def __enter__(self):
-        for suffix in ("", ".ready", ".stop"):
-            if os.path.exists(self.path + suffix):
-                os.remove(self.path + suffix)
-        self.proc = subprocess.Popen([WINE_RUN, fixture("window_watcher"), winpath(self.path), self.window_class,
-                                      "300"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
-            self.proc.kill()
-            raise AssertionError("the window watcher did not start")
-        return self
-
-    def __exit__(self, *exc):
-        open(self.path + ".stop", "w").close()
-        try:
-            self.proc.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-        return False
+    def arguments(self):
+        return [self.window_class, "300"]
 
     def states(self):
         """The successive states: "none", "hidden", "visible"."""
@@ -274,31 +285,25 @@ def setup_folder_of(exe):
     return os.path.join(prefix_temp(), "SETUP_%d" % (t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2))
 
 
-class UiDriver:
+class UiDriver(FixtureProcess):
     """The UI driver fixture: answers the stub's boxes in turn, one action
     per box (see ui_driver.cpp), recording each box as it found it. A driver
     still waiting when the context closes is ended; boxes() tells what came."""
 
+    program, what, stoppable = "ui_driver", "UI driver", False
+
     def __init__(self, folder, *actions, timeout=60, classes=None, name="boxes.txt"):
-        self.path = os.path.join(folder, name)
+        super().__init__(os.path.join(folder, name))
         self.actions = actions
         self.timeout = timeout
         self.classes = classes
-        self.proc = None
         self.code = None
 
-    def __enter__(self):
-        for suffix in ("", ".ready"):
-            if os.path.exists(self.path + suffix):
-                os.remove(self.path + suffix)
-        args = [WINE_RUN, fixture("ui_driver"), winpath(self.path), "/timeout=%d" % self.timeout]
+    def arguments(self):
+        args = ["/timeout=%d" % self.timeout]
         if self.classes:
             args.append("/class=" + "|".join(self.classes))
-        self.proc = subprocess.Popen(args + list(self.actions), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
-            self.proc.kill()
-            raise AssertionError("the UI driver did not start")
-        return self
+        return args + list(self.actions)
 
     def wait(self, timeout=120):
         """Waits for the driver to finish its actions; its exit code."""
@@ -306,9 +311,7 @@ class UiDriver:
         return self.code
 
     def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        super().__exit__(*exc)
         self.code = self.proc.returncode
         return False
 
@@ -317,6 +320,5 @@ class UiDriver:
         as latin-1."""
         if not os.path.exists(self.path):
             return []
-        import json
         with open(self.path) as f:
             return [json.loads(line) for line in f if line.strip()]
