@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 
 #include "agent/AgentState.h"
@@ -30,6 +32,25 @@ bool TopWindowOfClassExists(const std::string& className) {
 
 std::string ExeFileName() { return FileNamePart(ExePath(false)); }
 
+// A class name is an atom of at most 255 characters; a longer one fails to
+// register and the run would end before it began. Such a name keeps its tail
+// (the file name is the telling part) behind a digest of the whole, taken
+// without case because class names compare without it.
+constexpr std::size_t kMaxClassName = 255;
+
+std::string BoundedClassName(const std::string& name) {
+  if (name.size() <= kMaxClassName) return name;
+  std::uint64_t digest = 14695981039346656037ull;
+  for (const char c : UpperCase(name)) {
+    digest ^= static_cast<unsigned char>(c);
+    digest *= 1099511628211ull;
+  }
+  char head[20];
+  std::snprintf(head, sizeof head, "~%016llX~", static_cast<unsigned long long>(digest));
+  const std::string prefix(head);
+  return prefix + name.substr(name.size() - (kMaxClassName - prefix.size()));
+}
+
 }  // namespace
 
 TGFileInfo& OwnPackage() {
@@ -45,11 +66,11 @@ int ExitCode() { return exitCode; }
 void SetExitCode(int code) { exitCode = code; }
 
 std::string StubWindowClassFor(bool autoUpdate, const std::string& exePath) {
-  return autoUpdate ? ".AutoUpdate." + FileNameNoExt(exePath, false) : exePath;
+  return BoundedClassName(autoUpdate ? ".AutoUpdate." + FileNameNoExt(exePath, false) : exePath);
 }
 
 bool X_ExeIsRunning() {
-  return TopWindowOfClassExists(".AutoUpdate.X_" + FileNameNoExt(OwnPackage().AgentFileName(), false));
+  return TopWindowOfClassExists(StubWindowClassFor(true, "X_" + FileNamePart(OwnPackage().AgentFileName())));
 }
 
 bool ThisIs_Plain_AutoUpdate_Exe() {

@@ -124,6 +124,35 @@ TEST_F(MainWindowTest, CreatedHiddenWithTheLayoutOfItsLanguage) {
   }
 }
 
+TEST_F(MainWindowTest, ClassNameOfALongPathStillRegisters) {
+  const std::string shortPath = "C:\\Setups\\Stub.exe";
+  const std::string atLimit = "C:\\" + std::string(243, 'a') + "\\Stub.exe";
+  ASSERT_EQ(atLimit.size(), 255u);
+  EXPECT_EQ(StubWindowClassFor(false, shortPath), shortPath);
+  EXPECT_EQ(StubWindowClassFor(false, atLimit), atLimit);
+  EXPECT_EQ(StubWindowClassFor(true, shortPath), ".AutoUpdate.Stub");
+
+  const std::string deep = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'e') + "\\Stub.exe";
+  const std::string agent = "C:\\x\\" + std::string(250, 'n') + ".exe";
+  for (const auto& [autoUpdate, path] : {std::pair{false, deep}, std::pair{true, agent}}) {
+    SCOPED_TRACE(autoUpdate);
+    const std::string name = StubWindowClassFor(autoUpdate, path);
+    EXPECT_EQ(name.size(), 255u);
+    EXPECT_EQ(name.substr(name.size() - 20), path.substr(path.size() - (autoUpdate ? 24 : 20), 20));
+    // The same file under another case is the same class; another file is not.
+    EXPECT_TRUE(SameText(StubWindowClassFor(autoUpdate, UpperCase(path)), name));
+    std::string other = path;
+    other[5] = 'z';
+    EXPECT_NE(StubWindowClassFor(autoUpdate, other), name);
+  }
+
+  SetProcessCommandLine("", deep);
+  const HWND w = Create();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(ClassOf(w), StubWindowClassFor(false, deep));
+  EXPECT_EQ(FindWindowA(StubWindowClassFor(false, deep).c_str(), nullptr), w);
+}
+
 LOGFONTA FontOf(HWND control) {
   LOGFONTA lf{};
   const auto font = reinterpret_cast<HGDIOBJ>(SendMessageA(control, WM_GETFONT, 0, 0));
