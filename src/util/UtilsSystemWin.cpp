@@ -7,6 +7,7 @@
 #include "diag/HDebug.h"
 #include "util/Utils.h"
 #include "util/UtilsWaitWin.h"
+#include "util/UtilsWin.h"
 #include "util/WinHandle.h"
 
 namespace havrek {
@@ -14,14 +15,6 @@ namespace {
 
 constexpr DWORD kRegBufferSize = 10241;
 constexpr DWORD kIniBufferSize = 10241;
-
-std::string RunningExePath() {
-  const std::string path = ExePath();
-  if (!path.empty()) return path;
-  char buffer[MAX_PATH + 1] = {};
-  const DWORD n = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : std::string();
-}
 
 std::string RegValueText(DWORD type, const std::string& data) {
   if (type == REG_DWORD && data.size() == 4) {
@@ -195,7 +188,7 @@ std::string SystemErrorText(DWORD code) {
 std::string LastErrorText() { return SystemErrorText(::GetLastError()); }
 
 std::string FileVersionText(const std::string& file) {
-  const std::string path = file.empty() ? RunningExePath() : file;
+  const std::string path = file.empty() ? ModulePath() : file;
   const VersionApi& api = Version();
   if (path.empty() || !api.size || !api.info || !api.query) return std::string();
   DWORD ignored = 0;

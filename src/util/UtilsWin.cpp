@@ -8,18 +8,6 @@ namespace havrek {
 
 namespace {
 
-std::string ModulePath() {
-  // MAX_PATH is no limit for the running module; grow until it fits.
-  std::string buffer(MAX_PATH + 1, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return std::string();
-    if (n < buffer.size()) return buffer.substr(0, n);
-    if (buffer.size() >= 32768 * 2) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
 bool SystemLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
 
 // Folder getters return the needed size (with the NUL) when the buffer is short.
@@ -36,6 +24,18 @@ std::string FolderOf(Getter get, bool add) {
 }
 
 }  // namespace
+
+std::string ModulePath() {
+  // MAX_PATH is no limit for the running module; grow until it fits.
+  std::string buffer(MAX_PATH + 1, '\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::string();
+    if (n < buffer.size()) return buffer.substr(0, n);
+    if (buffer.size() >= 32768 * 2) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+}
 
 void InstallLeadByteTest() { SetLeadByteTest(&SystemLeadByte); }
 

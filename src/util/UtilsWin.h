@@ -12,6 +12,9 @@ namespace havrek {
 void InitProcessCommandLine();
 void InstallLeadByteTest();
 
+// The running executable's full path, however long; empty on failure.
+std::string ModulePath();
+
 std::string WindowsDir(bool add);
 std::string SystemDir(bool add);
 std::string TempDir(bool add);
