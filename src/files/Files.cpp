@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/Platform.h"
+#include "util/Utils.h"
 
 namespace havrek {
 
@@ -79,8 +80,13 @@ TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes) {
   return (attributes & kAttrReparsePoint) ? TreeEntry::Unlink : TreeEntry::Descend;
 }
 
-std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
+std::string SelfDeleteBatchText(const std::string& exeName, const std::string& dirName, const std::string& batName,
                                 bool removeFolder) {
+  // A batch file expands "%" even inside quotes: "100%" would lose its sign
+  // and "%TEMP%" become another folder. Doubled, it stands for itself.
+  const std::string exe = ReplaceAll(exeName, "%", "%%");
+  const std::string dir = ReplaceAll(dirName, "%", "%%");
+  const std::string bat = ReplaceAll(batName, "%", "%%");
   const std::string q = "\"";
   const std::string eol = "\r\n";
   std::string text = ":START" + eol;

@@ -39,7 +39,8 @@ enum class TreeEntry {
 TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes);
 
 // The lines of the self-deleting batch: retry deleting exe until it is gone,
-// then remove dir (when asked) and the batch itself. Every line ends CR LF.
+// then remove dir (when asked) and the batch itself. Every line ends CR LF;
+// a "%" in a path is doubled, so that the batch does not expand it.
 std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
                                 bool removeFolder);
 // Command line that runs the batch through cmd; every path is quoted, and the

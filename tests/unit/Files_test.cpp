@@ -180,6 +180,15 @@ TEST(SelfDeleteBatch, QuotesEveryPathAndEndsLinesWithCrLf) {
             "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
 }
 
+TEST(SelfDeleteBatch, PercentSignsInPathsStayLiteral) {
+  EXPECT_EQ(SelfDeleteBatchText("C:\\100%\\%TEMP%\\a.exe", "C:\\100%\\%TEMP%", "C:\\T%\\_DEL_ME_.BAT", true),
+            ":START\r\n"
+            "DEL \"C:\\100%%\\%%TEMP%%\\a.exe\"\r\n"
+            "IF exist \"C:\\100%%\\%%TEMP%%\\a.exe\" GOTO START\r\n"
+            "RD \"C:\\100%%\\%%TEMP%%\"\r\n"
+            "DEL \"C:\\T%%\\_DEL_ME_.BAT\"\r\n");
+}
+
 TEST(SelfDeleteBatch, CommandLineQuotesTheInterpreterAndTheBatch) {
   EXPECT_EQ(SelfDeleteCommandLine("C:\\windows\\system32\\cmd.exe", "C:\\Users\\A B\\Temp\\_DEL_ME_.BAT"),
             "\"C:\\windows\\system32\\cmd.exe\" /c \"\"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\"");
