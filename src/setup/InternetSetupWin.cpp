@@ -22,11 +22,6 @@ namespace {
 
 std::string Pid() { return std::to_string(plat::ProcessId()); }
 
-std::uint32_t ExeDosDate() {
-  const plat::File exe(ExePath(false), plat::OpenMode::Read);
-  return exe ? plat::DosDate(exe.get()) : 0;
-}
-
 // Lives to the end of the process, like the bars it drives.
 TProgBar& DownloadProgress() {
   static TProgBar progress(ProgressSink);

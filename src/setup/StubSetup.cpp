@@ -33,11 +33,6 @@ void ShowMain(int command) {
   if (HWND main = MainWindowHandle()) ::ShowWindow(main, command);
 }
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 void DropStaleEngineAtom(const std::string& name) {
   for (int i = 0; i < kMaxStaleAtomRefs; ++i) {
     const ATOM stale = ::GlobalFindAtomA(name.c_str());
@@ -79,9 +74,9 @@ bool RunEngine(const std::string& target, const std::string& runCommand, const s
   const GlobalAtom left(::GlobalFindAtomA(atomName.c_str()));
   const bool done = !left;
   if (done) {
-    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && FileExists(startUpLink))
+    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && plat::Exists(startUpLink))
       ::DeleteFileA(startUpLink.c_str());
-    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && FileExists(checkLink))
+    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && plat::Exists(checkLink))
       ::DeleteFileA(checkLink.c_str());
   }
   return done;

@@ -31,11 +31,6 @@ bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str
 
 std::string RandomName(const std::string& prefix) { return prefix + RandomTextInRange(10000, 100000); }
 
-std::uint32_t ExeDosDate() {
-  const plat::File exe(ExePath(false), plat::OpenMode::Read);
-  return exe ? plat::DosDate(exe.get()) : 0;
-}
-
 // Free bytes of the drive of root, or 0 when it is not a fixed drive or a
 // test file cannot be written there. The test folder is removed again, and
 // nothing that was there before is touched.
@@ -64,6 +59,11 @@ double WritableFixedDriveFree(char letter) {
 }
 
 }  // namespace
+
+std::uint32_t ExeDosDate() {
+  const plat::File exe(ExePath(false), plat::OpenMode::Read);
+  return exe ? plat::DosDate(exe.get()) : 0;
+}
 
 std::string SetupFolder() {
   if (setupFolder.empty()) {

@@ -1,6 +1,7 @@
 // The folders the setup flow unpacks into and the free-space checks on them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace havrek {
@@ -11,6 +12,10 @@ class TGFileInfo;
 // the same executable file. The first call empties a leftover of an earlier
 // run; every call makes sure the folder exists.
 std::string SetupFolder();
+
+// The running executable's last-write time, packed as a DOS date-time; 0 when
+// it cannot be read.
+std::uint32_t ExeDosDate();
 
 // Looks for a fixed drive among C, D and E with more free space than the
 // temporary folder's drive, by writing a test file on each. True when one
