@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "diag/HDebug.h"
 #include "files/Files.h"
@@ -219,7 +220,17 @@ void Walker::WriteAgent(const plat::File& file) {
   ReadPackageHeader(file, h);
   // Without the whole stub image and header blocks the copy could not run.
   if (firstEntry_ < kBuildLengthLow + 4 || firstEntry_ > end_) return;
-  std::string copy(static_cast<std::size_t>(firstEntry_), '\0');
+  // The copy is built whole in memory. A length a 32-bit build cannot hold
+  // would be cut short in the cast and then overrun by the read; one the
+  // system will not give must not leave the walk as an exception.
+  std::string copy;
+  try {
+    if (static_cast<std::uint64_t>(firstEntry_) > copy.max_size()) throw std::bad_alloc();
+    copy.resize(static_cast<std::size_t>(firstEntry_));
+  } catch (const std::exception&) {
+    SaveFailed(r_.targetFolder + kSeparator + agent, "Not enough memory for " + IntText(firstEntry_) + " Bytes");
+    return;
+  }
   if (!file.readAt(0, copy.data(), firstEntry_)) return;
   // The copy ends at its header: a build length would point past it.
   std::memset(copy.data() + kBuildLengthLow, 0, 4);
