@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <random>
 #include <set>
 
@@ -464,7 +465,15 @@ std::string MakeInformPage(const std::string& encodedToken, const std::string& p
 PackResult WritePackage(const PackOptions& options) {
   PackResult result;
   Writer writer(options, result);
-  result.ok = writer.Run();
+  // An entry is held in memory up to the split size, compressed beside it;
+  // a 32-bit build may not get that much. The files written so far are still
+  // listed, so the caller can remove them.
+  try {
+    result.ok = writer.Run();
+  } catch (const std::bad_alloc&) {
+    result.ok = false;
+    result.error = "not enough memory for an entry of " + std::to_string(options.splitSize) + " bytes";
+  }
   return result;
 }
 

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/Files.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "platform/Platform.h"
@@ -174,12 +175,12 @@ std::uint32_t ParseDate(const std::string& text) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  plat::File in(path, plat::OpenMode::Read);
+  const plat::File in(path, plat::OpenMode::Read);
   if (!plat::Exists(path) || !in) return false;
-  const std::int64_t size = in.size();
-  if (size < 0) return false;
-  bytes.assign(static_cast<std::size_t>(size), '\0');
-  return size == 0 || in.readAt(0, bytes.data(), size);
+  // ReadFileText answers empty for a file it cannot hold or read as well:
+  // only a file of no bytes may come back empty.
+  bytes = ReadFileText(path);
+  return !bytes.empty() || in.size() == 0;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
@@ -378,5 +379,9 @@ int main(int argc, char** argv) {
     return Run(argc, argv);
   } catch (const UsageError& e) {
     return Usage(e.message);
+  } catch (const std::exception& e) {
+    // Out of memory or a file system refusal: a failure with its reason,
+    // not an abort that leaves a core behind.
+    return Failure(e.what());
   }
 }
