@@ -19,6 +19,10 @@ bool IsSchemeChar(char c, bool first) {
 
 std::int64_t EffectiveSize(std::int64_t size) { return size < 0 ? std::int64_t{0xFFFFFFFF} : size; }
 
+// Rounded up without adding to n first: a server may announce any length up
+// to the largest 64-bit one.
+std::int64_t DivideRoundingUp(std::int64_t n, std::int64_t d) { return n / d + (n % d != 0 ? 1 : 0); }
+
 }  // namespace
 
 bool HasUrlScheme(const std::string& url) {
@@ -70,15 +74,15 @@ ProgressPlan PlanProgress(std::int64_t size) {
   const std::int64_t total = EffectiveSize(size);
   const std::int64_t chunk = std::clamp<std::int64_t>(total / 10, 1, 8192);
   ProgressPlan plan;
-  plan.stepBytes = std::max(chunk, (total + kMaxProgressSteps - 1) / kMaxProgressSteps);
-  plan.steps = (total + plan.stepBytes - 1) / plan.stepBytes;
+  plan.stepBytes = std::max(chunk, DivideRoundingUp(total, kMaxProgressSteps));
+  plan.steps = DivideRoundingUp(total, plan.stepBytes);
   plan.maximum = static_cast<std::int32_t>(plan.steps + 1);
   return plan;
 }
 
 std::int64_t ProgressPlan::StepsDone(std::int64_t received) const {
   if (received <= 0) return 0;
-  return std::min(steps, received / stepBytes + (received % stepBytes != 0 ? 1 : 0));
+  return std::min(steps, DivideRoundingUp(received, stepBytes));
 }
 
 std::string OpenFailedText(const std::string& url) { return "Unable to open Internet Connection: " + url; }

@@ -78,6 +78,8 @@ TEST(InetText, ProgressRangeStaysSmall) {
       {100 * 1048576LL, 104858, 1001},
       {-1, 4294968, 1001},
       {1LL << 40, (1LL << 40) / 1000 + 1, 1001},
+      // The largest length a server can announce: rounding up must not overflow.
+      {INT64_MAX, INT64_MAX / 1000 + 1, 1001},
   };
   for (const Case& c : cases) {
     const ProgressPlan plan = PlanProgress(c.size);
