@@ -1,6 +1,7 @@
 #include "package/PackX.h"
 
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "util/HSUB.h"
@@ -29,7 +30,13 @@ bool ReadHeaderBlock(const plat::File& file, std::int64_t& pos, std::int64_t lim
   std::uint32_t length = 0;
   if (pos + 4 > limit || !ReadWordAt(file, pos, length)) return false;
   if (static_cast<std::int64_t>(length) > limit - pos - 4) return false;
-  text.assign(length, '\0');
+  // A block of gigabytes can be really there (a downloaded package is the
+  // server's choice) and still be more than a 32-bit process can hold.
+  try {
+    text.assign(length, '\0');
+  } catch (const std::exception&) {
+    return false;
+  }
   if (length > 0 && !file.readExact(text.data(), length)) return false;
   pos += 4 + static_cast<std::int64_t>(length);
   return true;
