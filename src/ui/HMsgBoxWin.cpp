@@ -272,12 +272,14 @@ void SetTextAndMeasure(const std::string& text, std::uint32_t flags) {
   BoxSize estimate;
   if (const HDC dc = ::GetDC(g_box.box)) {
     const HGDIOBJ old = ::SelectObject(dc, g_box.font.get());
+    const ScopeGuard release([dc, old] {
+      ::SelectObject(dc, old);
+      ::ReleaseDC(g_box.box, dc);
+    });
     TEXTMETRICA tm = {};
     ::GetTextMetricsA(dc, &tm);
     const int lineHeight = LineHeight(tm.tmHeight, tm.tmExternalLeading, g_font.face);
     estimate = EstimateTextSize(markup.plain, lineHeight, [dc](const std::string& line) { return LineWidth(dc, line); });
-    ::SelectObject(dc, old);
-    ::ReleaseDC(g_box.box, dc);
   }
   BoxSize control = ControlSizeFor(estimate);
   SizeEdit(control.width, control.height);
@@ -355,13 +357,11 @@ void RunBoxLoop() {
 
 int ShowBox(const std::string& text, const std::string& title, std::uint32_t timeoutMs, std::uint32_t flags,
             HWND parent, const std::string& buttons) {
+  // Loaded once and kept: the class it registers must outlive every box.
   if (!g_richEditKept) {
     g_richEditKept = true;
     LoadDllProc(kRichEditLibrary, "");
   }
-  HMODULE loaded = nullptr;
-  LoadDllProc(kRichEditLibrary, "", &loaded);
-  const Module richEdit(loaded);
 
   g_box = BoxState{};
   g_box.timeoutMs = timeoutMs;
