@@ -7,6 +7,7 @@
 #include <exception>
 
 #include "diag/HDebug.h"
+#include "util/ScopeGuard.h"
 #include "util/UtilsSystem.h"
 #include "util/UtilsWin.h"
 #include "util/WinCompat.h"
@@ -82,8 +83,8 @@ int ScreenDpiY() {
   static std::atomic<int> dpi{0};
   if (dpi.load() == 0) {
     if (const HDC screen = ::GetDC(nullptr)) {
+      const ScopeGuard release([screen] { ::ReleaseDC(nullptr, screen); });
       dpi.store(::GetDeviceCaps(screen, LOGPIXELSY));
-      ::ReleaseDC(nullptr, screen);
     }
   }
   return dpi.load() > 0 ? dpi.load() : 96;
