@@ -1,7 +1,10 @@
 // Process entry of Stub.exe.
 #include <windows.h>
 
+#include <exception>
+
 #include "agent/Settings.h"
+#include "diag/HDebug.h"
 #include "diag/HDebugWin.h"
 #include "launcher/StubWin.h"
 #include "package/SLangId.h"
@@ -27,8 +30,17 @@ void RestrictLibrarySearch() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictLibrarySearch();
   havrek::StartDebugChannel();
-  havrek::InitProcessCommandLine();
-  havrek::InstallSystemLanguage();
-  havrek::BindSettingsToIniFiles();
-  return havrek::RunStub();
+  // Unwinding out of the entry would end the run in the runtime's abort box;
+  // it ends with the exit code reached so far instead.
+  try {
+    havrek::InitProcessCommandLine();
+    havrek::InstallSystemLanguage();
+    havrek::BindSettingsToIniFiles();
+    return havrek::RunStub();
+  } catch (const std::exception& e) {
+    havrek::ReportException("WinMain", e.what());
+  } catch (...) {
+    havrek::ReportException("WinMain", "unknown exception");
+  }
+  return havrek::ExitCode();
 }
