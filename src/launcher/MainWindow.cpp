@@ -245,6 +245,7 @@ void WinMain() {
 
   const TGFileInfo& package = OwnPackage();
   const HWND window = CreateMainWindow(package.GetText("s0"), package.Charset());
+  if (!window) DebugLine("WinMain: no main window (" + std::to_string(::GetLastError()) + ")");
   SetMsgBoxFont(package.FontName(), package.FontSize(), package.Charset());
   if (window) {
     ::ShowWindow(window, SW_HIDE);
