@@ -21,21 +21,6 @@ constexpr std::int64_t kUnlimited = INT64_MAX / 4;
 
 void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
 
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-bool IsDeviceName(const std::string& component) {
-  std::string base = UpperAscii(component.substr(0, component.find('.')));
-  while (!base.empty() && base.back() == ' ') base.pop_back();
-  static const std::set<std::string> fixed = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-  if (fixed.count(base)) return true;
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '0' &&
-         base[3] <= '9';
-}
-
 // One entry as stored: the signed length and the bytes after it.
 std::string StoreEntry(const std::string& header, const char* data, std::int64_t size, int level) {
   std::string content;
@@ -151,7 +136,7 @@ bool Writer::Prepare() {
   for (const PackFile& f : o_.files) {
     std::string target;
     if (!NormalizeTargetName(f.target, target, error)) return Fail("target name \"" + f.target + "\": " + error);
-    if (!seen.insert(UpperAscii(target)).second) return Fail("target name given twice: " + target);
+    if (!seen.insert(UpperCase(target)).second) return Fail("target name given twice: " + target);
     if (f.run && ++runs > 1) return Fail("only one file can be the program to run");
     if (f.runArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
       return Fail("the arguments of " + target + " must not contain \"|\"");
@@ -404,31 +389,6 @@ bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::str
 
 bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error) {
   return MakeRecord({f.baseUrl, f.fileName, f.alwaysDownload ? "1" : "0", f.token, f.sizeText}, record, error);
-}
-
-bool NormalizeTargetName(const std::string& name, std::string& normalized, std::string& error) {
-  normalized.clear();
-  if (name.empty()) return (error = "empty name"), false;
-  const std::string path = ReplaceChar(name, '/', '\\');
-  if (path[0] == '\\') return (error = "absolute or network path"), false;
-  if (path.find(':') != std::string::npos) return (error = "drive letter or stream (\":\")"), false;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t end = std::min(path.find('\\', start), path.size());
-    const std::string part = path.substr(start, end - start);
-    if (part.empty()) return (error = "empty path part"), false;
-    if (part == "." || part == "..") return (error = "\"" + part + "\" part"), false;
-    for (char c : part)
-      if (static_cast<unsigned char>(c) < 32 || std::strchr("<>\"|?*", c))
-        return (error = "character not allowed in file names"), false;
-    if (part.back() == '.' || part.back() == ' ')
-      return (error = "a part ending in \".\" or blank"), false;
-    if (IsDeviceName(part)) return (error = "device name \"" + part + "\""), false;
-    if (end == path.size()) break;
-    start = end + 1;
-  }
-  normalized = path;
-  return true;
 }
 
 std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/EntryName.h"
 #include "package/PackX.h"
 
 namespace havrek {
@@ -52,10 +53,6 @@ bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::str
 bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error);
 
 // ---- Entries ----
-// A name that lands inside the target folder: relative, no drive, no "..",
-// no device name, no stream, no character Windows refuses in file names.
-// "/" is accepted and becomes "\". False with a reason otherwise.
-bool NormalizeTargetName(const std::string& name, std::string& normalized, std::string& error);
 // "|name|date|", or "|name*args|date|" for the program to run.
 std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate);
 

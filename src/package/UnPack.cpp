@@ -8,7 +8,7 @@
 
 #include "diag/HDebug.h"
 #include "files/Files.h"
-#include "package/PackWriter.h"
+#include "package/EntryName.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
 #include "util/HSUB.h"

@@ -86,7 +86,9 @@ TEST(InetText, ProgressRangeStaysSmall) {
     EXPECT_EQ(plan.stepBytes, c.stepBytes) << c.size;
     EXPECT_EQ(plan.maximum, c.maximum) << c.size;
     EXPECT_LE(plan.maximum, kMaxProgressSteps + 1);
-    if (c.size > 0) EXPECT_EQ(plan.StepsDone(c.size), plan.maximum - 1) << c.size;
+    if (c.size > 0) {
+      EXPECT_EQ(plan.StepsDone(c.size), plan.maximum - 1) << c.size;
+    }
   }
   const ProgressPlan plan = PlanProgress(1005);
   EXPECT_EQ(plan.StepsDone(0), 0);

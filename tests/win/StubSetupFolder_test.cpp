@@ -98,7 +98,9 @@ TEST_F(StubSetupFolderTest, AlternativeFolderOnlyOnAnotherFixedDrive) {
 
   // With the temporary folder on C: and no other fixed drive among C to E
   // there is nowhere else to go.
-  if (!otherFixed && UpperCase(TempDir(false).substr(0, 1)) == "C") EXPECT_FALSE(found);
+  if (!otherFixed && UpperCase(TempDir(false).substr(0, 1)) == "C") {
+    EXPECT_FALSE(found);
+  }
   if (!found) {
     EXPECT_EQ(AltSetupFolder(), "");
     DropAltSetupFolder();
