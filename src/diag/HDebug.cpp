@@ -100,6 +100,8 @@ void DebugStream::send() {
 
 DebugStream& DebugOut() { return Stream(); }
 
+std::string PidText() { return std::to_string(plat::ProcessId()); }
+
 void DebugLine(const std::string& text) { DebugOut() << text << kDebugLineEnd; }
 
 void ReportException(const std::string& routine, const std::string& message) {

@@ -78,6 +78,8 @@ class DebugStream {
 };
 
 DebugStream& DebugOut();
+// The decimal process id that begins most marker lines.
+std::string PidText();
 // DebugOut << text << line end: the line leaves at once.
 void DebugLine(const std::string& text);
 // " --- <routine>() --- <message>" as one debug line.

@@ -21,7 +21,7 @@ void SpanRelaunch() {
   // A copy that cannot be replaced (one still running) is started as it is.
   ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
   const std::string cmd = SpanCopyCommandLine(copy, GetCmdLineArgs(), exe);
-  DebugLine(std::to_string(::GetCurrentProcessId()) + " ==== SpanRelaunch >>" + cmd + "<<");
+  DebugLine(PidText() + " ==== SpanRelaunch >>" + cmd + "<<");
   RunProcess(cmd, SW_HIDE);
 }
 

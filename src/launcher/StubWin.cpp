@@ -24,8 +24,6 @@ bool isAutoUpdateProg = false;
 std::string stubWindowClass;
 int exitCode = 0;
 
-std::string Pid() { return std::to_string(plat::ProcessId()); }
-
 bool TopWindowOfClassExists(const std::string& className) {
   return ::FindWindowA(className.c_str(), nullptr) != nullptr;
 }
@@ -119,7 +117,7 @@ void DoRunStubWin() {
 int RunStub() {
   const std::string commandLine = ProcessCommandLine();
   const std::string exePath = ExePath(false);
-  DebugLine(Pid() + " ==== STUB START ====> " + commandLine + "<");
+  DebugLine(PidText() + " ==== STUB START ====> " + commandLine + "<");
 
   ownPackage = std::make_unique<TGFileInfo>(exePath);
   isAutoUpdateProg = ownPackage->AutoUpdate();
@@ -131,12 +129,12 @@ int RunStub() {
   LogLine("=== START === " + exePath);
   LogLine("CommandLine=" + commandLine);
   LogLine("Agent Version=" + FileVersionText(exePath));
-  DebugLine(Pid() + " ==== ThisIs_AutoUpdateProg=" + BoolText(isAutoUpdateProg));
+  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(isAutoUpdateProg));
 
   DoRunStubWin();
 
   ownPackage.reset();
-  DebugLine(Pid() + " ==== STUB END ====> " + commandLine + "<");
+  DebugLine(PidText() + " ==== STUB END ====> " + commandLine + "<");
   DebugLine("");
   LogLine("=== EXIT === " + exePath);
   LogLine("");

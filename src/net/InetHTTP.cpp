@@ -358,7 +358,7 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
   }();
 
   if (!result.error.empty())
-    DebugLine(std::to_string(plat::ProcessId()) + " HTTP_DownloadFile_Incremental: " + result.error);
+    DebugLine(PidText() + " HTTP_DownloadFile_Incremental: " + result.error);
   return result;
 }
 

@@ -20,8 +20,6 @@
 namespace havrek {
 namespace {
 
-std::string Pid() { return std::to_string(plat::ProcessId()); }
-
 // Lives to the end of the process, like the bars it drives.
 TProgBar& DownloadProgress() {
   static TProgBar progress(ProgressSink);
@@ -31,12 +29,12 @@ TProgBar& DownloadProgress() {
 void WriteAgentCopy(const std::string& agent) {
   const std::string exe = ReadFileText(ExePath(false));
   if (exe.empty()) {
-    DebugLine(Pid() + " ==== internet setup: cannot read " + ExePath(false));
+    DebugLine(PidText() + " ==== internet setup: cannot read " + ExePath(false));
     return;
   }
   const std::string path = SetTrailingBackslash(SetupFolder(), true) + agent;
   if (!WriteFileText(path, AgentCopyBytes(exe), ExeDosDate()))
-    DebugLine(Pid() + " ==== internet setup: cannot write " + path);
+    DebugLine(PidText() + " ==== internet setup: cannot write " + path);
 }
 
 }  // namespace
@@ -100,7 +98,7 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
   if (err.empty()) ExtractAndRun(folder, target, std::string(), GetCmdLineArgs(), !hidden);
   if (deleteAfter) ::DeleteFileA(target.c_str());
   if (!err.empty() && err != kDeclinedText) {
-    DebugLine(Pid() + " ==== internet setup: " + err);
+    DebugLine(PidText() + " ==== internet setup: " + err);
     ErrorBox(kOwnerHeading, err, own.GetText("Error"), charset, buttons);
   }
 }

@@ -27,8 +27,6 @@ constexpr char kSpanDiskKey[] = "HKEY_CURRENT_USER\\Software\\Morvessa\\Havrek\\
 // clears it must end even if the system keeps answering.
 constexpr int kMaxStaleAtomRefs = 64;
 
-std::string Pid() { return std::to_string(plat::ProcessId()); }
-
 void ShowMain(int command) {
   if (HWND main = MainWindowHandle()) ::ShowWindow(main, command);
 }
@@ -58,7 +56,7 @@ bool RunEngine(const std::string& target, const std::string& runCommand, const s
   const std::string startUpLink = GetStartUpLink();
   const std::string checkLink = GetCheckforNewUpdateLink();
 
-  DebugLine(Pid() + " ==== WinExec(Engine.exe) >>" + cmd + "<<");
+  DebugLine(PidText() + " ==== WinExec(Engine.exe) >>" + cmd + "<<");
   const std::string atomName = EngineAtomName();
   DropStaleEngineAtom(atomName);
   ::GlobalAddAtomA(atomName.c_str());
