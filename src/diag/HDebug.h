@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <mutex>
 #include <string_view>
 #include <type_traits>
@@ -84,6 +85,20 @@ std::string PidText();
 void DebugLine(const std::string& text);
 // " --- <routine>() --- <message>" as one debug line.
 void ReportException(const std::string& routine, const std::string& message);
+// Runs f and reports whatever it throws under routine; nothing unwinds past
+// it (a window procedure, a timer, the process entry). False when f threw.
+template <class F>
+bool ReportingExceptions(const char* routine, F&& f) noexcept {
+  try {
+    f();
+    return true;
+  } catch (const std::exception& e) {
+    ReportException(routine, e.what());
+  } catch (...) {
+    ReportException(routine, "unknown exception");
+  }
+  return false;
+}
 void SetDebugTarget(DebugTarget target);
 
 // Receives every piece the buffer sends, under the debug lock. Must not throw

@@ -1,8 +1,6 @@
 // Process entry of Stub.exe.
 #include <windows.h>
 
-#include <exception>
-
 #include "agent/Settings.h"
 #include "diag/HDebug.h"
 #include "diag/HDebugWin.h"
@@ -32,15 +30,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   havrek::StartDebugChannel();
   // Unwinding out of the entry would end the run in the runtime's abort box;
   // it ends with the exit code reached so far instead.
-  try {
+  havrek::ReportingExceptions("WinMain", [] {
     havrek::InitProcessCommandLine();
     havrek::InstallSystemLanguage();
     havrek::BindSettingsToIniFiles();
-    return havrek::RunStub();
-  } catch (const std::exception& e) {
-    havrek::ReportException("WinMain", e.what());
-  } catch (...) {
-    havrek::ReportException("WinMain", "unknown exception");
-  }
+    havrek::SetExitCode(havrek::RunStub());
+  });
   return havrek::ExitCode();
 }

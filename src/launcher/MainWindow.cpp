@@ -118,7 +118,7 @@ void OnNcDestroy(HWND window) {
 // else would: its timer is gone and the window hidden.
 void OnTimer(HWND window) {
   const bool agent = IsAutoUpdateProg();
-  try {
+  const bool ran = ReportingExceptions("TimerTick", [&] {
     if (agent) {
       if (hooks.agentTick) {
         hooks.agentTick();
@@ -133,13 +133,8 @@ void OnTimer(HWND window) {
     } else {
       SetupTimerTick();
     }
-    return;
-  } catch (const std::exception& e) {
-    ReportException("TimerTick", e.what());
-  } catch (...) {
-    ReportException("TimerTick", "unknown exception");
-  }
-  if (!agent) {
+  });
+  if (!ran && !agent) {
     ::KillTimer(window, kMainTimerId);
     DestroyMainWindow();
   }
@@ -189,14 +184,9 @@ LRESULT HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 
 // Nothing may unwind into the system's dispatch code.
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  try {
-    return HandleMessage(window, message, wParam, lParam);
-  } catch (const std::exception& e) {
-    ReportException("MainWindowProc", e.what());
-  } catch (...) {
-    ReportException("MainWindowProc", "unknown exception");
-  }
-  return 0;
+  LRESULT result = 0;
+  ReportingExceptions("MainWindowProc", [&] { result = HandleMessage(window, message, wParam, lParam); });
+  return result;
 }
 
 void RunMessageLoop() {

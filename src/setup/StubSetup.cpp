@@ -196,7 +196,7 @@ void SetupTimerTick() {
   started = true;
   if (HWND main = MainWindowHandle()) ::KillTimer(main, kMainTimerId);
 
-  try {
+  ReportingExceptions("SetupTimerTick", [] {
     TGFileInfo& own = OwnPackage();
     const std::string agent = own.HasAgent() ? own.AgentFileName() : std::string();
     if (own.InternetSetup()) {
@@ -208,11 +208,7 @@ void SetupTimerTick() {
       const bool hidden = HasSwitch("/hide") || own.Silent();
       ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !hidden);
     }
-  } catch (const std::exception& e) {
-    ReportException("SetupTimerTick", e.what());
-  } catch (...) {
-    ReportException("SetupTimerTick", "unknown exception");
-  }
+  });
   DeleteTree(SetupFolder(), false);
   ::PostQuitMessage(0);
 }

@@ -179,14 +179,9 @@ LRESULT HandleBoxMessage(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CALLBACK BoxProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
-  try {
-    return HandleBoxMessage(window, msg, wParam, lParam);
-  } catch (const std::exception& e) {
-    ReportException("HMsgBox", e.what());
-  } catch (...) {
-    ReportException("HMsgBox", "unknown exception");
-  }
-  return 0;
+  LRESULT result = 0;
+  ReportingExceptions("HMsgBox", [&] { result = HandleBoxMessage(window, msg, wParam, lParam); });
+  return result;
 }
 
 GdiObject CreateBoxFont() {
@@ -339,16 +334,12 @@ void RunBoxLoop() {
       quitCode = msg.wParam;
       break;
     }
-    try {
+    ReportingExceptions("MarkupBox", [&] {
       if (!OfferKey(msg)) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
       }
-    } catch (const std::exception& e) {
-      ReportException("MarkupBox", e.what());
-    } catch (...) {
-      ReportException("MarkupBox", "unknown exception");
-    }
+    });
   }
   if (!g_box.done && ::IsWindow(g_box.box)) ::SendMessageA(g_box.box, WM_CLOSE, 0, 0);
   if (!g_box.done && ::IsWindow(g_box.box)) ::DestroyWindow(g_box.box);

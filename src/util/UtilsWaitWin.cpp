@@ -51,7 +51,7 @@ void YieldX(std::uint32_t ms) {
   // then never end.
   bool quit = false;
   WPARAM quitCode = 0;
-  try {
+  ReportingExceptions("YieldX", [&] {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       if (msg.message == WM_QUIT && msg.hwnd == nullptr) {
@@ -62,11 +62,7 @@ void YieldX(std::uint32_t ms) {
       ::TranslateMessage(&msg);
       ::DispatchMessageA(&msg);
     }
-  } catch (const std::exception& e) {
-    ReportException("YieldX", e.what());
-  } catch (...) {
-    ReportException("YieldX", "unknown exception");
-  }
+  });
   if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
   ::Sleep(ms);
 }
