@@ -11,19 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 tree=$(cd "${1:-$root/build/win64}" 2>/dev/null && pwd || echo "${1:-$root/build/win64}")
 out="$root/build/pictures"
 
-packages=(xvfb x11-apps imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "pictures: installing ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+bash "$root/scripts/setup.sh" xvfb x11-apps imagemagick
 
 gallery="$tree/tests/fixtures/ui_gallery.exe"
 if [ ! -f "$gallery" ]; then

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on Debian 12. Idempotent: it asks
-# apt only for packages that are missing.
+# Installs what building and testing need on Debian 12, or, given package
+# names, just those. Idempotent: it asks apt only for packages that are missing.
 set -euo pipefail
 
 packages=(
@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   wine64 curl
 )
+[ $# -eq 0 ] || packages=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
