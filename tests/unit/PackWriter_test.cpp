@@ -18,6 +18,7 @@
 #include "platform/Platform.h"
 #include "util/HSUB.h"
 #include "util/UtilsSystem.h"
+#include "TestFolder.h"
 
 namespace havrek {
 namespace {
@@ -128,10 +129,7 @@ PackFile File(const std::string& source, const std::string& target, bool run = f
 class PackWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("havrek_packw_" + std::to_string(plat::ProcessId()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::FreshTestFolder("packw");
     std::string stub(4096, '\0');
     stub.replace(0, 2, "MZ");
     stub.replace(256, 4, std::string("PE\0\0", 4));

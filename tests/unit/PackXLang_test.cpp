@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,6 +9,7 @@
 #include "package/PackX.h"
 #include "package/SLangId.h"
 #include "util/HSUB.h"
+#include "TestFolder.h"
 
 namespace havrek {
 namespace {
@@ -63,9 +63,7 @@ std::string Block(const std::vector<std::string>& entries) {
 class LanguageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("havrek_lang_" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::FreshTestFolder("lang");
     std::string stub(1024, '\0');
     stub.replace(0, 2, "MZ");
     stub.replace(256, 4, "PE\0\0"s);

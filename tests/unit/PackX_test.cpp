@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "TestFolder.h"
 
 namespace havrek {
 namespace {
@@ -68,10 +69,7 @@ std::string ExamplePackage(std::size_t stubSize, TPackageHeader h, bool buildLen
 class PackXTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("havrek_packx_" + std::to_string(plat::ProcessId()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::FreshTestFolder("packx");
   }
   void TearDown() override { fs::remove_all(dir_); }
 

@@ -16,6 +16,7 @@
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
+#include "TestFolder.h"
 
 namespace havrek {
 namespace {
@@ -101,9 +102,7 @@ struct Seen {
 class UnPackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("havrek_unpack_" + std::to_string(plat::ProcessId()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    dir_ = test::FreshTestFolder("unpack");
     fs::create_directories(dir_ / "src");
     target_ = (dir_ / "out" / "target").string();
     SetSaveErrorCount(0);
