@@ -26,6 +26,9 @@ constexpr char kSeparator = '/';
 #endif
 
 constexpr std::int64_t kReadPiece = 65536;
+// Expanded bytes held at a time; a write call takes at most kWritePiece.
+constexpr std::size_t kExpandPiece = std::size_t{256} << 10;
+constexpr std::int64_t kWritePiece = std::int64_t{1} << 20;
 // The walk stops when this little is left, whatever the header's own length.
 constexpr std::int64_t kTrailerRoom = 74;
 constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
@@ -49,7 +52,9 @@ class Walker {
   }
   void WalkDisk();
   bool ReadBlock(const plat::File& file);
-  void SaveEntry(const char* content, std::int64_t size);
+  void Take(const char* bytes, std::int64_t count);
+  void StartEntry();
+  void EndEntry();
   void SaveFailed(const std::string& path, const std::string& details);
   std::string Details(const std::string& path, std::int64_t dataSize) const;
   void WriteAgent(const plat::File& file);
@@ -67,10 +72,25 @@ class Walker {
   std::int64_t firstEntry_ = 0;
   bool go_ = true;
   // Kept from entry to entry, so the walk holds at most its largest stored
-  // and its largest expanded entry, and does not allocate for each.
+  // entry and one piece of expanded bytes, and does not allocate for each.
   Bytes stored_;
   std::int64_t storedCapacity_ = 0;
-  InflatedBuffer content_;
+  InflatedBuffer piece_;
+
+  // The entry being saved. Its failure is told only once all its bytes are
+  // in: a stream that breaks later raises instead, as if never saved.
+  struct Entry {
+    std::string header;
+    bool named = false;  // the header's NUL was seen
+    bool skip = false;   // nothing to save: no header
+    std::string refused;  // why the name was refused
+    std::string path;
+    std::uint32_t date = 0;
+    plat::File file;
+    bool failed = false;
+    std::int64_t dataSize = 0;
+  };
+  Entry entry_;
 };
 
 ExtractResult Walker::Run() {
@@ -157,26 +177,62 @@ bool Walker::ReadBlock(const plat::File& file) {
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
   if (blocks_ <= header_.blockCount) return true;
 
+  entry_ = Entry{};
   if (!compressed) {
-    SaveEntry(stored, n);
-    return true;
+    Take(stored, n);
+  } else {
+    // Written as it expands: holding a whole entry cost as much memory as
+    // the entry and kept the disk idle meanwhile.
+    InflatePieces(stored, static_cast<std::size_t>(n), piece_, kExpandPiece,
+                  [this](const char* bytes, std::size_t count) { Take(bytes, static_cast<std::int64_t>(count)); });
   }
-  InflateInto(stored, static_cast<std::size_t>(n), content_);
-  SaveEntry(content_.data.get(), static_cast<std::int64_t>(content_.size));
+  EndEntry();
   return true;
 }
 
-void Walker::SaveEntry(const char* content, std::int64_t size) {
-  if (size <= 0) return;
-  const char* nul = static_cast<const char*>(std::memchr(content, 0, static_cast<std::size_t>(size)));
-  if (!nul || nul == content) return;
-  const std::string header(content, nul);
-  const char* data = nul + 1;
-  const std::int64_t dataSize = size - (data - content);
+void Walker::Take(const char* bytes, std::int64_t count) {
+  Entry& e = entry_;
+  if (!e.named) {
+    if (count <= 0) return;
+    const char* nul = static_cast<const char*>(std::memchr(bytes, 0, static_cast<std::size_t>(count)));
+    e.header.append(bytes, nul ? nul : bytes + count);
+    if (!nul) return;
+    e.named = true;
+    count -= nul + 1 - bytes;
+    bytes = nul + 1;
+    StartEntry();
+  }
+  if (e.skip) return;
+  e.dataSize += count;
+  if (!e.refused.empty() || e.failed) return;
+  if (!e.file) {
+    e.file = plat::File(e.path, plat::OpenMode::Write);
+    if (!e.file || e.file.seek(0, 2) < 0) {
+      e.file.reset();
+      e.failed = true;
+      return;
+    }
+  }
+  while (count > 0) {
+    const std::int64_t put = std::min(count, kWritePiece);
+    if (!e.file.writeAll(bytes, put)) {
+      e.failed = true;
+      return;
+    }
+    bytes += put;
+    count -= put;
+  }
+}
 
-  std::string run = header.find('*') != std::string::npos ? header : std::string();
-  std::string name = SUB::GetField(header, 0);
-  const std::string time = SUB::GetField(header, 1);
+void Walker::StartEntry() {
+  Entry& e = entry_;
+  if (e.header.empty()) {
+    e.skip = true;
+    return;
+  }
+  std::string run = e.header.find('*') != std::string::npos ? e.header : std::string();
+  std::string name = SUB::GetField(e.header, 0);
+  const std::string time = SUB::GetField(e.header, 1);
   if (const std::size_t star = name.find('*'); star != std::string::npos) {
     run = name;
     name.resize(star);
@@ -184,20 +240,35 @@ void Walker::SaveEntry(const char* content, std::int64_t size) {
   // "setup.exe * -x" names setup.exe: Windows drops blanks that end a name.
   while (!name.empty() && name.back() == ' ') name.pop_back();
 
-  std::string path, error;
-  if (!EntryTargetPath(r_.targetFolder, name, path, error)) {
+  std::string error;
+  if (!EntryTargetPath(r_.targetFolder, name, e.path, error)) {
     // Never written, and never run: it would be a program outside the folder.
-    SaveFailed(r_.targetFolder + kSeparator + name, "Entry name refused: " + error);
+    e.path = r_.targetFolder + kSeparator + name;
+    e.refused = "Entry name refused: " + error;
     return;
   }
   if (!run.empty()) result_.runCommand = run;
-  if (!plat::Exists(path)) {
+  if (!plat::Exists(e.path)) {
     Progress(1);
-    if (const std::size_t cut = path.rfind(kSeparator); cut > r_.targetFolder.size())
-      plat::MakeDirs(path.substr(0, cut));
+    if (const std::size_t cut = e.path.rfind(kSeparator); cut > r_.targetFolder.size())
+      plat::MakeDirs(e.path.substr(0, cut));
   }
-  const auto date = static_cast<std::uint32_t>(TextToInt32(time, 0));
-  if (!WriteFileBytes(path, data, dataSize, date, true)) SaveFailed(path, Details(path, dataSize));
+  e.date = static_cast<std::uint32_t>(TextToInt32(time, 0));
+}
+
+void Walker::EndEntry() {
+  Entry& e = entry_;
+  if (!e.named || e.skip) return;
+  if (!e.refused.empty()) {
+    SaveFailed(e.path, e.refused);
+    return;
+  }
+  // An entry without data bytes still leaves its (dated) file.
+  if (!e.file && !e.failed) Take(nullptr, 0);
+  if (!e.failed && e.date != 0) plat::SetDosDate(e.file.get(), e.date);
+  // Closed first: the details read the file's size.
+  e.file.reset();
+  if (e.failed) SaveFailed(e.path, Details(e.path, e.dataSize));
 }
 
 std::string Walker::Details(const std::string& path, std::int64_t dataSize) const {

@@ -101,6 +101,53 @@ void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std:
   out.size = total;
 }
 
+void InflatePieces(const void* input, std::size_t count, InflatedBuffer& piece, std::size_t pieceSize,
+                   const std::function<void(const char*, std::size_t)>& sink, std::size_t limit) {
+  piece.size = 0;
+  pieceSize = std::max<std::size_t>(pieceSize, 1);
+  limit = std::max<std::size_t>(limit, 1);
+  if (!piece.data || piece.capacity < pieceSize) {
+    // Released first: nothing in it is needed, and realloc would copy it.
+    piece.data.reset();
+    piece.capacity = 0;
+    Resize(piece, pieceSize);
+  }
+
+  InflateStream s;
+  const auto* in = static_cast<const Bytef*>(input);
+  std::size_t inLeft = count;
+  std::size_t total = 0;
+  for (;;) {
+    if (s->avail_in == 0 && inLeft > 0) {
+      s->next_in = const_cast<Bytef*>(in);
+      s->avail_in = static_cast<uInt>(std::min<std::size_t>(inLeft, UINT_MAX));
+      in += s->avail_in;
+      inLeft -= s->avail_in;
+    }
+    if (piece.size == pieceSize) {
+      sink(piece.data.get(), piece.size);
+      piece.size = 0;
+      plat::ServeMessages();
+    }
+    if (total >= limit) Raise(Z_MEM_ERROR);
+    const std::size_t room = std::min<std::size_t>(std::min(pieceSize - piece.size, limit - total), UINT_MAX);
+    const uInt inBefore = s->avail_in;
+    s->next_out = reinterpret_cast<Bytef*>(piece.data.get() + piece.size);
+    s->avail_out = static_cast<uInt>(room);
+    const int rc = inflate(s.get(), Z_NO_FLUSH);
+    const std::size_t produced = room - s->avail_out;
+    piece.size += produced;
+    total += produced;
+    if (rc == Z_STREAM_END) break;
+    if (rc == Z_NEED_DICT) Raise(Z_NEED_DICT);
+    ZCheck(rc);
+    if (produced == 0 && s->avail_in == inBefore) Raise(Z_BUF_ERROR);
+  }
+  s.end();
+  sink(piece.data.get(), piece.size);
+  piece.size = 0;
+}
+
 InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t estimate, std::size_t limit) {
   InflatedBuffer out;
   if (estimate != 0) Resize(out, std::min(estimate, std::max<std::size_t>(limit, 1)));

@@ -1,10 +1,11 @@
-// Whole-buffer inflation of the package's compressed entries (single zlib
-// streams), with zlib's failures turned into one exception type.
+// Inflation of the package's compressed entries (single zlib streams), whole or
+// a block at a time, with zlib's failures turned into one exception type.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -51,6 +52,13 @@ InflatedBuffer InflateBuffer(const void* input, std::size_t count, std::size_t e
 // expands entry after entry allocates (and touches) no more than its largest.
 // out keeps its block whatever happens; out.size is 0 after an error.
 void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std::size_t limit = kInflateLimit);
+// The same a block at a time through piece's block (pieceSize bytes): sink
+// gets each full block while the stream goes on, then the rest (possibly
+// nothing) once the stream has ended whole. A stream that fits in one block
+// reaches sink only after it has been checked; what sink got before an error
+// is not to be kept.
+void InflatePieces(const void* input, std::size_t count, InflatedBuffer& piece, std::size_t pieceSize,
+                   const std::function<void(const char*, std::size_t)>& sink, std::size_t limit = kInflateLimit);
 std::string InflateText(const std::string& text);
 
 }  // namespace havrek

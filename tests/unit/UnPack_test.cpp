@@ -218,6 +218,8 @@ TEST_F(UnPackTest, WrittenPackageComesBackWhole) {
 }
 
 TEST_F(UnPackTest, EntriesAreWalkedAsStored) {
+  // Expands to several of the walk's pieces.
+  const std::string big = Noise(300000, 5) + std::string(500000, 'q');
   struct Case {
     const char* name;
     std::vector<std::string> entries;
@@ -237,6 +239,8 @@ TEST_F(UnPackTest, EntriesAreWalkedAsStored) {
       {"run mark later", {Raw("|go.exe|0|*|", "MZ")}, {{"go.exe", "MZ"}}, "|go.exe|0|*|", 1},
       {"last run mark wins", {Raw("|a.exe*|0|", "1"), Raw("|b.exe*/b|0|", "2")}, {{"a.exe", "1"}, {"b.exe", "2"}},
        "b.exe*/b", 2},
+      {"large entry appended in pieces", {Raw("|big.bin|0|", "head,"), Zipped("|big.bin|0|", big)},
+       {{"big.bin", "head," + big}}, "", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -289,6 +293,37 @@ TEST_F(UnPackTest, ASaveThatFailsIsReportedWithItsFacts) {
   ASSERT_EQ(seen_.errors.size(), 1u);
   EXPECT_NE(seen_.errors[0].find("taken.txt<P><P>Unable to save Extracted File!<P><P>"), std::string::npos);
   EXPECT_NE(seen_.errors[0].find("<P>  Data Size: <T>5 Bytes<P>"), std::string::npos) << seen_.errors[0];
+}
+
+TEST_F(UnPackTest, AWriteThatFailsCountsOnceWithTheWholeDataSize) {
+  const std::string big = Noise(200000, 6) + std::string(600000, 'w');
+  struct Case {
+    const char* name;
+    std::string entry;
+    std::size_t dataSize;
+  };
+  const std::vector<Case> cases = {
+      {"raw", Raw("|full.bin|0|", "12345"), 5},
+      {"compressed, one piece", Zipped("|full.bin|0|", "123456"), 6},
+      {"compressed, many pieces", Zipped("|full.bin|0|", big), big.size()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(target_);
+    fs::create_directories(target_);
+    // Every write to it fails: the disk is full.
+    fs::create_symlink("/dev/full", fs::path(target_) / "full.bin");
+    seen_ = {};
+    SetSaveErrorCount(0);
+    const ExtractResult r = Run(Put("setup.exe", Laid({c.entry, Raw("|next.txt|0|", "n")})));
+    EXPECT_EQ(r.failedSaves, 1);
+    EXPECT_EQ(Slurp(fs::path(target_) / "next.txt"), "n");
+    ASSERT_EQ(seen_.errors.size(), 1u);
+    EXPECT_NE(seen_.errors[0].find("full.bin<P><P>Unable to save Extracted File!<P><P>"), std::string::npos);
+    EXPECT_NE(seen_.errors[0].find("<P>  Data Size: <T>" + std::to_string(c.dataSize) + " Bytes<P>"),
+              std::string::npos)
+        << seen_.errors[0];
+  }
 }
 
 int OpenFiles() {
@@ -363,6 +398,24 @@ TEST_F(UnPackTest, BadPackagesEndCleanly) {
     EXPECT_EQ(Tree(target_), c.files);
   }
   EXPECT_FALSE(Run((dir_ / "missing.exe").string()).checksumOk);
+}
+
+TEST_F(UnPackTest, AStreamBrokenAfterItsFirstPiecesStillRaises) {
+  const std::string big = Noise(100000, 7) + std::string(900000, 'k');
+  std::string broken = Zipped("|big.bin|0|", big);
+  broken[broken.size() - 1] ^= 0x08;  // the check sum, read only at the end
+  const std::string package = Put("setup.exe", Laid({Raw("|first.txt|0|", "first"), broken}));
+  const int files = OpenFiles();
+  try {
+    Run(package);
+    ADD_FAILURE() << "no error raised";
+  } catch (const EZLibError& e) {
+    EXPECT_STREQ(e.what(), "data error");
+  }
+  EXPECT_EQ(OpenFiles(), files) << "a file left open";
+  EXPECT_EQ(Slurp(fs::path(target_) / "first.txt"), "first");
+  // Whatever was written is the caller's to remove; it is never a failed save.
+  EXPECT_TRUE(seen_.errors.empty());
 }
 
 TEST_F(UnPackTest, WalkStopsWhen74BytesOrFewerRemain) {

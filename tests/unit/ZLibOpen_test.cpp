@@ -68,6 +68,21 @@ TEST(ZLibOpen, ExpandsToExactlyTheStoredBytes) {
     ASSERT_EQ(b.size, c.plain.size());
     EXPECT_TRUE(b.size == 0 || std::string(b.data.get(), b.size) == c.plain);
     EXPECT_EQ(InflateText(z), c.plain);
+
+    // In blocks: the same bytes, every block but the last one full.
+    constexpr std::size_t kBlock = 4096;
+    InflatedBuffer piece;
+    std::string joined;
+    std::vector<std::size_t> sizes;
+    InflatePieces(z.data(), z.size(), piece, kBlock, [&](const char* p, std::size_t n) {
+      joined.append(p, n);
+      sizes.push_back(n);
+    });
+    EXPECT_EQ(joined, c.plain);
+    ASSERT_FALSE(sizes.empty());
+    for (std::size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], kBlock);
+    EXPECT_LE(sizes.back(), kBlock);
+    EXPECT_EQ(piece.capacity, kBlock);
   }
 }
 
@@ -102,6 +117,19 @@ TEST(ZLibOpen, BadStreamsRaiseTheirZlibText) {
     } catch (const EZLibError& e) {
       EXPECT_STREQ(e.what(), c.message);
     }
+    // In blocks the same text; only full blocks went out before it, so a
+    // stream that fits one block reached nobody.
+    constexpr std::size_t kBlock = 1 << 16;
+    InflatedBuffer piece;
+    std::size_t handed = 0;
+    try {
+      InflatePieces(c.stream.data(), c.stream.size(), piece, kBlock,
+                    [&](const char*, std::size_t n) { handed += n; }, c.limit);
+      ADD_FAILURE() << "no error in blocks";
+    } catch (const EZLibError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+    EXPECT_EQ(handed % kBlock, 0u);
   }
   // A damaged middle raises something; which code depends on where it lands.
   EXPECT_THROW(InflateText(badData), EZLibError);
