@@ -39,6 +39,39 @@ class InflateStream {
   bool open_ = true;
 };
 
+// The input of one stream, handed to zlib in slices its 32-bit counts can hold.
+struct InputFeed {
+  const Bytef* next;
+  std::size_t left;
+  void topUp(z_stream& s) {
+    if (s.avail_in != 0 || left == 0) return;
+    s.next_in = const_cast<Bytef*>(next);
+    s.avail_in = static_cast<uInt>(std::min<std::size_t>(left, UINT_MAX));
+    next += s.avail_in;
+    left -= s.avail_in;
+  }
+};
+
+// One inflate call into room bytes at out; the bytes it produced. Raises on
+// every error, and on a call that moved nothing, so no caller can loop or
+// grow its buffer for ever.
+std::size_t InflateStep(z_stream& s, char* out, std::size_t room, bool& ended) {
+  room = std::min<std::size_t>(room, UINT_MAX);
+  const uInt inBefore = s.avail_in;
+  s.next_out = reinterpret_cast<Bytef*>(out);
+  s.avail_out = static_cast<uInt>(room);
+  const int rc = inflate(&s, Z_NO_FLUSH);
+  const std::size_t produced = room - s.avail_out;
+  ended = rc == Z_STREAM_END;
+  if (ended) return produced;
+  // A preset dictionary is never part of a package; asking again would
+  // only grow the buffer for ever.
+  if (rc == Z_NEED_DICT) Raise(Z_NEED_DICT);
+  ZCheck(rc);
+  if (produced == 0 && s.avail_in == inBefore) Raise(Z_BUF_ERROR);
+  return produced;
+}
+
 void Resize(InflatedBuffer& buffer, std::size_t size) {
   void* grown = std::realloc(buffer.data.get(), size);
   if (!grown) Raise(Z_MEM_ERROR);
@@ -59,23 +92,17 @@ int ZCheck(int code) {
   return code;
 }
 
-void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std::size_t limit) {
+void InflateInto(const void* data, std::size_t count, InflatedBuffer& out, std::size_t limit) {
   out.size = 0;
   limit = std::max<std::size_t>(limit, 1);
   const std::size_t step = std::min(count, limit) / 256 * 256 + 256;
   if (!out.data || out.capacity == 0) Resize(out, std::min(step, limit));
 
   InflateStream s;
-  const auto* in = static_cast<const Bytef*>(input);
-  std::size_t inLeft = count;
+  InputFeed input{static_cast<const Bytef*>(data), count};
   std::size_t total = 0;
   for (;;) {
-    if (s->avail_in == 0 && inLeft > 0) {
-      s->next_in = const_cast<Bytef*>(in);
-      s->avail_in = static_cast<uInt>(std::min<std::size_t>(inLeft, UINT_MAX));
-      in += s->avail_in;
-      inLeft -= s->avail_in;
-    }
+    input.topUp(*s.get());
     if (total >= std::min(out.capacity, limit)) {
       // Geometric growth: a linear step of the input size made a highly
       // compressed entry cost one reallocation per step.
@@ -83,25 +110,15 @@ void InflateInto(const void* input, std::size_t count, InflatedBuffer& out, std:
       plat::ServeMessages();
       Resize(out, total + std::min(std::max(step, total / 2), limit - total));
     }
-    const std::size_t room = std::min<std::size_t>(std::min(out.capacity, limit) - total, UINT_MAX);
-    const uInt inBefore = s->avail_in;
-    s->next_out = reinterpret_cast<Bytef*>(out.data.get() + total);
-    s->avail_out = static_cast<uInt>(room);
-    const int rc = inflate(s.get(), Z_NO_FLUSH);
-    const std::size_t produced = room - s->avail_out;
-    total += produced;
-    if (rc == Z_STREAM_END) break;
-    // A preset dictionary is never part of a package; asking again would
-    // only grow the buffer forever.
-    if (rc == Z_NEED_DICT) Raise(Z_NEED_DICT);
-    ZCheck(rc);
-    if (produced == 0 && s->avail_in == inBefore) Raise(Z_BUF_ERROR);
+    bool ended = false;
+    total += InflateStep(*s.get(), out.data.get() + total, std::min(out.capacity, limit) - total, ended);
+    if (ended) break;
   }
   s.end();
   out.size = total;
 }
 
-void InflatePieces(const void* input, std::size_t count, InflatedBuffer& piece, std::size_t pieceSize,
+void InflatePieces(const void* data, std::size_t count, InflatedBuffer& piece, std::size_t pieceSize,
                    const std::function<void(const char*, std::size_t)>& sink, std::size_t limit) {
   piece.size = 0;
   pieceSize = std::max<std::size_t>(pieceSize, 1);
@@ -114,34 +131,22 @@ void InflatePieces(const void* input, std::size_t count, InflatedBuffer& piece, 
   }
 
   InflateStream s;
-  const auto* in = static_cast<const Bytef*>(input);
-  std::size_t inLeft = count;
+  InputFeed input{static_cast<const Bytef*>(data), count};
   std::size_t total = 0;
   for (;;) {
-    if (s->avail_in == 0 && inLeft > 0) {
-      s->next_in = const_cast<Bytef*>(in);
-      s->avail_in = static_cast<uInt>(std::min<std::size_t>(inLeft, UINT_MAX));
-      in += s->avail_in;
-      inLeft -= s->avail_in;
-    }
+    input.topUp(*s.get());
     if (piece.size == pieceSize) {
       sink(piece.data.get(), piece.size);
       piece.size = 0;
       plat::ServeMessages();
     }
     if (total >= limit) Raise(Z_MEM_ERROR);
-    const std::size_t room = std::min<std::size_t>(std::min(pieceSize - piece.size, limit - total), UINT_MAX);
-    const uInt inBefore = s->avail_in;
-    s->next_out = reinterpret_cast<Bytef*>(piece.data.get() + piece.size);
-    s->avail_out = static_cast<uInt>(room);
-    const int rc = inflate(s.get(), Z_NO_FLUSH);
-    const std::size_t produced = room - s->avail_out;
+    bool ended = false;
+    const std::size_t produced = InflateStep(*s.get(), piece.data.get() + piece.size,
+                                             std::min(pieceSize - piece.size, limit - total), ended);
     piece.size += produced;
     total += produced;
-    if (rc == Z_STREAM_END) break;
-    if (rc == Z_NEED_DICT) Raise(Z_NEED_DICT);
-    ZCheck(rc);
-    if (produced == 0 && s->avail_in == inBefore) Raise(Z_BUF_ERROR);
+    if (ended) break;
   }
   s.end();
   sink(piece.data.get(), piece.size);
