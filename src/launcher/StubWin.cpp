@@ -13,6 +13,8 @@
 #include "launcher/MainWindow.h"
 #include "package/PackX.h"
 #include "platform/Platform.h"
+#include "setup/SetupExit.h"
+#include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
 
@@ -130,6 +132,8 @@ int RunStub() {
   LogLine("CommandLine=" + commandLine);
   LogLine("Agent Version=" + FileVersionText(exePath));
   DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(isAutoUpdateProg));
+  // Before any role can ask the user anything.
+  SetUnattended(HasSwitch(kQuietSwitch));
 
   DoRunStubWin();
 

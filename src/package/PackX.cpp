@@ -193,7 +193,13 @@ TGFileInfo::TGFileInfo(const std::string& path) : header_{} {
   plat::File file(path, plat::OpenMode::Read);
   if (!file) return;
   ReadPackageHeader(file, header_);
-  if (header_.magic != PackageMagic) return;
+  if (header_.magic != PackageMagic) {
+    // Bytes that only sit where a header would (a setup cut short, a bare
+    // stub) are no header: acting on their flags would relaunch, log or
+    // download at random.
+    *this = TGFileInfo();
+    return;
+  }
 
   // A block running past the package end means a damaged package: rather
   // than trust (or allocate) its length, the reader reads as no package.

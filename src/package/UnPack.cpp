@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 
@@ -59,6 +60,8 @@ class Walker {
   std::string Details(const std::string& path, std::int64_t dataSize) const;
   void WriteAgent(const plat::File& file);
   bool NextDisk();
+  void Damaged(const std::string& what);
+  void CheckRunFile();
 
   const ExtractRequest& r_;
   const ExtractHooks& h_;
@@ -70,7 +73,13 @@ class Walker {
   std::int64_t end_ = 0;
   std::int64_t blocks_ = 0;  // over all disk files
   std::int64_t firstEntry_ = 0;
+  std::int64_t entries_ = 0;     // over all disk files
+  std::uint32_t fileCount_ = 0;  // as disk 1's header counts them
   bool go_ = true;
+  // Every path this walk saved to (upper case, the system compares names
+  // without it), and whether all its pieces were written. Only such a file
+  // may be run.
+  std::map<std::string, bool> written_;
   // Kept from entry to entry, so the walk holds at most its largest stored
   // entry and one piece of expanded bytes, and does not allocate for each.
   Bytes stored_;
@@ -104,18 +113,34 @@ ExtractResult Walker::Run() {
     if (plat::Exists(path_)) {
       header_ = TPackageHeader{};
       ReadPackageHeader(path_, header_);
-      if (disk_ == 1) DebugLine("FileInfo.FilesCount=" + IntText(header_.fileCount));
+      if (disk_ == 1) {
+        DebugLine("FileInfo.FilesCount=" + IntText(header_.fileCount));
+        fileCount_ = header_.fileCount;
+      }
+      // Without its magic the header is bytes from the middle of a file cut
+      // short: its checksum, offsets and more-disks flag mean nothing.
+      if (header_.magic != PackageMagic) {
+        Damaged(path_ + ": no package header at its end");
+        break;
+      }
       result_.checksumOk = ChecksumPasses(header_.checksum, PackageChecksum(path_, header_.trailerLength));
       // A damaged disk ends the whole set: no further disk is asked for.
       if (!result_.checksumOk) break;
       WalkDisk();
+      if (result_.damaged) break;
     }
     if (!(header_.headerFlags & hfMoreDisks)) break;
     path_ = base + "." + ZeroPad(disk_ + 1, 3);
     if (!NextDisk()) break;
   }
 
-  if (!go_) result_.runCommand.clear();
+  if (!go_) {
+    result_.runCommand.clear();
+    result_.cancelled = true;
+  } else if (result_.checksumOk && !result_.damaged && fileCount_ > 0 && entries_ == 0) {
+    Damaged(r_.packageFile + ": no stored file, although the package counts " + IntText(fileCount_));
+  }
+  CheckRunFile();
   DebugLine("UnCompressTime: " + IntText(static_cast<std::int64_t>(plat::TickMs() - t0)) + " MS");
   DebugLine("");
   Wait(kDiskWaitMs);
@@ -127,9 +152,11 @@ void Walker::WalkDisk() {
   if (!file) return;
   end_ = PackageEnd(file, file.size());
   DebugLine("FileLen=" + IntText(end_));
-  if (header_.magic != PackageMagic) return;
   pos_ = header_.payloadStart;
-  if (file.seek(pos_) != pos_) return;
+  if (pos_ > end_ || file.seek(pos_) != pos_) {
+    Damaged(path_ + ": its payload starts past its end");
+    return;
+  }
   if (disk_ == 1) Progress(0, header_.fileCount);
 
   if (r_.targetFolder.empty()) {
@@ -147,6 +174,7 @@ void Walker::WalkDisk() {
     if (!ReadBlock(file)) {
       // Cut short: what would follow is not in this file.
       result_.cutShort = true;
+      Damaged(path_ + ": cut short at offset " + IntText(pos_));
       break;
     }
   } while (end_ - pos_ > kTrailerRoom);
@@ -177,6 +205,7 @@ bool Walker::ReadBlock(const plat::File& file) {
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
   if (blocks_ <= header_.blockCount) return true;
 
+  ++entries_;
   entry_ = Entry{};
   if (!compressed) {
     Take(stored, n);
@@ -240,6 +269,9 @@ void Walker::StartEntry() {
   // "setup.exe * -x" names setup.exe: Windows drops blanks that end a name.
   while (!name.empty() && name.back() == ' ') name.pop_back();
 
+  // Taken even when the name is refused below: the check of the run file at
+  // the end then tells why nothing runs.
+  if (!run.empty()) result_.runCommand = run;
   std::string error;
   if (!EntryTargetPath(r_.targetFolder, name, e.path, error)) {
     // Never written, and never run: it would be a program outside the folder.
@@ -247,7 +279,6 @@ void Walker::StartEntry() {
     e.refused = "Entry name refused: " + error;
     return;
   }
-  if (!run.empty()) result_.runCommand = run;
   if (!plat::Exists(e.path)) {
     Progress(1);
     if (const std::size_t cut = e.path.rfind(kSeparator); cut > r_.targetFolder.size())
@@ -268,6 +299,9 @@ void Walker::EndEntry() {
   if (!e.failed && e.date != 0) plat::SetDosDate(e.file.get(), e.date);
   // Closed first: the details read the file's size.
   e.file.reset();
+  // A file stored in pieces counts as written only when every piece was.
+  const auto [slot, isNew] = written_.emplace(UpperCase(e.path), !e.failed);
+  if (!isNew) slot->second = slot->second && !e.failed;
   if (e.failed) SaveFailed(e.path, Details(e.path, e.dataSize));
 }
 
@@ -324,6 +358,10 @@ void Walker::WriteAgent(const plat::File& file) {
 bool Walker::NextDisk() {
   if (h_.suppressAutoPlay) h_.suppressAutoPlay(true);
   ++disk_;
+  if (r_.unattended && !plat::Exists(path_)) {
+    Damaged(path_ + ": disk file missing");
+    return false;
+  }
   if (r_.forcePrompt || !plat::Exists(path_)) {
     if (h_.eject) h_.eject(path_);
     do {
@@ -334,6 +372,35 @@ bool Walker::NextDisk() {
   }
   Progress(1);
   return go_;
+}
+
+void Walker::Damaged(const std::string& what) {
+  if (!result_.damaged) result_.damage = what;
+  result_.damaged = true;
+  DebugLine("Damaged package: " + what);
+}
+
+void Walker::CheckRunFile() {
+  std::string& run = result_.runCommand;
+  if (run.empty()) return;
+  if (result_.damaged) {
+    run.clear();
+    return;
+  }
+  // The same name rule as every entry, so that the program started is one
+  // this walk wrote inside the target folder and nothing else: the header
+  // form with the "*" in a later field can otherwise name any path.
+  const std::string file = Trim(run.substr(0, run.find('*')));
+  std::string path, error;
+  if (!EntryTargetPath(r_.targetFolder, file, path, error)) {
+    result_.runRefused = "\"" + file + "\": " + error;
+  } else if (const auto it = written_.find(UpperCase(path)); it == written_.end()) {
+    result_.runRefused = "\"" + file + "\": not a file of this setup";
+  } else if (!it->second) {
+    result_.runSaveFailed = true;
+  }
+  if (!result_.runRefused.empty()) DebugLine("Run file refused: " + result_.runRefused);
+  if (!result_.runRefused.empty() || result_.runSaveFailed) run.clear();
 }
 
 }  // namespace

@@ -44,6 +44,9 @@ struct ExtractRequest {
   std::string buttons;
   int charset = 0;
   bool forcePrompt = false;   // ask for every further disk, present or not
+  // Nobody is there to insert a disk: a missing disk file ends the walk as
+  // damage instead of asking until the file appears.
+  bool unattended = false;
 };
 
 struct ExtractResult {
@@ -55,6 +58,18 @@ struct ExtractResult {
   bool checksumOk = false;
   int failedSaves = 0;    // in this call, refused names included
   bool cutShort = false;  // an entry ran past the end of its file
+  bool cancelled = false;  // the user cancelled a disk request
+  // The package cannot be trusted as a whole (no package header, a payload
+  // start or block past the end, cut short, no entry although the header
+  // counts files, a disk missing with nobody to insert it); damage says what.
+  // Nothing of it may run.
+  bool damaged = false;
+  std::string damage;
+  // The run command names no file that this walk wrote under the target
+  // folder (refused name, not an entry of the package): why. Nothing may run.
+  std::string runRefused;
+  // The run file is an entry of the package, but its save failed.
+  bool runSaveFailed = false;
 };
 
 // Raises EZLibError when a compressed entry does not expand; the package

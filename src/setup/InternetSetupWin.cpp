@@ -57,7 +57,7 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
   bool deleteAfter = false;
 
   const std::string local = LocalPackagePath(base, name);
-  const bool hidden = HasSwitch("/hide") || own.Silent();
+  const bool hidden = RunsHidden();
   std::string target;
 
   if (!name.empty() && plat::Exists(local)) {

@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 #include "setup/EngineCommand.h"
 #include "setup/InternetSetup.h"
+#include "setup/SetupExit.h"
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
@@ -31,6 +32,14 @@ void ShowMain(int command) {
   if (HWND main = MainWindowHandle()) ::ShowWindow(main, command);
 }
 
+// Ends the run with code after telling the user why (no box when text is empty).
+void Fail(const TGFileInfo& reader, int code, const std::string& text) {
+  SetExitCode(code);
+  DebugLine(PidText() + " ==== setup failed (" + IntText(code) + ")");
+  if (!text.empty())
+    ErrorBox(kOwnerHeading, text, reader.GetText("Error"), reader.Charset(), reader.GetText("BtnText"));
+}
+
 void DropStaleEngineAtom(const std::string& name) {
   for (int i = 0; i < kMaxStaleAtomRefs; ++i) {
     const ATOM stale = ::GlobalFindAtomA(name.c_str());
@@ -40,9 +49,10 @@ void DropStaleEngineAtom(const std::string& name) {
 }
 
 // Steps after a successful unpack: start the engine, wait for it and its last
-// dialog, and read the handshake. True when the engine removed the atom.
-bool RunEngine(const std::string& target, const std::string& runCommand, const std::string& stubArgs,
-               bool foreground) {
+// dialog, and read the handshake. True when the engine removed the atom;
+// notStarted when the system refused to start it (reported here).
+bool RunEngine(const TGFileInfo& reader, const std::string& target, const std::string& runCommand,
+               const std::string& stubArgs, bool foreground, bool& notStarted) {
   EngineCommandInput in;
   in.target = target;
   in.runCommand = runCommand;
@@ -61,8 +71,19 @@ bool RunEngine(const std::string& target, const std::string& runCommand, const s
   DropStaleEngineAtom(atomName);
   ::GlobalAddAtomA(atomName.c_str());
 
-  KernelHandle process = RunProcess(cmd, foreground ? SW_SHOWNORMAL : SW_HIDE);
+  DWORD startError = 0;
+  KernelHandle process = RunProcess(cmd, foreground ? SW_SHOWNORMAL : SW_HIDE, &startError);
   ShowMain(SW_HIDE);
+  if (!process) {
+    // Not a program, a command line over the system's limit, no access: the
+    // engine never ran, so there is no exit code of its to hand on.
+    const GlobalAtom ours(::GlobalFindAtomA(atomName.c_str()));
+    Fail(reader, kExitEngineNotStarted,
+         SetTrailingBackslash(target, true) + SplitRunCommand(runCommand, std::string()).file +
+             "<P><P>Unable to start the setup program!<P><P>" + SystemErrorText(startError));
+    notStarted = true;
+    return false;
+  }
   WaitYielding(0, 1000);
 
   SetExitCode(static_cast<int>(WaitProcessEnd(process.get())));
@@ -106,6 +127,7 @@ bool ExtractAndRunFlow(std::string target, const std::string& package, const std
     request.buttons = reader.GetText("BtnText");
     request.charset = reader.Charset();
     request.forcePrompt = ReadRegString(kSpanDiskKey, "ForcePrompt", "0") == "1";
+    request.unattended = Unattended();
 
     ExtractHooks hooks = WinExtractHooks();
     hooks.progress = [](int kind, std::int64_t maximum, std::int64_t position, std::int64_t step) {
@@ -123,10 +145,27 @@ bool ExtractAndRunFlow(std::string target, const std::string& package, const std
     const ExtractResult result = Extract(request, hooks);
     WaitYielding(0, 1000);
 
-    if (!result.runCommand.empty() && result.checksumOk)
-      done = RunEngine(target, result.runCommand, stubArgs, foreground);
-    if (!result.checksumOk)
-      ErrorBox(kOwnerHeading, reader.GetText("s7"), reader.GetText("Error"), reader.Charset(), request.buttons);
+    bool failed = true;
+    if (result.damaged) {
+      Fail(reader, kExitDamagedPackage,
+           package + "<P><P>Unable to install: the setup file is incomplete or damaged.<P><P>" + result.damage);
+    } else if (!result.checksumOk) {
+      Fail(reader, kExitDamagedPackage, reader.GetText("s7"));
+    } else if (!result.runRefused.empty()) {
+      Fail(reader, kExitEngineNotStarted,
+           package + "<P><P>Unable to run the setup program: it is not a file this setup unpacked.<P><P>" +
+               result.runRefused);
+    } else if (result.runSaveFailed) {
+      // The save failure itself was reported by the extraction.
+      Fail(reader, kExitWriteFailed, std::string());
+    } else if (!result.runCommand.empty()) {
+      failed = false;
+      done = RunEngine(reader, target, result.runCommand, stubArgs, foreground, failed);
+    } else {
+      failed = false;  // a package of files only, or a disk request cancelled
+    }
+    // Nothing of a failed or refused package stays behind to be run later.
+    if (failed) DeleteTree(target, false);
   }
   DropAltSetupFolder();
   return done;
@@ -138,7 +177,9 @@ std::string ThreadToken() { return ThreadTokenFor(plat::ThreadId()); }
 std::string EngineAtomName() { return EngineAtomNameFor(ThreadToken()); }
 std::string EngineDialogClass() { return EngineDialogClassFor(ThreadToken()); }
 
-KernelHandle RunProcess(const std::string& commandLine, int showMode) {
+bool RunsHidden() { return HasSwitch("/hide") || HasSwitch(kQuietSwitch) || OwnPackage().Silent(); }
+
+KernelHandle RunProcess(const std::string& commandLine, int showMode, DWORD* error) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESHOWWINDOW;
@@ -146,7 +187,10 @@ KernelHandle RunProcess(const std::string& commandLine, int showMode) {
   PROCESS_INFORMATION pi = {};
   // CreateProcess may write into the command line it is given.
   std::string cmd = commandLine;
-  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (error) *error = ::GetLastError();
+    return {};
+  }
   KernelHandle thread(pi.hThread);
   return KernelHandle(pi.hProcess);
 }
@@ -175,13 +219,17 @@ bool ExtractAndRun(const std::string& target, const std::string& package, const 
     return ExtractAndRunFlow(target, package, agent, stubArgs, foreground);
   } catch (const EZLibError& e) {
     ReportException("ExtractAndRun", e.what());
+    SetExitCode(kExitDamagedPackage);
     const TGFileInfo reader(package);
     ErrorBox(kOwnerHeading, package + "<P><P>Unable to expand a compressed file!<P><P>" + e.what(),
              reader.GetText("Error"), reader.Charset(), reader.GetText("BtnText"));
   } catch (const std::exception& e) {
+    // Whatever broke the walk, its files cannot be trusted to run.
     ReportException("ExtractAndRun", e.what());
+    SetExitCode(kExitDamagedPackage);
   } catch (...) {
     ReportException("ExtractAndRun", "unknown exception");
+    SetExitCode(kExitDamagedPackage);
   }
   // Half an extraction is of no use to anyone.
   DeleteTree(target, false);
@@ -205,8 +253,7 @@ void SetupTimerTick() {
       std::string package = ExePath();
       const std::string disk1 = GetSwitch("/SpanDiskFName1=", "");
       if (!disk1.empty()) package = disk1;
-      const bool hidden = HasSwitch("/hide") || own.Silent();
-      ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !hidden);
+      ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !RunsHidden());
     }
   });
   DeleteTree(SetupFolder(), false);

@@ -29,9 +29,13 @@ std::string ThreadToken();
 std::string EngineAtomName();
 std::string EngineDialogClass();
 
+// "/hide", the unattended switch or the package's silent flag: no window,
+// no confirmation, the engine started hidden.
+bool RunsHidden();
+
 // Starts commandLine as it is (no application name, no inherited handles);
-// empty when the start failed.
-KernelHandle RunProcess(const std::string& commandLine, int showMode);
+// empty when the start failed, with the system's error code in error.
+KernelHandle RunProcess(const std::string& commandLine, int showMode, DWORD* error = nullptr);
 // Waits, serving messages, until the process has ended; its exit code, 0 when
 // it cannot be read or there is no process.
 std::uint32_t WaitProcessEnd(HANDLE process);

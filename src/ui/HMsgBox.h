@@ -41,6 +41,12 @@ bool ConfirmBox(std::intptr_t owner, const std::string& text, const std::string&
 bool OkCancelBox(std::intptr_t owner, const std::string& text, const std::string& title = std::string(),
                  int charset = 0, const std::string& buttons = std::string());
 
+// Unattended runs (a deployment with nobody at the screen): every later box
+// takes its default button's answer at once, without a window, and its title
+// and text go to the debug channel instead.
+void SetUnattended(bool on);
+bool Unattended();
+
 // The font of every later box (initially "Tahoma", 8 points, character set
 // 1); points 0 keeps the size.
 void SetMsgBoxFont(const std::string& faceName, int points, int charset);

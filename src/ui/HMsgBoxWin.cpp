@@ -48,6 +48,7 @@ struct BoxState {
 FontSettings g_font;
 BoxState g_box;
 bool g_open = false;
+bool g_unattended = false;
 bool g_richEditKept = false;
 
 UINT AutoPlayQuery() {
@@ -415,6 +416,13 @@ int ShowBox(const std::string& text, const std::string& title, std::uint32_t tim
 
 int MarkupBox(std::intptr_t owner, const std::string& text, const std::string& title, std::uint32_t timeoutMs,
               std::uint32_t flags, int charset, const std::string& buttons) {
+  if (g_unattended) {
+    const std::vector<BoxButton> set = ButtonsFor(flags, buttons);
+    const int index = DefaultButtonIndex(flags, static_cast<int>(set.size()));
+    const int result = set.empty() ? idNone : set[static_cast<std::size_t>(index)].code;
+    DebugLine("MarkupBox unattended, \"" + title + "\" answered " + std::to_string(result) + ": " + text);
+    return result;
+  }
   if (g_open) {
     DebugLine("MarkupBox: a box is already open, \"" + title + "\" not shown");
     return idNone;
@@ -460,6 +468,9 @@ bool OkCancelBox(std::intptr_t owner, const std::string& text, const std::string
   return MarkupBox(owner, text, TitleOrKind(title, tkConfirm), 0, mbIconQuestion | mbOkCancel, charset,
                    buttons.empty() ? kDefaultButtonList : buttons) == idOk;
 }
+
+void SetUnattended(bool on) { g_unattended = on; }
+bool Unattended() { return g_unattended; }
 
 void SetMsgBoxFont(const std::string& faceName, int points, int charset) {
   g_font.face = faceName;

@@ -2,22 +2,25 @@
 it should not, and writes nothing outside the setup folder. havrek-pack
 refuses to write most of these, so they are laid out by hand here."""
 import os
+import shutil
 import struct
 import zlib
 import unittest
 
-from harness import (EngineReport, STUB, Scenario, UiDriver, WINEPREFIX, engine_files, pack, prefix_temp,
-                     run_windows, setup_folder_of, winpath, workdir)
+from harness import (DebugViewer, EngineReport, STUB, Scenario, UiDriver, WINEPREFIX, engine_files, pack,
+                     prefix_temp, prefix_temp_windows, run_windows, setup_folders, winpath, workdir)
 
 MAGIC = 0x4A3B2C1D
 ALWAYS_PASSES = 1234
 SENTINEL = b"sentinel: must stay as it is"
+DAMAGED, WRITE_FAILED, NOT_STARTED, DOWNLOAD_FAILED = 110, 111, 112, 113
 
 
-def stored_entry(name, data, kind="raw"):
+def stored_entry(name, data, kind="raw", header=None):
     """One entry as the package stores it: a signed 32-bit length, then the
-    content ("|name|date|", NUL, data), raw (negative length) or zlib."""
-    content = ("|%s|0|" % name).encode("latin-1") + b"\0" + data
+    content ("|name|date|" or the header given, NUL, data), raw (negative
+    length) or zlib."""
+    content = (header if header is not None else "|%s|0|" % name).encode("latin-1") + b"\0" + data
     if kind == "raw":
         return struct.pack("<i", -len(content)) + content
     if kind == "zlib":
@@ -35,15 +38,16 @@ def stored_entry(name, data, kind="raw"):
     return struct.pack("<i", len(stream)) + stream
 
 
-def write_package(path, entries, tail=b""):
+def write_package(path, entries, tail=b"", count=None):
     """The stub, the two header blocks, the entries (and any bytes given as
-    tail) and the 74-byte package header with a checksum that always passes."""
+    tail) and the 74-byte package header with a checksum that always passes;
+    count: the file count the header claims (default: the entries')."""
     with open(STUB, "rb") as f:
         stub = f.read()
     update = b"|http://|.info|.exe|0|0|"
     blocks = struct.pack("<I", 0) + struct.pack("<I", len(update)) + update
     body = b"".join(entries) + tail
-    header = struct.pack("<BBHIIII8s9IBBBBBBi", 1, 2, 0, len(stub), len(entries), MAGIC, ALWAYS_PASSES, b"\0" * 8,
+    header = struct.pack("<BBHIIII8s9IBBBBBBi", 1, 2, 0, len(stub), len(entries) if count is None else count, MAGIC, ALWAYS_PASSES, b"\0" * 8,
                          *([0] * 9), 0, 0, 0, 0, 0, 0, 74)
     assert len(header) == 74
     with open(path, "wb") as f:
@@ -70,63 +74,151 @@ def tree(path):
 
 
 class BadInput(Scenario):
-    def run_guarded(self, setup, timeout=90):
-        """Runs setup with /hide while a driver answers a box, if one comes;
-        returns (exit code, the boxes)."""
-        with UiDriver(os.path.dirname(setup), "key:O", timeout=40) as driver:
-            code = run_windows(setup, "/hide", timeout=timeout)
+    def run_guarded(self, setup, *actions, timeout=90, hide=True):
+        """Runs setup (with /hide) while a driver answers the boxes that come
+        (OK to one box by default); returns (exit code, the boxes)."""
+        with UiDriver(os.path.dirname(setup), *(actions or ("key:O",)), timeout=40) as driver:
+            code = run_windows(setup, *(("/hide",) if hide else ()), timeout=timeout)
         return code, driver.boxes()
 
-    def test_a_flipped_payload_byte_shows_bad_crc_and_runs_nothing(self):
-        folder = workdir("bad_crc")
-        report = os.path.join(folder, "report.txt")
-        engine, ini = engine_files(folder, report)
+    def run_quiet(self, setup, timeout=90):
+        """Runs setup unattended with nobody to answer: it must end by itself.
+        Returns (exit code, what it wrote to the debug channel)."""
+        with DebugViewer(os.path.dirname(setup)) as viewer:
+            code = run_windows(setup, "/quiet", timeout=timeout)
+        return code, viewer.text()
+
+    # Each failure class: how its package is made, the exit code, and what
+    # the message says. Every one runs nothing and leaves no setup folder.
+    def make_failure(self, kind, folder, report):
         setup = os.path.join(folder, "setup.exe")
-        pack("build", "--stub", STUB, "--out", setup, "--file", ini, "--run", engine)
-        with open(setup, "r+b") as f:
-            at = os.path.getsize(STUB) + 4000
-            f.seek(at)
-            byte = f.read(1)
-            f.seek(at)
-            f.write(bytes([byte[0] ^ 0x01]))
-        code, boxes = self.run_guarded(setup)
+        engine, ini = engine_files(folder, report, exit=5)
+        if kind in ("bad checksum", "header gone", "user No"):
+            pack("build", "--stub", STUB, "--out", setup, "--file", ini, "--run", engine,
+                 *(("--always-confirm",) if kind == "user No" else ()))
+            with open(setup, "r+b") as f:
+                if kind == "bad checksum":
+                    at = os.path.getsize(STUB) + 4000
+                    f.seek(at)
+                    byte = f.read(1)
+                    f.seek(at)
+                    f.write(bytes([byte[0] ^ 0x01]))
+                elif kind == "header gone":
+                    # Cut by one byte: the last 74 bytes are no header any more.
+                    f.truncate(os.path.getsize(setup) - 1)
+        elif kind == "no entry":
+            write_package(setup, [], count=2)
+        elif kind == "cut short":
+            # The last entry claims a megabyte; the package header follows
+            # after a few bytes of it.
+            cut = struct.pack("<i", -(1 << 20)) + b"|cut.bin|0|\0" + b"x" * 100
+            write_package(setup, engine_entries(folder, report), cut)
+        elif kind in ("corrupt", "dictionary"):
+            write_package(setup, [stored_entry("data.txt", b"some text " * 500, kind)] + engine_entries(folder, report))
+        elif kind == "not a program":
+            write_package(setup, [stored_entry(None, b"plain text, no program", header="|readme.txt*-x|0|")])
+        return setup
+
+    def test_each_failure_ends_with_its_exit_code_and_message(self):
+        expand = ["Unable to expand a compressed file!"]
+        damaged = ["the setup file is incomplete or damaged"]
+        cases = [
+            ("bad checksum", DAMAGED, ["Bad CRC!"]),
+            ("header gone", DAMAGED, damaged + ["no package header"]),
+            ("no entry", DAMAGED, damaged + ["no stored file"]),
+            ("cut short", DAMAGED, damaged + ["cut short"]),
+            ("corrupt", DAMAGED, expand),
+            ("dictionary", DAMAGED, expand),
+            ("not a program", NOT_STARTED, ["Unable to start the setup program!", "readme.txt"]),
+        ]
+        for kind, code, texts in cases:
+            for quiet in (False, True):
+                with self.subTest(kind, quiet=quiet):
+                    folder = workdir("failure_%s_%s" % (kind.replace(" ", "_"), "quiet" if quiet else "asked"))
+                    report = os.path.join(folder, "report.txt")
+                    setup = self.make_failure(kind, folder, report)
+                    folders_before = setup_folders()
+                    if quiet:
+                        got, debug = self.run_quiet(setup)
+                        self.assertIn("MarkupBox unattended", debug)
+                        shown = debug
+                    else:
+                        got, boxes = self.run_guarded(setup)
+                        self.assertEqual(len(boxes), 1, boxes)
+                        self.assertEqual(boxes[0]["caption"], "Error")
+                        shown = boxes[0]["text"]
+                    self.assertEqual(got, code)
+                    for text in texts:
+                        self.assertIn(text, shown)
+                    if kind in ("corrupt", "dictionary"):
+                        self.assertIn(winpath(setup), shown)
+                    self.assertFalse(EngineReport(report), "no engine ran")
+                    self.assertEqual(setup_folders(), folders_before, "no setup folder stays")
+
+    def test_the_users_no_ends_with_0_and_unattended_asks_nothing(self):
+        folder = workdir("failure_user_no")
+        report = os.path.join(folder, "report.txt")
+        setup = self.make_failure("user No", folder, report)
+        # In the foreground: "/hide" would not ask.
+        code, boxes = self.run_guarded(setup, "key:N", hide=False)
         self.assertEqual(code, 0)
         self.assertEqual(len(boxes), 1, boxes)
-        self.assertEqual(boxes[0]["caption"], "Error")
-        self.assertIn("Bad CRC!", boxes[0]["text"])
-        self.assertFalse(EngineReport(report), "no engine ran")
-        self.assertFalse(os.path.exists(setup_folder_of(setup)))
+        self.assertEqual(boxes[0]["caption"], "Confirm")
+        self.assertFalse(EngineReport(report), "No runs nothing")
 
-    def test_entries_that_do_not_expand_end_the_flow_with_an_error_box(self):
-        # Each damaged entry comes first, before the engine: nothing may run.
-        for kind, tail in (("corrupt", b""), ("dictionary", b"")):
-            with self.subTest(kind):
-                folder = workdir("bad_zlib_" + kind)
-                report = os.path.join(folder, "report.txt")
-                setup = os.path.join(folder, "setup.exe")
-                write_package(setup, [stored_entry("data.txt", b"some text " * 500, kind)]
-                              + engine_entries(folder, report), tail)
-                code, boxes = self.run_guarded(setup)
-                self.assertEqual(code, 0)
-                self.assertEqual(len(boxes), 1, boxes)
-                text = boxes[0]["text"]
-                self.assertIn(winpath(setup), text)
-                self.assertIn("Unable to expand a compressed file!", text)
-                self.assertFalse(EngineReport(report), "no engine ran")
-                self.assertFalse(os.path.exists(setup_folder_of(setup)), "the setup folder is removed")
+        # Unattended implies "/hide": nothing is asked, and the engine runs.
+        code, _ = self.run_quiet(setup)
+        self.assertEqual(code, 5, "the engine ran and its exit code is handed on")
+        engine = EngineReport(report)
+        self.assertTrue(engine.ended())
+        self.assertIn("/quiet", engine.get("cmdline", ""))
 
-    def test_a_package_cut_short_ends_cleanly(self):
-        folder = workdir("bad_cut_short")
-        report = os.path.join(folder, "report.txt")
-        setup = os.path.join(folder, "setup.exe")
-        # The last entry claims a megabyte; the package header follows after
-        # a few bytes of it.
-        cut = struct.pack("<i", -(1 << 20)) + b"|cut.bin|0|\0" + b"x" * 100
-        write_package(setup, engine_entries(folder, report), cut)
-        code, _ = self.run_guarded(setup)
-        self.assertEqual(code, 0)
-        self.assertFalse(os.path.exists(setup_folder_of(setup)))
-        self.assertNotIn("cut.bin", EngineReport(report).files)
+    def test_only_a_file_the_package_wrote_runs(self):
+        # Each header marks a program to run; only the first names the engine
+        # the package wrote into the setup folder. A sentinel engine waits
+        # under C:\outside for a header that would reach it.
+        outside = os.path.join(WINEPREFIX, "drive_c", "outside")
+        os.makedirs(outside, exist_ok=True)
+        sentinel_report = os.path.join(outside, "ran.txt")
+        engine_files(outside, sentinel_report)
+        # From SETUP_n\good.txt up to C:\ and down into the sentinel's folder.
+        ups = len(prefix_temp_windows().rstrip("\\").split("\\")) + 1
+        climb = "\\".join([".."] * ups)
+        cases = [
+            ("|Engine.exe*-x|0|", 0),
+            ("|Engine.exe|0|*-x|", NOT_STARTED),
+            ("|Engine.exe|*0|", NOT_STARTED),
+            ("\\good.txt\\%s\\outside\\Engine.exe*-x\\" % climb, NOT_STARTED),
+            ("/good.txt/%s/outside/Engine.exe*-x/" % climb.replace("\\", "/"), NOT_STARTED),
+            ("|%s\\outside\\Engine.exe*-x|0|" % climb, NOT_STARTED),
+            ("|C:\\outside\\Engine.exe*-x|0|", NOT_STARTED),
+            ("|\\outside\\Engine.exe*|0|", NOT_STARTED),
+        ]
+        try:
+            for index, (header, code) in enumerate(cases):
+                with self.subTest(header):
+                    folder = workdir("run_header_%d" % index)
+                    report = os.path.join(folder, "report.txt")
+                    engine, ini = engine_files(folder, report)
+                    with open(engine, "rb") as f:
+                        program = f.read()
+                    with open(ini, "rb") as f:
+                        control = f.read()
+                    setup = os.path.join(folder, "setup.exe")
+                    write_package(setup, [stored_entry("Engine.ini", control),
+                                          stored_entry(None, program, "zlib", header=header)])
+                    # A refused entry name shows its save failure first.
+                    got, boxes = self.run_guarded(setup, "key:O", "key:O")
+                    self.assertFalse(os.path.exists(sentinel_report), "the program outside ran")
+                    self.assertEqual(got, code)
+                    if code == 0:
+                        self.assertFalse([box for box in boxes if "caption" in box], boxes)
+                        self.assertTrue(EngineReport(report).ended())
+                    else:
+                        self.assertIn("Unable to run the setup program", boxes[-1].get("text", ""), boxes)
+                        self.assertFalse(EngineReport(report), "nothing ran")
+        finally:
+            shutil.rmtree(outside, ignore_errors=True)
 
     def test_entry_names_that_leave_the_setup_folder_are_refused(self):
         temp = prefix_temp()

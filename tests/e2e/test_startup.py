@@ -55,13 +55,13 @@ class StartupMarkers(Scenario):
         folder = workdir("startup_bare")
         bare = os.path.join(folder, "bare.exe")
         shutil.copy(STUB, bare)
-        # Nothing in it passes the package checksum: the setup role says so
-        # and ends.
+        # No package header ends it: the setup role says so and ends with the
+        # damaged-package code.
         with UiDriver(folder, "key:O") as driver:
             code, lines = self.run_with_viewer(bare)
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 110)
         self.assert_setup_markers(lines)
-        self.assertIn("Bad CRC!", driver.boxes()[0]["text"])
+        self.assertIn("the setup file is incomplete or damaged", driver.boxes()[0]["text"])
 
 
 class AgentLog(Scenario):

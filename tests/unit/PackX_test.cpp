@@ -218,6 +218,16 @@ TEST_F(PackXTest, MissingOrForeignFilesGiveEmptyReaders) {
   EXPECT_NE(foreign.Header().magic, PackageMagic);
   EXPECT_EQ(foreign.LanguageBlock(), "");
   EXPECT_EQ(foreign.UpdateRecord(), "");
+
+  // Bytes where a header would sit, every flag set, but no magic: a setup
+  // cut short reads like this, and must not relaunch, log or download.
+  TPackageHeader h = BaseHeader(1024);
+  h.magic ^= 1;
+  h.headerFlags = 0xFF;
+  h.internetSetup = h.confirmDownload = h.hasAgent = h.autoUpdate = 1;
+  const TGFileInfo cut(Put("cut.exe", Stub(1024) + Word(0) + Word(0) + HeaderBytes(h)));
+  EXPECT_EQ(HeaderBytes(cut.Header()), HeaderBytes(TPackageHeader{}));
+  EXPECT_FALSE(cut.Span() || cut.LogFile() || cut.InternetSetup() || cut.AutoUpdate() || cut.HasAgent());
 }
 
 TEST_F(PackXTest, ExecutableImageAndBuildLengthFromMemory) {

@@ -156,6 +156,7 @@ class UnPackTest : public ::testing::Test {
     r.agentFileName = agent;
     r.diskPrompt = "Please insert <B>DISK #<disk_num></B>";
     r.forcePrompt = forcePrompt;
+    r.unattended = unattended_;
     return Extract(r, Hooks());
   }
   // Relative path -> bytes of every file under folder.
@@ -178,6 +179,7 @@ class UnPackTest : public ::testing::Test {
   std::string target_;
   Seen seen_;
   std::function<bool(int)> answer_;
+  bool unattended_ = false;
 };
 
 TEST_F(UnPackTest, WrittenPackageComesBackWhole) {
@@ -236,7 +238,8 @@ TEST_F(UnPackTest, EntriesAreWalkedAsStored) {
        {{"a.txt", "x"}}, "", 1},
       {"empty header skipped", {Raw("", "data"), Raw("|a.txt|0|", "x")}, {{"a.txt", "x"}}, "", 1},
       {"run mark in the name", {Raw("|setup.exe * -x |0|", "MZ")}, {{"setup.exe", "MZ"}}, "setup.exe * -x ", 1},
-      {"run mark later", {Raw("|go.exe|0|*|", "MZ")}, {{"go.exe", "MZ"}}, "|go.exe|0|*|", 1},
+      // The whole header is no name of a file the walk wrote: nothing runs.
+      {"run mark later", {Raw("|go.exe|0|*|", "MZ")}, {{"go.exe", "MZ"}}, "", 1},
       {"last run mark wins", {Raw("|a.exe*|0|", "1"), Raw("|b.exe*/b|0|", "2")}, {{"a.exe", "1"}, {"b.exe", "2"}},
        "b.exe*/b", 2},
       {"large entry appended in pieces", {Raw("|big.bin|0|", "head,"), Zipped("|big.bin|0|", big)},
@@ -356,27 +359,37 @@ TEST_F(UnPackTest, BadPackagesEndCleanly) {
   flipped[4096 + 60] ^= 0x40;
   std::string noMagic = Laid({good});
   noMagic[noMagic.size() - 74 + 12] ^= 1;
+  std::string payloadPastEnd = Laid({good});
+  const std::uint32_t past = static_cast<std::uint32_t>(payloadPastEnd.size()) + 10;
+  std::memcpy(payloadPastEnd.data() + payloadPastEnd.size() - 74 + 4, &past, 4);
+  std::string noEntry = Laid({});
+  const std::uint32_t counted = 2;
+  std::memcpy(noEntry.data() + noEntry.size() - 74 + 8, &counted, 4);
 
   struct Case {
     const char* name;
     std::string bytes;
     bool checksumOk;
     bool cutShort;
+    bool damaged;
     const char* zlibError;  // nullptr: none raised
     std::map<std::string, std::string> files;
   };
   const std::map<std::string, std::string> first = {{"first.txt", "first"}};
   const std::vector<Case> cases = {
-      {"flipped payload byte", flipped, false, false, nullptr, {}},
-      {"corrupt zlib entry", Laid({good, badZlib}), true, false, "data error", first},
-      {"preset dictionary", Laid({good, Block(static_cast<std::int32_t>(dict.size()), dict)}), true, false,
+      {"flipped payload byte", flipped, false, false, false, nullptr, {}},
+      {"corrupt zlib entry", Laid({good, badZlib}), true, false, false, "data error", first},
+      {"preset dictionary", Laid({good, Block(static_cast<std::int32_t>(dict.size()), dict)}), true, false, false,
        "need dictionary", first},
-      {"entry longer than the file", Laid({good, Block(1000000, "xyz")}), true, true, nullptr, first},
-      {"negative length past the end", Laid({good, Block(INT32_MIN, "")}), true, true, nullptr, first},
-      {"length word cut", Laid({good, "\x05"}), true, true, nullptr, first},
-      {"wrong magic", noMagic, true, false, nullptr, {}},
-      {"no package at all", std::string(100, 'x'), false, false, nullptr, {}},
-      {"empty file", "", true, false, nullptr, {}},
+      {"entry longer than the file", Laid({good, Block(1000000, "xyz")}), true, true, true, nullptr, first},
+      {"negative length past the end", Laid({good, Block(INT32_MIN, "")}), true, true, true, nullptr, first},
+      {"length word cut", Laid({good, "\x05"}), true, true, true, nullptr, first},
+      // Without its magic the header's checksum is not even tested.
+      {"wrong magic", noMagic, false, false, true, nullptr, {}},
+      {"no package at all", std::string(100, 'x'), false, false, true, nullptr, {}},
+      {"empty file", "", false, false, true, nullptr, {}},
+      {"payload start past the end", payloadPastEnd, true, false, true, nullptr, {}},
+      {"no entry although counted", noEntry, true, false, true, nullptr, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -389,6 +402,8 @@ TEST_F(UnPackTest, BadPackagesEndCleanly) {
       // A file without a header sums to its own (zero) checksum.
       EXPECT_EQ(r.checksumOk, c.checksumOk);
       EXPECT_EQ(r.cutShort, c.cutShort);
+      EXPECT_EQ(r.damaged, c.damaged);
+      EXPECT_EQ(r.damage.empty(), !c.damaged) << r.damage;
       EXPECT_EQ(r.runCommand, "");
     } catch (const EZLibError& e) {
       ASSERT_NE(c.zlibError, nullptr) << e.what();
@@ -398,6 +413,41 @@ TEST_F(UnPackTest, BadPackagesEndCleanly) {
     EXPECT_EQ(Tree(target_), c.files);
   }
   EXPECT_FALSE(Run((dir_ / "missing.exe").string()).checksumOk);
+}
+
+TEST_F(UnPackTest, OnlyAFileTheWalkWroteIsRun) {
+  const std::string mz = "MZ program";
+  struct Case {
+    const char* name;
+    std::vector<std::string> entries;
+    std::string run;     // the run command reported
+    bool refused;        // with a reason why nothing runs
+    bool saveFailed;
+  };
+  const std::vector<Case> cases = {
+      {"name with its mark", {Raw("|Engine.exe*-x|0|", mz)}, "Engine.exe*-x", false, false},
+      {"in a sub-folder", {Raw("|sub/Engine.exe * -x|0|", mz)}, "sub/Engine.exe * -x", false, false},
+      {"mark in field 1", {Raw("|Engine.exe|*0|", mz)}, "", true, false},
+      {"mark in field 2", {Raw("|Engine.exe|0|*-x|", mz)}, "", true, false},
+      {"backslash list climbing out", {Raw("\\good.txt\\..\\..\\outside\\Engine.exe*-x\\", mz)}, "", true,
+       false},
+      {"slash list climbing out", {Raw("/good.txt/../../outside/Engine.exe*-x/", mz)}, "", true, false},
+      {"dots in the name", {Raw("|..\\outside\\Engine.exe*-x|0|", mz)}, "", true, false},
+      {"drive form", {Raw("|C:\\outside\\Engine.exe*|0|", mz)}, "", true, false},
+      {"names a file of no entry", {Raw("|a.txt|0|", "a"), Raw("#go.exe#0#*#", mz)}, "", true, false},
+      {"its save failed", {Raw("|taken/Engine.exe*|0|", mz)}, "", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(target_);
+    fs::create_directories(fs::path(target_) / "taken" / "Engine.exe");  // a folder where the file should go
+    SetSaveErrorCount(0);
+    const ExtractResult r = Run(Put("setup.exe", Laid(c.entries)));
+    EXPECT_FALSE(r.damaged);
+    EXPECT_EQ(r.runCommand, c.run);
+    EXPECT_EQ(!r.runRefused.empty(), c.refused) << r.runRefused;
+    EXPECT_EQ(r.runSaveFailed, c.saveFailed);
+  }
 }
 
 TEST_F(UnPackTest, AStreamBrokenAfterItsFirstPiecesStillRaises) {
@@ -538,8 +588,21 @@ TEST_F(UnPackDisksTest, CancelAtADiskEndsWithNothingToRun) {
   const ExtractResult r = Run(first_);
   EXPECT_EQ(seen_.prompts.size(), 1u);
   EXPECT_EQ(r.runCommand, "");
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_FALSE(r.damaged);
   EXPECT_TRUE(r.checksumOk);
   EXPECT_FALSE(Tree(target_).empty());  // disk 1's files stay for the caller to remove
+}
+
+TEST_F(UnPackDisksTest, AMissingDiskWithNobodyToAskIsDamage) {
+  fs::remove(base_ + ".002");
+  unattended_ = true;
+  const ExtractResult r = Run(first_);
+  EXPECT_TRUE(seen_.prompts.empty());
+  EXPECT_TRUE(r.damaged);
+  EXPECT_NE(r.damage.find(".002"), std::string::npos) << r.damage;
+  EXPECT_EQ(r.runCommand, "");
+  EXPECT_FALSE(r.cancelled);
 }
 
 TEST_F(UnPackDisksTest, ADamagedLaterDiskKeepsWhatCameBefore) {
