@@ -1,5 +1,5 @@
 #include "agent/Settings.h"
-#include "launcher/StubWin.h"
+#include "context/StubContext.h"
 #include "package/PackX.h"
 #include "util/HSUB.h"
 #include "util/UtilsSystemWin.h"

@@ -82,12 +82,28 @@ HWND MakeChild(HWND parent, const char* cls, DWORD style, int x, int y, int w, i
                            nullptr);
 }
 
+// What the role bodies see of the window: kept current while it lives.
+void UpdateFace() {
+  MainWindowFace& face = MainFace();
+  face.window = mainWindow;
+  face.statusLine = statusLine;
+  face.activityBar = activityBar;
+}
+
+void ApplyStatusText(HWND control, const std::string& text, const std::string& face, int points, int charset);
+void StepProgress(int kind, int reserved, int maximum, int position, int step, const std::string& text);
+
+void StopTimer() {
+  if (mainWindow) ::KillTimer(mainWindow, kMainTimerId);
+}
+
 void OnCreate(HWND window) {
   mainWindow = window;
   const bool rtl = IsRtlCharset(layoutCharset);
   statusLine = MakeChild(window, "Static", WS_VISIBLE, rtl ? 122 : 70, 20, 340, 18);
   progressBar = MakeChild(window, PROGRESS_CLASSA, WS_VISIBLE, 70, 38, 392, 13);
   activityBar = MakeChild(window, PROGRESS_CLASSA, 0, rtl ? 70 : 416, 20, 46, 13);
+  UpdateFace();
   ::SetTimer(window, kMainTimerId, kMainTimerMs, nullptr);
   if (statusLine) {
     const HFONT font = MakeFont(-11, 0, "Tahoma");
@@ -110,6 +126,7 @@ void OnPaint(HWND window) {
 void OnNcDestroy(HWND window) {
   if (window != mainWindow) return;
   mainWindow = statusLine = progressBar = activityBar = nullptr;
+  UpdateFace();
   controlFonts.clear();
 }
 
@@ -202,12 +219,13 @@ void RunMessageLoop() {
 
 MainWindowHooks& MainHooks() { return hooks; }
 
-HWND MainWindowHandle() { return mainWindow; }
-HWND StatusLine() { return statusLine; }
 HWND MainProgressBar() { return progressBar; }
-HWND ActivityBar() { return activityBar; }
 
 HWND CreateMainWindow(const std::string& caption, int charset) {
+  MainWindowFace& face = MainFace();
+  face.setStatusText = ApplyStatusText;
+  face.progress = StepProgress;
+  face.stopTimer = StopTimer;
   InitProgressControls();
   const HINSTANCE instance = ::GetModuleHandleA(nullptr);
   const std::string cls = ClassName();
@@ -248,7 +266,9 @@ void WinMain() {
   if (hooks.loopEnded) hooks.loopEnded();
 }
 
-void SetStatusText(HWND control, const std::string& text, const std::string& face, int points, int charset) {
+namespace {
+
+void ApplyStatusText(HWND control, const std::string& text, const std::string& face, int points, int charset) {
   if (!control) return;
   const bool rtl = IsRtlCharset(charset);
   ::SetWindowLongPtrA(control, GWL_EXSTYLE, rtl ? WS_EX_RTLREADING : 0);
@@ -260,7 +280,7 @@ void SetStatusText(HWND control, const std::string& text, const std::string& fac
   ::SetWindowTextA(control, text.c_str());
 }
 
-void ProgressSink(int kind, int /*reserved*/, int maximum, int position, int step, const std::string& /*text*/) {
+void StepProgress(int kind, int /*reserved*/, int maximum, int position, int step, const std::string& /*text*/) {
   switch (kind) {
     case 0:
       ::SendMessageA(progressBar, PBM_SETRANGE, 0, MAKELPARAM(0, maximum));
@@ -279,6 +299,8 @@ void ProgressSink(int kind, int /*reserved*/, int maximum, int position, int ste
       break;
   }
 }
+
+}  // namespace
 
 bool CloseMainWindow() {
   LogLine(".. CloseMainWindow() - Start");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "context/StubContext.h"
+
 namespace havrek {
 
 // Private messages the plain agent posts (or sends) to the agent copy.
@@ -50,19 +52,10 @@ void WinMain();
 // the window could not be made.
 HWND CreateMainWindow(const std::string& caption, int charset);
 
-// Null before the window exists and after it is gone.
-HWND MainWindowHandle();
-HWND StatusLine();
+// The window's handle, status line, activity bar, status text and progress
+// reach the role bodies through the face of context/StubContext.h, which the
+// window keeps current. Null before the window exists and after it is gone.
 HWND MainProgressBar();
-HWND ActivityBar();
-
-// Reading order, font (points, face, character set) and text of a control.
-void SetStatusText(HWND control, const std::string& text, const std::string& face, int points, int charset);
-
-// The progress callback of the extraction and the downloads: kind 0 resets
-// the bars (range 0..maximum, of which only the low 16 bits count), kind 1
-// advances both by one step. The text is not shown.
-void ProgressSink(int kind, int reserved, int maximum, int position, int step, const std::string& text);
 
 // A close request: the first one only asks a running download to stop
 // (raises its abort flag, net/InetHTTP.h) and answers false; once the flag is

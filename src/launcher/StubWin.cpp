@@ -21,10 +21,7 @@
 namespace havrek {
 namespace {
 
-std::unique_ptr<TGFileInfo> ownPackage;
-bool isAutoUpdateProg = false;
 std::string stubWindowClass;
-int exitCode = 0;
 
 bool TopWindowOfClassExists(const std::string& className) {
   return ::FindWindowA(className.c_str(), nullptr) != nullptr;
@@ -53,17 +50,7 @@ std::string BoundedClassName(const std::string& name) {
 
 }  // namespace
 
-TGFileInfo& OwnPackage() {
-  // Before start-up opens it (and after exit releases it) an empty reader
-  // stands in, so no caller ever meets a null package.
-  static TGFileInfo empty;
-  return ownPackage ? *ownPackage : empty;
-}
-
-bool IsAutoUpdateProg() { return isAutoUpdateProg; }
 const std::string& StubWindowClass() { return stubWindowClass; }
-int ExitCode() { return exitCode; }
-void SetExitCode(int code) { exitCode = code; }
 
 std::string StubWindowClassFor(bool autoUpdate, const std::string& exePath) {
   return BoundedClassName(autoUpdate ? ".AutoUpdate." + FileNameNoExt(exePath, false) : exePath);
@@ -74,11 +61,11 @@ bool X_ExeIsRunning() {
 }
 
 bool ThisIs_Plain_AutoUpdate_Exe() {
-  return isAutoUpdateProg && SameTextTrim(ExeFileName(), OwnPackage().AgentFileName());
+  return IsAutoUpdateProg() && SameTextTrim(ExeFileName(), OwnPackage().AgentFileName());
 }
 
 bool ThisIs_X_AutoUpdate_Exe() {
-  return isAutoUpdateProg && SameTextTrim(ExeFileName(), "X_" + OwnPackage().AgentFileName());
+  return IsAutoUpdateProg() && SameTextTrim(ExeFileName(), "X_" + OwnPackage().AgentFileName());
 }
 
 bool SpanRelaunchNeeded() { return GetSwitchInt("/SpanCdLvl=", 1) == 1 && OwnPackage().Span(); }
@@ -87,7 +74,7 @@ bool IsSpanCopy() { return GetSwitchInt("/SpanCdLvl=", 1) == 2; }
 
 void DoRunStubWin() {
   LogLine("DoRunStubWin() --- Start");
-  stubWindowClass = StubWindowClassFor(isAutoUpdateProg, ExePath(false));
+  stubWindowClass = StubWindowClassFor(IsAutoUpdateProg(), ExePath(false));
   const bool wasRunning = X_ExeIsRunning();
   LogLine("X_ExeIsRunning=" + BoolText(X_ExeIsRunning()));
   LogLine("ThisIs_Plain_AutoUpdate_Exe=" + BoolText(ThisIs_Plain_AutoUpdate_Exe()));
@@ -121,9 +108,9 @@ int RunStub() {
   const std::string exePath = ExePath(false);
   DebugLine(PidText() + " ==== STUB START ====> " + commandLine + "<");
 
-  ownPackage = std::make_unique<TGFileInfo>(exePath);
-  isAutoUpdateProg = ownPackage->AutoUpdate();
-  SetLogEnabled(isAutoUpdateProg && ownPackage->LogFile());
+  SetOwnPackage(std::make_unique<TGFileInfo>(exePath));
+  SetAutoUpdateProg(OwnPackage().AutoUpdate());
+  SetLogEnabled(IsAutoUpdateProg() && OwnPackage().LogFile());
   if (ThisIs_X_AutoUpdate_Exe()) SetLogPrefix(" X ");
 
   LogLine("");
@@ -131,18 +118,18 @@ int RunStub() {
   LogLine("=== START === " + exePath);
   LogLine("CommandLine=" + commandLine);
   LogLine("Agent Version=" + FileVersionText(exePath));
-  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(isAutoUpdateProg));
+  DebugLine(PidText() + " ==== ThisIs_AutoUpdateProg=" + BoolText(IsAutoUpdateProg()));
   // Before any role can ask the user anything.
   SetUnattended(HasSwitch(kQuietSwitch));
 
   DoRunStubWin();
 
-  ownPackage.reset();
+  SetOwnPackage(nullptr);
   DebugLine(PidText() + " ==== STUB END ====> " + commandLine + "<");
   DebugLine("");
   LogLine("=== EXIT === " + exePath);
   LogLine("");
-  return exitCode;
+  return ExitCode();
 }
 
 }  // namespace havrek

@@ -4,19 +4,14 @@
 
 #include <string>
 
+#include "context/StubContext.h"
+
 namespace havrek {
 
 class TGFileInfo;
 
-// The reader on the running executable, open from start-up to exit.
-TGFileInfo& OwnPackage();
-// The package marks this executable as an auto-update agent.
-bool IsAutoUpdateProg();
 // Class name of the main window; one process per class does the role's work.
 const std::string& StubWindowClass();
-// The value the process ends with: 0 until the setup engine hands on its own.
-int ExitCode();
-void SetExitCode(int code);
 
 bool X_ExeIsRunning();
 bool ThisIs_Plain_AutoUpdate_Exe();

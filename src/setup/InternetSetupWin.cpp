@@ -1,9 +1,8 @@
 #include <windows.h>
 
+#include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
-#include "launcher/MainWindow.h"
-#include "launcher/StubWin.h"
 #include "net/HProgBar.h"
 #include "net/InetHTTP.h"
 #include "net/InetText.h"

@@ -3,10 +3,9 @@
 #include <exception>
 
 #include "agent/Settings.h"
+#include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
-#include "launcher/MainWindow.h"
-#include "launcher/StubWin.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
 #include "package/ZLibOpen.h"
@@ -242,7 +241,7 @@ void SetupTimerTick() {
   static bool started = false;
   if (started) return;
   started = true;
-  if (HWND main = MainWindowHandle()) ::KillTimer(main, kMainTimerId);
+  StopMainTimer();
 
   ReportingExceptions("SetupTimerTick", [] {
     TGFileInfo& own = OwnPackage();
