@@ -403,7 +403,8 @@ TEST_F(PackWriterTest, BadInputIsRefusedWithAReason) {
 TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
   const std::vector<std::pair<std::string, std::string>> good = {
       {"setup.exe", "setup.exe"}, {"sub/dir/a.txt", "sub\\dir\\a.txt"}, {"a..b.txt", "a..b.txt"},
-      {"CONSOLE.txt", "CONSOLE.txt"}, {"COM10", "COM10"}, {".hidden", ".hidden"}};
+      {"CONSOLE.txt", "CONSOLE.txt"}, {"COM10", "COM10"}, {".hidden", ".hidden"},
+      {"COM\xB9x", "COM\xB9x"}, {"LPT\xB4", "LPT\xB4"}};
   for (const auto& [name, normalized] : good) {
     std::string out, error;
     EXPECT_TRUE(NormalizeTargetName(name, out, error)) << name << ": " << error;
@@ -413,7 +414,8 @@ TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
                                         "C:x.txt",  "a.txt:ads",  "..",       "sub\\..\\..\\x",      "./a",
                                         "a\\\\b",   "dir\\",      "CON",      "nul.txt",             "Com1.log",
                                         "lpt9",     "a*b",        "a?b",      "a|b",                 "a\"b",
-                                        "tab\tname", "trail.",    "trail "};
+                                        "tab\tname", "trail.",    "trail ",              "COM\xB9",
+                                        "com\xB2.txt", "LpT\xB3", "lpt\xB9 .log",       "sub\\Com\xB3"};
   for (const std::string& name : bad) {
     std::string out, error;
     EXPECT_FALSE(NormalizeTargetName(name, out, error)) << name;
