@@ -47,4 +47,11 @@ bool NormalizeTargetName(const std::string& name, std::string& normalized, std::
   return true;
 }
 
+bool CheckPlainFileName(const std::string& name, std::string& error) {
+  std::string normalized;
+  if (!NormalizeTargetName(name, normalized, error)) return false;
+  if (normalized.find('\\') != std::string::npos) return (error = "a path, not a plain file name"), false;
+  return true;
+}
+
 }  // namespace havrek

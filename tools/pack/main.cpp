@@ -59,15 +59,15 @@ build: header flags
 
 build: update record (placeholders "http://", ".info", ".exe", "0", "0")
   --info-base LOCATION   folder or URL that holds the .info file
-  --info-name NAME       the .info file's name
-  --agent NAME           the agent executable's file name
+  --info-name NAME       the .info file's name (a plain file name)
+  --agent NAME           the agent executable's file name (a plain file name)
   --update-token TOKEN   update token, encoded here
   --update-token-raw T   store T as the update token as it is
   --silent               run without progress window and confirmations
 
 build: internet record (written when any of these or --internet-setup is given)
   --inet-base URL        base URL of the real package
-  --inet-file NAME       file name of the real package
+  --inet-file NAME       file name of the real package (a plain file name)
   --inet-always          always download, never use a copy beside the setup
   --inet-token TOKEN     internet token, encoded here
   --inet-token-raw T     store T as the internet token as it is
@@ -188,6 +188,15 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return out && out.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
+// Output names the stub reads from a package: a file name it joins to a
+// folder or a URL, never a path.
+std::string PlainFileName(const std::string& option, const std::string& value) {
+  std::string error;
+  if (!CheckPlainFileName(value, error))
+    throw UsageError{option + ": \"" + value + "\" is not a plain file name (" + error + ")"};
+  return value;
+}
+
 PackFile FileArg(const std::string& value, bool run) {
   PackFile f;
   const auto eq = value.find('=');
@@ -231,15 +240,15 @@ int Build(Args& args) {
     else if (flag("--has-agent")) o.hasAgent = true;
     else if (flag("--auto-update")) o.autoUpdate = true;
     else if (name == "--info-base") o.update.infoBase = args.Value(name);
-    else if (name == "--info-name") o.update.infoName = args.Value(name);
-    else if (name == "--agent") o.update.agentFileName = args.Value(name);
+    else if (name == "--info-name") o.update.infoName = PlainFileName(name, args.Value(name));
+    else if (name == "--agent") o.update.agentFileName = PlainFileName(name, args.Value(name));
     else if (name == "--update-token") {
       o.update.token = EncodeToken(args.Value(name));
       if (o.update.token.empty()) throw UsageError{"--update-token must not be empty"};
     } else if (name == "--update-token-raw") o.update.token = args.Value(name);
     else if (flag("--silent")) o.update.silent = true;
     else if (name == "--inet-base") o.internet.baseUrl = args.Value(name), internetRecord = true;
-    else if (name == "--inet-file") o.internet.fileName = args.Value(name), internetRecord = true;
+    else if (name == "--inet-file") o.internet.fileName = PlainFileName(name, args.Value(name)), internetRecord = true;
     else if (flag("--inet-always")) o.internet.alwaysDownload = internetRecord = true;
     else if (name == "--inet-token") {
       o.internet.token = EncodeToken(args.Value(name));
