@@ -14,8 +14,10 @@ bool IsDeviceName(const std::string& component) {
   while (!base.empty() && base.back() == ' ') base.pop_back();
   static const std::set<std::string> fixed = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
   if (fixed.count(base)) return true;
-  return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) && base[3] >= '0' &&
-         base[3] <= '9';
+  if (base.size() != 4 || !(base.starts_with("COM") || base.starts_with("LPT"))) return false;
+  // Windows also reserves the superscript digits 1, 2 and 3 of code page 1252.
+  const unsigned char digit = static_cast<unsigned char>(base[3]);
+  return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
 }  // namespace
@@ -42,6 +44,13 @@ bool NormalizeTargetName(const std::string& name, std::string& normalized, std::
     start = end + 1;
   }
   normalized = path;
+  return true;
+}
+
+bool CheckPlainFileName(const std::string& name, std::string& error) {
+  std::string normalized;
+  if (!NormalizeTargetName(name, normalized, error)) return false;
+  if (normalized.find('\\') != std::string::npos) return (error = "a path, not a plain file name"), false;
   return true;
 }
 

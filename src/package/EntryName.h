@@ -11,4 +11,7 @@ namespace havrek {
 // "/" is accepted and becomes "\". False with a reason otherwise.
 bool NormalizeTargetName(const std::string& name, std::string& normalized, std::string& error);
 
+// A name under the same rule without any folder part ("\" or "/").
+bool CheckPlainFileName(const std::string& name, std::string& error);
+
 }  // namespace havrek

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <random>
 #include <set>
@@ -14,6 +15,8 @@
 namespace havrek {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr char kSOH = '\x01';
 constexpr char kSTX = '\x02';
@@ -50,6 +53,7 @@ std::string StoreEntry(const std::string& header, const char* data, std::int64_t
 
 struct DiskFile {
   std::string path;
+  std::string temp;  // written until the set is complete
   bool hasStub = false;
   std::uint32_t payloadStart = 0;
   bool moreDisks = false;
@@ -64,9 +68,13 @@ struct SourceFile {
 
 class Writer {
  public:
-  Writer(const PackOptions& o, PackResult& r) : o_(o), r_(r) {}
+  Writer(const PackOptions& o, OutputSet& outputs, PackResult& r) : o_(o), outputs_(outputs), r_(r) {}
 
   bool Run();
+  // OUT.001, OUT.002, ... written (0 for a single file).
+  std::int64_t DiskFileCount() const {
+    return o_.diskSize > 0 ? static_cast<std::int64_t>(disks_.size()) - 1 : 0;
+  }
 
  private:
   bool Fail(const std::string& error) {
@@ -85,6 +93,7 @@ class Writer {
   bool Finish(const DiskFile& d);
 
   const PackOptions& o_;
+  OutputSet& outputs_;
   PackResult& r_;
   std::string prefix_;  // stub image and header blocks
   std::uint32_t stubSize_ = 0;
@@ -103,14 +112,15 @@ bool Writer::Prepare() {
   if (o_.extraSpace < 0) return Fail("extra space must not be negative");
   if (o_.outPath.empty()) return Fail("no output file given");
 
+  std::string error;
+  if (o_.stubPath.empty()) return Fail("no stub image given");
+  if (!CheckInputFile(o_.stubPath, error)) return Fail("cannot open the stub image " + o_.stubPath + ": " + error);
   plat::File stub(o_.stubPath, plat::OpenMode::Read);
-  if (o_.stubPath.empty() || !plat::Exists(o_.stubPath) || !stub)
-    return Fail("cannot open the stub image " + o_.stubPath);
+  if (!stub) return Fail("cannot open the stub image " + o_.stubPath);
   const std::int64_t stubSize = stub.size();
   if (stubSize < 0 || stubSize > 0x7FFFFFFF) return Fail("cannot read the stub image " + o_.stubPath);
   std::string stubBytes(static_cast<std::size_t>(stubSize), '\0');
   if (!stub.readAt(0, stubBytes.data(), stubSize)) return Fail("cannot read the stub image " + o_.stubPath);
-  std::string error;
   if (!CheckStubImage(stubBytes, error)) return Fail(o_.stubPath + ": " + error);
   stubSize_ = static_cast<std::uint32_t>(stubSize);
 
@@ -140,8 +150,9 @@ bool Writer::Prepare() {
     if (f.run && ++runs > 1) return Fail("only one file can be the program to run");
     if (f.runArgs.find_first_of(std::string("|\0", 2)) != std::string::npos)
       return Fail("the arguments of " + target + " must not contain \"|\"");
+    if (!CheckInputFile(f.source, error)) return Fail("cannot open " + f.source + ": " + error);
     plat::File in(f.source, plat::OpenMode::Read);
-    if (!plat::Exists(f.source) || !in) return Fail("cannot open " + f.source);
+    if (!in) return Fail("cannot open " + f.source);
     SourceFile s;
     s.source = f.source;
     s.size = in.size();
@@ -172,9 +183,11 @@ bool Writer::Open(const std::string& path, bool withStub) {
   DiskFile d;
   d.path = path;
   d.hasStub = withStub;
-  cur_ = plat::File(path, plat::OpenMode::Create);
+  std::string error;
+  d.temp = outputs_.Stage(path, error);
+  if (d.temp.empty()) return Fail(error);
+  cur_ = plat::File(d.temp, plat::OpenMode::Write);
   if (!cur_) return Fail("cannot create " + path);
-  r_.written.push_back(path);
   curSize_ = 0;
   if (withStub) {
     d.payloadStart = stubSize_;
@@ -256,7 +269,7 @@ bool Writer::Finish(const DiskFile& d) {
   h.fileCount = static_cast<std::uint32_t>(r_.entries);
   if (d.moreDisks) h.headerFlags |= hfMoreDisks;
   {
-    plat::File out(d.path, plat::OpenMode::Write);
+    plat::File out(d.temp, plat::OpenMode::Write);
     if (!out || out.seek(d.size - PackageHeaderSize) != d.size - PackageHeaderSize ||
         !out.writeAll(&h, PackageHeaderSize))
       return Fail("cannot write " + d.path);
@@ -270,9 +283,9 @@ bool Writer::Finish(const DiskFile& d) {
   }
   // Summed from the finished file by the reader's own code, so the two can
   // never disagree.
-  const std::uint32_t sum = PackageChecksum(d.path, PackageHeaderSize);
+  const std::uint32_t sum = PackageChecksum(d.temp, PackageHeaderSize);
   const std::int64_t at = d.size - PackageHeaderSize + static_cast<std::int64_t>(offsetof(TPackageHeader, checksum));
-  plat::File out(d.path, plat::OpenMode::Write);
+  plat::File out(d.temp, plat::OpenMode::Write);
   if (!out || out.seek(at) != at || !out.writeAll(&sum, 4)) return Fail("cannot write " + d.path);
   return true;
 }
@@ -295,7 +308,122 @@ bool Writer::Run() {
   return true;
 }
 
+const char* KindOf(fs::file_type type) {
+  switch (type) {
+    case fs::file_type::directory: return "a folder";
+    case fs::file_type::fifo: return "a FIFO";
+    case fs::file_type::character:
+    case fs::file_type::block: return "a device";
+    case fs::file_type::socket: return "a socket";
+    default: return "no regular file";
+  }
+}
+
+// A disk file of an earlier build with more disks than this one: it ends in
+// a package header.
+bool IsDiskFile(const std::string& path) {
+  TPackageHeader h{};
+  return ReadPackageHeader(path, h) && h.magic == PackageMagic;
+}
+
+// OUT.00N past the new set, while such files exist: left from an earlier
+// build with more disks, they would pass for part of this one.
+void RemoveStaleDisks(const std::string& out, std::int64_t count, const OutputSet& outputs, PackResult& r) {
+  for (std::int64_t n = count + 1;; ++n) {
+    const std::string path = out + "." + ZeroPad(n, 3);
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(path, ec);
+    if (ec || !fs::exists(st)) return;
+    if (!fs::is_regular_file(st) || outputs.IsInput(path) || !IsDiskFile(path)) {
+      r.warnings.push_back("left " + path + ": not a disk file of an earlier build");
+      continue;
+    }
+    if (fs::remove(path, ec)) r.removed.push_back(path);
+    else r.warnings.push_back("cannot remove " + path + " left from an earlier build: " + ec.message());
+  }
+}
+
 }  // namespace
+
+bool CheckInputFile(const std::string& path, std::string& error) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (!fs::exists(st)) return (error = "no such file"), false;
+  if (!fs::is_regular_file(st))
+    return (error = std::string("it is ") + KindOf(st.type()) + ", not a regular file"), false;
+  return true;
+}
+
+OutputSet::~OutputSet() {
+  for (const Item& item : items_)
+    if (!item.placed) {
+      std::error_code ec;
+      fs::remove(item.temp, ec);
+    }
+}
+
+bool OutputSet::IsInput(const std::string& path) const {
+  for (const std::string& input : inputs_) {
+    std::error_code ec;
+    if (fs::equivalent(path, input, ec)) return true;
+  }
+  return false;
+}
+
+std::string OutputSet::Stage(const std::string& path, std::string& error) {
+  std::error_code ec;
+  Item item;
+  item.path = item.target = path;
+  const fs::file_status link = fs::symlink_status(path, ec);
+  if (fs::is_symlink(link)) {
+    item.target = fs::canonical(path, ec).string();
+    if (ec) return (error = "refusing to write " + path + ": a link to no file"), std::string();
+  }
+  const fs::file_status st = fs::status(item.target, ec);
+  if (fs::exists(st) && !fs::is_regular_file(st))
+    return (error = "refusing to write " + path + ": it is " + KindOf(st.type()) + ", not a regular file"),
+           std::string();
+  for (const std::string& input : inputs_)
+    if (fs::equivalent(item.target, input, ec))
+      return (error = "refusing to write " + path + ": it is an input of the build (" + input + ")"), std::string();
+  const fs::path canonical = fs::weakly_canonical(item.target, ec);
+  for (const Item& other : items_)
+    if (fs::weakly_canonical(other.target, ec) == canonical)
+      return (error = "refusing to write " + path + ": it is also " + other.path), std::string();
+
+  // Beside the final path, so that the rename stays within one file system.
+  const fs::path target(item.target);
+  static std::mt19937_64 rng{std::random_device{}()};
+  for (int attempt = 0; attempt < 100 && item.temp.empty(); ++attempt) {
+    const fs::path temp = target.parent_path() / ("." + target.filename().string() + ".havrek-pack-" +
+                                                  std::to_string(plat::ProcessId()) + "-" +
+                                                  std::to_string(rng() % 1000000000) + ".tmp");
+    if (fs::exists(fs::symlink_status(temp, ec))) continue;
+    if (!plat::File(temp.string(), plat::OpenMode::Create)) break;
+    item.temp = temp.string();
+  }
+  if (item.temp.empty()) return (error = "cannot create a file beside " + path), std::string();
+  // A rebuilt setup keeps the permissions the old one was given.
+  if (fs::exists(st)) fs::permissions(item.temp, st.permissions(), ec);
+  items_.push_back(item);
+  return item.temp;
+}
+
+bool OutputSet::Commit(std::string& error) {
+  for (Item& item : items_) {
+    std::error_code ec;
+    fs::rename(item.temp, item.target, ec);
+    if (ec) return (error = "cannot put " + item.path + " in place: " + ec.message()), false;
+    item.placed = true;
+  }
+  return true;
+}
+
+std::vector<std::string> OutputSet::Paths() const {
+  std::vector<std::string> paths;
+  for (const Item& item : items_) paths.push_back(item.path);
+  return paths;
+}
 
 std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed) {
   if (token.empty() || p < 0 || p > 255 || q < 1 || q > 255) return {};
@@ -424,15 +552,22 @@ std::string MakeInformPage(const std::string& encodedToken, const std::string& p
 
 PackResult WritePackage(const PackOptions& options) {
   PackResult result;
-  Writer writer(options, result);
+  std::vector<std::string> inputs = options.otherInputs;
+  inputs.push_back(options.stubPath);
+  for (const PackFile& f : options.files) inputs.push_back(f.source);
+  OutputSet outputs(std::move(inputs));
+  Writer writer(options, outputs, result);
   // An entry is held in memory up to the split size, compressed beside it;
-  // a 32-bit build may not get that much. The files written so far are still
-  // listed, so the caller can remove them.
+  // a 32-bit build may not get that much.
   try {
-    result.ok = writer.Run();
+    result.ok = writer.Run() && outputs.Commit(result.error);
   } catch (const std::bad_alloc&) {
     result.ok = false;
     result.error = "not enough memory for an entry of " + std::to_string(options.splitSize) + " bytes";
+  }
+  if (result.ok) {
+    result.written = outputs.Paths();
+    RemoveStaleDisks(options.outPath, writer.DiskFileCount(), outputs, result);
   }
   return result;
 }

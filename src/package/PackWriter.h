@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package/EntryName.h"
@@ -70,6 +71,44 @@ inline constexpr std::int64_t DefaultSplitSize = 32LL << 20;
 // Keeps every entry's length within a signed 32-bit field with room to spare.
 inline constexpr std::int64_t MaxSplitSize = 1LL << 30;
 
+// False, with the reason (without the path), unless path names a regular
+// file (links followed): reading a FIFO or a device would block or never end.
+bool CheckInputFile(const std::string& path, std::string& error);
+
+// The files of one build. Each is written under a temporary name in the
+// folder of its final path and renamed into place with the others once all
+// are complete, so a failed build leaves every path as it found it. A path
+// that exists and is no regular file, or that is one of the build's inputs
+// (the same file, whatever its name), is refused before anything is written
+// for it. A path that is a link is replaced at the file the link points to.
+class OutputSet {
+ public:
+  explicit OutputSet(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
+  ~OutputSet();  // removes the temporary files not renamed into place
+
+  // The new, empty temporary file to write instead of path; empty, with
+  // error, when path is refused or the file cannot be made.
+  std::string Stage(const std::string& path, std::string& error);
+  // Renames every staged file onto its path, in the order staged.
+  bool Commit(std::string& error);
+  // The final paths, in the order staged.
+  std::vector<std::string> Paths() const;
+  // True when path is one of the inputs.
+  bool IsInput(const std::string& path) const;
+
+ private:
+  struct Item {
+    std::string path;    // as given
+    std::string target;  // path, or the file a link there points to
+    std::string temp;
+    bool placed = false;
+  };
+  std::vector<std::string> inputs_;
+  std::vector<Item> items_;
+};
+
 struct PackOptions {
   std::string stubPath;
   std::string outPath;
@@ -91,13 +130,20 @@ struct PackOptions {
   std::int64_t extraSpace = 0;   // added to every space table entry
   std::uint32_t fixedDate = 0;   // 0: each source's own last-write date
   std::vector<PackFile> files;
+  // Files read for the build that are not entries (language file, ...):
+  // like the stub and the sources, no output may replace one.
+  std::vector<std::string> otherInputs;
 };
 
 struct PackResult {
   bool ok = false;
   std::string error;
-  std::vector<std::string> written;  // also on failure, so a caller can remove them
+  std::vector<std::string> written;  // in place; empty on failure, which leaves no file behind
   std::int64_t entries = 0;
+  // Disk files of an earlier build with more disks, removed once the new
+  // set was in place, and files with such names left alone (with the reason).
+  std::vector<std::string> removed;
+  std::vector<std::string> warnings;
 };
 
 PackResult WritePackage(const PackOptions& options);

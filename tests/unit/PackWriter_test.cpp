@@ -1,9 +1,13 @@
 #include "package/PackWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -403,7 +407,8 @@ TEST_F(PackWriterTest, BadInputIsRefusedWithAReason) {
 TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
   const std::vector<std::pair<std::string, std::string>> good = {
       {"setup.exe", "setup.exe"}, {"sub/dir/a.txt", "sub\\dir\\a.txt"}, {"a..b.txt", "a..b.txt"},
-      {"CONSOLE.txt", "CONSOLE.txt"}, {"COM10", "COM10"}, {".hidden", ".hidden"}};
+      {"CONSOLE.txt", "CONSOLE.txt"}, {"COM10", "COM10"}, {".hidden", ".hidden"},
+      {"COM\xB9x", "COM\xB9x"}, {"LPT\xB4", "LPT\xB4"}};
   for (const auto& [name, normalized] : good) {
     std::string out, error;
     EXPECT_TRUE(NormalizeTargetName(name, out, error)) << name << ": " << error;
@@ -413,7 +418,8 @@ TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
                                         "C:x.txt",  "a.txt:ads",  "..",       "sub\\..\\..\\x",      "./a",
                                         "a\\\\b",   "dir\\",      "CON",      "nul.txt",             "Com1.log",
                                         "lpt9",     "a*b",        "a?b",      "a|b",                 "a\"b",
-                                        "tab\tname", "trail.",    "trail "};
+                                        "tab\tname", "trail.",    "trail ",              "COM\xB9",
+                                        "com\xB2.txt", "LpT\xB3", "lpt\xB9 .log",       "sub\\Com\xB3"};
   for (const std::string& name : bad) {
     std::string out, error;
     EXPECT_FALSE(NormalizeTargetName(name, out, error)) << name;
@@ -482,7 +488,9 @@ TEST(PackWriterInform, PageCarriesTheTokenBetweenTheFirstTwoBars) {
 class PackToolTest : public PackWriterTest {
  protected:
   int Tool(const std::string& args, std::string* out = nullptr) {
-    const std::string cmd = std::string("'") + HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
+    // Bounded, so that a tool stuck on a FIFO fails the test instead of hanging it.
+    const std::string cmd =
+        std::string("timeout 20 '") + HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     if (out) *out = Slurp(Path("out.txt"));
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -541,8 +549,15 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
       {base + "--run-args x", 2, "--run-args needs --run"},
       {base + "--bogus", 2, "unknown build option"},
       {base + "--span=1", 2, "takes no value"},
+      {base + "--agent '..\\x.exe'", 2, "--agent"},
+      {base + "--agent sub/x.exe", 2, "--agent"},
+      {base + "--agent COM1.exe", 2, "--agent"},
+      {base + "--inet-file 'C:x.exe'", 2, "--inet-file"},
+      {base + "--inet-file 'a\\b'", 2, "--inet-file"},
+      {base + "--info-name ''", 2, "--info-name"},
+      {base + "--info-name /etc/x.info", 2, "--info-name"},
       {"build --stub '" + text_ + "' --out '" + setup + "'", 1, "not a stub image"},
-      {"build --stub '" + stub_ + "' --out '" + stub_ + "'", 1, "must not be the stub"},
+      {"build --stub '" + stub_ + "' --out '" + stub_ + "'", 1, "is an input of the build"},
       {"decode-token bbbb", 1, "not a valid"},
   };
   for (const Case& c : cases) {
@@ -558,6 +573,145 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
   for (const char* option : {"--stub", "--file", "--run-args", "--disk-size", "--split-size", "--inet-token",
                              "--update-token", "--no-build-length", "--scramble", "--always-confirm"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+// Every path in a folder with its type and, for regular files, its bytes.
+std::map<std::string, std::pair<fs::file_type, std::string>> Snapshot(const fs::path& folder) {
+  std::map<std::string, std::pair<fs::file_type, std::string>> paths;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(folder)) {
+    const fs::file_type type = e.symlink_status().type();
+    paths[fs::relative(e.path(), folder).string()] = {
+        type, type == fs::file_type::regular ? Slurp(e.path().string()) : std::string()};
+  }
+  return paths;
+}
+
+TEST_F(PackToolTest, NeverRemovesOrTruncatesWhatItDidNotWrite) {
+  const fs::path w = dir_ / "w";
+  auto q = [&w](const std::string& name) { return "'" + (w / name).string() + "'"; };
+  auto fifo = [&w](const std::string& name) { return mkfifo((w / name).c_str(), 0600) == 0; };
+  auto device = [&w](const std::string& name) {
+    return mknod((w / name).c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  };
+  const std::string build = "build --stub '" + stub_ + "' ";
+  // An earlier build of set.exe over three disk files.
+  auto earlierSet = [&] {
+    std::string out;
+    const int rc = Tool(build + "--out " + q("set.exe") + " --file '" + noise_ + "' --disk-size 30000", &out);
+    return rc == 0 && fs::exists(w / "set.exe.003") && !fs::exists(w / "set.exe.004");
+  };
+  struct Row {
+    const char* name;
+    std::function<std::string()> arrange;  // the arguments; empty when the row cannot be set up here
+    int rc;
+    const char* message;
+    std::vector<std::string> replaced;  // paths the run writes anew
+    std::vector<std::string> removed;   // paths the run removes
+  };
+  const std::vector<Row> rows = {
+      {"out is a device node",
+       [&] { return device("null") ? build + "--out " + q("null") + " --file '" + text_ + "'" : ""; }, 1,
+       "is a device"},
+      {"out is a FIFO", [&] { return fifo("pipe") ? build + "--out " + q("pipe") + " --file '" + text_ + "'" : ""; },
+       1, "is a FIFO"},
+      {"out is a folder",
+       [&] { return fs::create_directory(w / "dir") ? build + "--out " + q("dir") + " --file '" + text_ + "'" : ""; },
+       1, "is a folder"},
+      {"a good package, then a failing build",
+       [&] {
+         // The long name fits no disk of 6000 bytes, which is found once
+         // the first disk files are written.
+         return earlierSet() ? build + "--out " + q("set.exe") + " --disk-size 6000 --file '" + text_ + "=" +
+                                   std::string(6000, 'n') + "'"
+                             : "";
+       },
+       1, "cannot hold an entry"},
+      {"a disk file is an input",
+       [&] {
+         fs::copy_file(text_, w / "set.exe.001");
+         return build + "--out " + q("set.exe") + " --disk-size 30000 --file " + q("set.exe.001");
+       },
+       1, "is an input of the build"},
+      {"out is the language file",
+       [&] {
+         std::ofstream(w / "lang.txt") << "[English]\ns0=Setup\n";
+         return build + "--out " + q("lang.txt") + " --language " + q("lang.txt") + " --file '" + text_ + "'";
+       },
+       1, "is an input of the build"},
+      {"out is another name of the stub",
+       [&] {
+         fs::copy_file(stub_, w / "stub.exe");
+         fs::create_hard_link(w / "stub.exe", w / "setup.exe");
+         return "build --stub " + q("stub.exe") + " --out " + q("setup.exe") + " --file '" + text_ + "'";
+       },
+       1, "is an input of the build"},
+      {"language file is a FIFO",
+       [&] { return fifo("lang") ? build + "--out " + q("s.exe") + " --language " + q("lang") : ""; }, 1,
+       "is a FIFO, not a regular file"},
+      {"file is a FIFO", [&] { return fifo("data") ? build + "--out " + q("s.exe") + " --file " + q("data") : ""; },
+       1, "is a FIFO, not a regular file"},
+      {"stub is a device",
+       [&] { return device("stub") ? "build --stub " + q("stub") + " --out " + q("s.exe") : ""; }, 1,
+       "is a device, not a regular file"},
+      {"size source is a FIFO",
+       [&] { return fifo("big") ? build + "--out " + q("s.exe") + " --inet-size-of " + q("big") : ""; }, 1,
+       "is a FIFO, not a regular file"},
+      {"info page over its text file",
+       [&] {
+         std::ofstream(w / "page.txt") << "New version";
+         return "info-page --token T --out " + q("page.txt") + " --text-file " + q("page.txt");
+       },
+       1, "is an input"},
+      {"info page to a FIFO",
+       [&] { return fifo("page") ? "info-page --token T --out " + q("page") + " --text x" : ""; }, 1, "is a FIFO"},
+      {"disk files of an earlier, bigger build",
+       [&] {
+         if (!earlierSet()) return std::string();
+         std::ofstream(w / "set.exe.004") << "not a disk file";
+         return build + "--out " + q("set.exe") + " --disk-size 30000 --file '" + text_ + "'";
+       },
+       0, "removed", {"set.exe", "set.exe.001"}, {"set.exe.002", "set.exe.003"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    fs::remove_all(w);
+    fs::create_directories(w);
+    const std::string args = row.arrange();
+    if (args.empty()) {
+      std::cout << "row \"" << row.name << "\" skipped: cannot make the special file here (" << std::strerror(errno)
+                << ")\n";
+      continue;
+    }
+    const auto before = Snapshot(w);
+    std::string out;
+    EXPECT_EQ(Tool(args, &out), row.rc) << out;
+    EXPECT_NE(out.find(row.message), std::string::npos) << out;
+    const auto after = Snapshot(w);
+    auto listed = [](const std::vector<std::string>& names, const std::string& name) {
+      return std::find(names.begin(), names.end(), name) != names.end();
+    };
+    for (const auto& [name, was] : before) {
+      SCOPED_TRACE(name);
+      const auto now = after.find(name);
+      if (listed(row.removed, name)) {
+        EXPECT_TRUE(now == after.end()) << "left";
+      } else if (now == after.end()) {
+        ADD_FAILURE() << "removed";
+      } else if (listed(row.replaced, name)) {
+        EXPECT_EQ(now->second.first, fs::file_type::regular);
+      } else {
+        EXPECT_EQ(now->second.first, was.first);
+        EXPECT_TRUE(now->second.second == was.second) << "changed";
+      }
+    }
+    for (const auto& [name, is] : after) EXPECT_TRUE(before.count(name)) << "left behind: " << name;
+    if (row.rc == 0 && fs::exists(w / "set.exe.001")) {
+      const Walk set = WalkPackage((w / "set.exe.001").string());
+      EXPECT_TRUE(set.checksumsPass);
+      EXPECT_EQ(set.disks, 1);
+      EXPECT_EQ(set.files.at("readme.txt").data, Slurp(text_));
+    }
+  }
 }
 #endif
 

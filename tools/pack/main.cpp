@@ -2,7 +2,6 @@
 // and makes the build tokens and information pages that go with it.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -34,7 +33,11 @@ SIZE is a number of bytes with an optional K, M or G suffix (powers of 1024).
 
 build: files
   --stub FILE            stub image: "MZ" at 0, "PE\0\0" at 256, bytes 248..255 zero
-  --out FILE             the setup to write (see --disk-size for the disk files)
+  --out FILE             the setup to write (see --disk-size for the disk files);
+                         every output is written under a temporary name and
+                         renamed into place when the build succeeded; outputs
+                         that exist and are no regular file, or that are an
+                         input of the build, are refused
   --file SRC[=TARGET]    add file SRC, extracted as TARGET (default: SRC's file
                          name); TARGET is relative to the setup folder, "\" or
                          "/" separate sub-folders; absolute paths, drives, "..",
@@ -59,15 +62,15 @@ build: header flags
 
 build: update record (placeholders "http://", ".info", ".exe", "0", "0")
   --info-base LOCATION   folder or URL that holds the .info file
-  --info-name NAME       the .info file's name
-  --agent NAME           the agent executable's file name
+  --info-name NAME       the .info file's name (a plain file name)
+  --agent NAME           the agent executable's file name (a plain file name)
   --update-token TOKEN   update token, encoded here
   --update-token-raw T   store T as the update token as it is
   --silent               run without progress window and confirmations
 
 build: internet record (written when any of these or --internet-setup is given)
   --inet-base URL        base URL of the real package
-  --inet-file NAME       file name of the real package
+  --inet-file NAME       file name of the real package (a plain file name)
   --inet-always          always download, never use a copy beside the setup
   --inet-token TOKEN     internet token, encoded here
   --inet-token-raw T     store T as the internet token as it is
@@ -80,7 +83,9 @@ build: layout
   --split-size SIZE      largest piece of a file in one entry (default 32M)
   --disk-size SIZE       split over disk files of at most SIZE bytes: OUT holds
                          the stub and header blocks, OUT.001 the stub, header
-                         blocks and first entries, OUT.002... further entries
+                         blocks and first entries, OUT.002... further entries;
+                         disk files of an earlier build past the new set are
+                         removed
   --extra-space SIZE     room the setup needs beyond its files (space table)
   --no-build-length      leave bytes 248..255 of the image zero
 
@@ -174,18 +179,37 @@ std::uint32_t ParseDate(const std::string& text) {
   return (static_cast<std::uint32_t>(y - 1980) << 25) | (mo << 21) | (d << 16) | (h << 11) | (mi << 5) | (s / 2);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error) {
+  if (!CheckInputFile(path, error)) return (error = "cannot read " + path + ": " + error), false;
+  error = "cannot read " + path;
   const plat::File in(path, plat::OpenMode::Read);
-  if (!plat::Exists(path) || !in) return false;
+  if (!in) return false;
   // ReadFileText answers empty for a file it cannot hold or read as well:
   // only a file of no bytes may come back empty.
   bytes = ReadFileText(path);
   return !bytes.empty() || in.size() == 0;
 }
 
-bool WriteWholeFile(const std::string& path, const std::string& bytes) {
-  plat::File out(path, plat::OpenMode::Create);
-  return out && out.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+bool WriteWholeFile(const std::string& path, const std::string& bytes, const std::vector<std::string>& inputs,
+                    std::string& error) {
+  OutputSet outputs(inputs);
+  const std::string temp = outputs.Stage(path, error);
+  if (temp.empty()) return false;
+  {
+    plat::File out(temp, plat::OpenMode::Write);
+    if (!out || !out.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size())))
+      return (error = "cannot write " + path), false;
+  }
+  return outputs.Commit(error);
+}
+
+// Output names the stub reads from a package: a file name it joins to a
+// folder or a URL, never a path.
+std::string PlainFileName(const std::string& option, const std::string& value) {
+  std::string error;
+  if (!CheckPlainFileName(value, error))
+    throw UsageError{option + ": \"" + value + "\" is not a plain file name (" + error + ")"};
+  return value;
 }
 
 PackFile FileArg(const std::string& value, bool run) {
@@ -196,11 +220,6 @@ PackFile FileArg(const std::string& value, bool run) {
   f.run = run;
   if (f.source.empty()) throw UsageError{"a file argument needs a source path"};
   return f;
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  return std::filesystem::equivalent(a, b, ec);
 }
 
 int Build(Args& args) {
@@ -231,15 +250,15 @@ int Build(Args& args) {
     else if (flag("--has-agent")) o.hasAgent = true;
     else if (flag("--auto-update")) o.autoUpdate = true;
     else if (name == "--info-base") o.update.infoBase = args.Value(name);
-    else if (name == "--info-name") o.update.infoName = args.Value(name);
-    else if (name == "--agent") o.update.agentFileName = args.Value(name);
+    else if (name == "--info-name") o.update.infoName = PlainFileName(name, args.Value(name));
+    else if (name == "--agent") o.update.agentFileName = PlainFileName(name, args.Value(name));
     else if (name == "--update-token") {
       o.update.token = EncodeToken(args.Value(name));
       if (o.update.token.empty()) throw UsageError{"--update-token must not be empty"};
     } else if (name == "--update-token-raw") o.update.token = args.Value(name);
     else if (flag("--silent")) o.update.silent = true;
     else if (name == "--inet-base") o.internet.baseUrl = args.Value(name), internetRecord = true;
-    else if (name == "--inet-file") o.internet.fileName = args.Value(name), internetRecord = true;
+    else if (name == "--inet-file") o.internet.fileName = PlainFileName(name, args.Value(name)), internetRecord = true;
     else if (flag("--inet-always")) o.internet.alwaysDownload = internetRecord = true;
     else if (name == "--inet-token") {
       o.internet.token = EncodeToken(args.Value(name));
@@ -251,9 +270,12 @@ int Build(Args& args) {
       internetRecord = true;
     } else if (name == "--inet-size-of") {
       const std::string path = args.Value(name);
+      std::string error;
+      if (!CheckInputFile(path, error)) return Failure("cannot open " + path + ": " + error);
       plat::File in(path, plat::OpenMode::Read);
-      if (!plat::Exists(path) || !in || in.size() < 0) return Failure("cannot open " + path);
+      if (!in || in.size() < 0) return Failure("cannot open " + path);
       o.internet.sizeText = std::to_string(in.size());
+      o.otherInputs.push_back(path);
       internetRecord = true;
     } else if (name == "--level") {
       const std::string v = args.Value(name);
@@ -279,25 +301,18 @@ int Build(Args& args) {
 
   if (!languageFile.empty()) {
     std::string text, error;
-    if (!ReadWholeFile(languageFile, text)) return Failure("cannot read " + languageFile);
+    if (!ReadWholeFile(languageFile, text, error)) return Failure(error);
     if (!LanguageBlockFromText(text, o.languageBlock, error)) return Failure(languageFile + ": " + error);
+    o.otherInputs.push_back(languageFile);
   }
-  if (SameFile(o.outPath, o.stubPath)) return Failure("--out must not be the stub image");
-  for (const PackFile& f : o.files)
-    if (SameFile(o.outPath, f.source)) return Failure("--out must not be one of the files: " + f.source);
 
   const PackResult r = WritePackage(o);
-  if (!r.ok) {
-    // A half-written setup must not be mistaken for a good one.
-    for (const std::string& path : r.written) {
-      std::error_code ec;
-      std::filesystem::remove(path, ec);
-    }
-    return Failure(r.error);
-  }
+  if (!r.ok) return Failure(r.error);
   std::cout << "wrote";
   for (const std::string& path : r.written) std::cout << ' ' << path;
   std::cout << " (" << r.entries << " entries)\n";
+  for (const std::string& path : r.removed) std::cout << "removed " << path << " (a disk file of an earlier build)\n";
+  for (const std::string& warning : r.warnings) std::cerr << "havrek-pack: " << warning << "\n";
   return 0;
 }
 
@@ -318,13 +333,19 @@ int InfoPage(Args& args) {
   }
   if (out.empty() || !haveToken || !haveText) throw UsageError{"info-page needs --out, a token and a text"};
   if (token.find('|') != std::string::npos) return Failure("the token must not contain \"|\"");
-  if (!textFile.empty() && !ReadWholeFile(textFile, text)) return Failure("cannot read " + textFile);
-  if (!WriteWholeFile(out, MakeInformPage(token, text, scramble))) return Failure("cannot write " + out);
+  std::string error;
+  std::vector<std::string> inputs;
+  if (!textFile.empty()) {
+    if (!ReadWholeFile(textFile, text, error)) return Failure(error);
+    inputs.push_back(textFile);
+  }
+  if (!WriteWholeFile(out, MakeInformPage(token, text, scramble), inputs, error)) return Failure(error);
   return 0;
 }
 
 int Show(const std::string& path) {
-  if (!plat::Exists(path)) return Failure("no file " + path);
+  std::string error;
+  if (!CheckInputFile(path, error)) return Failure("cannot open " + path + ": " + error);
   // Later disk files carry entries where the first holds header blocks, so
   // the header is read on its own and the records only where they exist.
   TPackageHeader h{};
