@@ -29,7 +29,10 @@ struct ExtractHooks {
   std::function<void(const std::string& path)> eject;             // EjectCD
   std::function<void(bool on)> suppressAutoPlay;                  // RegisterAutoPlayMessage
   std::function<void(std::uint32_t ms)> wait;                     // waiting while serving messages
-  std::function<std::string(const std::string& path, std::int64_t dataSize)> saveFailureDetails;
+  // lastError is the system's text as read at the failing call: by the time
+  // the box is built, closing the file and serving messages have replaced it.
+  std::function<std::string(const std::string& path, std::int64_t dataSize, const std::string& lastError)>
+      saveFailureDetails;
   std::function<std::string()> lastErrorText;
 };
 
@@ -55,6 +58,10 @@ struct ExtractResult {
   bool checksumOk = false;
   int failedSaves = 0;    // in this call, refused names included
   bool cutShort = false;  // an entry ran past the end of its file
+  // An entry whose header did not end within its cap: nothing of it was
+  // kept, the walk stopped there (what follows cannot be trusted either) and
+  // nothing is to run. The caller reports the package as damaged.
+  bool damaged = false;
 };
 
 // Raises EZLibError when a compressed entry does not expand; the package
@@ -82,9 +89,9 @@ std::string SaveFailureText(const std::string& lastError, std::int64_t dataSize,
                             std::int64_t freeBytes);
 
 #ifdef _WIN32
-// SaveFailureText with the system's last error, the file's size and the free
-// bytes of its drive.
-std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize);
+// SaveFailureText with the given system error text, the file's size and the
+// free bytes of its drive.
+std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize, const std::string& lastError);
 // Every hook except progress, askForDisk and showError, which belong to the
 // main window and the message box: ejecting, AutoPlay suppression, waiting
 // while serving messages, save-failure details and the last error text.
