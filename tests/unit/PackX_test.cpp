@@ -209,7 +209,8 @@ TEST_F(PackXTest, HeaderBlockRunningPastTheEndGivesAnEmptyReader) {
     // package, however many there are.
     for (const std::size_t tail : {std::size_t{0}, std::size_t{20000}}) {
       SCOPED_TRACE(std::to_string(length) + " with " + std::to_string(tail) + " bytes after the package");
-      std::string bytes = Stub(1024) + Word(length) + "abc";
+      // The update record, the last block, is the one that runs on.
+      std::string bytes = Stub(1024) + Word(0) + Word(length) + "abc";
       TPackageHeader h = BaseHeader(1024);
       bytes += HeaderBytes(h);
       SetBuildLength(bytes, static_cast<std::int64_t>(bytes.size()));
