@@ -9,6 +9,9 @@
 //   memory  peak resident memory of a child process that extracts the
 //           package, less that of the same program doing nothing, over the
 //           largest entry's expanded size; target: at most 2.2.
+//   header  a compressed entry of 64 MB without the NUL that ends its
+//           header: refused as damaged with a peak resident memory under
+//           16 MB, and its share over the idle program against the entry.
 //
 // Full run (about 200 MB of files and a 200 MB entry of zeros):
 //   build/native/bench/bench_extract
@@ -191,13 +194,34 @@ std::size_t FixedStepInflate(const std::string& z, bool moving) {
   return total;
 }
 
-std::string Deflate(const std::string& plain) {
+std::string Deflate(const std::string& plain, int level = 6) {
   uLongf n = compressBound(static_cast<uLong>(plain.size()));
   std::string z(n, '\0');
   compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(plain.data()),
-            static_cast<uLong>(plain.size()), 6);
+            static_cast<uLong>(plain.size()), level);
   z.resize(n);
   return z;
+}
+
+// The stub, two empty header blocks, one compressed entry of the given
+// content and a header whose checksum always passes: the writer itself
+// never lays an entry without its NUL.
+std::string PackageOfOneEntry(const std::string& content) {
+  const std::string z = Deflate(content, 9);
+  const auto word = [](std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); };
+  std::string p = Stub() + word(0) + word(0) + word(static_cast<std::uint32_t>(z.size())) + z;
+  TPackageHeader h{};
+  h.format = 1;
+  h.blockCount = 2;
+  h.payloadStart = 4096;
+  h.fileCount = 1;
+  h.magic = PackageMagic;
+  h.checksum = ChecksumAlwaysPasses;
+  h.trailerLength = PackageHeaderSize;
+  p.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
+  const std::uint32_t size = static_cast<std::uint32_t>(p.size());
+  std::memcpy(p.data() + 252, &size, 4);
+  return p;
 }
 
 // ---- Peak memory of a child that only extracts ----
@@ -256,6 +280,14 @@ int main(int argc, char** argv) {
     r.packageFile = argv[2];
     r.targetFolder = argv[3];
     if (Extract(r, {}).failedSaves != 0) return 1;
+    std::printf("%ld\n", PeakKB());
+    return 0;
+  }
+  if (argc == 4 && std::strcmp(argv[1], "--child-damaged") == 0) {
+    ExtractRequest r;
+    r.packageFile = argv[2];
+    r.targetFolder = argv[3];
+    if (!Extract(r, {}).damaged) return 1;
     std::printf("%ld\n", PeakKB());
     return 0;
   }
@@ -431,6 +463,18 @@ int main(int argc, char** argv) {
   std::printf("memory: peak %.1f MB for one %lld MB entry of zeros: ratio %.2f (target <= 2.20: %s)\n",
               zerosKB / 1024.0, static_cast<long long>(zeros / MB), zerosRatio, Verdict(zerosRatio <= 2.2));
 
-  const bool allMet = speed >= 0.9 && linear <= 1.5 && memory <= 2.2 && zerosRatio <= 2.2 && peakKB > 0 && zerosKB > 0;
+  // An entry whose header never ends.
+  constexpr std::int64_t kNoNul = 64 * MB;
+  const fs::path noNul = dir / "nonul.exe";
+  WriteFile(noNul, PackageOfOneEntry(std::string(static_cast<std::size_t>(kNoNul), 'h')));
+  const long noNulKB = ChildPeakKB(argv[0], "--child-damaged '" + noNul.string() + "' '" + (dir / "memn").string() + "'");
+  const bool noNulMet = noNulKB > 0 && noNulKB < 16 * 1024;
+  std::printf("header: %lld MB entry without its NUL%s: peak %.1f MB (target < 16 MB: %s), %.1f MB over idle: ratio "
+              "%.3f to the entry\n",
+              static_cast<long long>(kNoNul / MB), noNulKB > 0 ? " refused as damaged" : " NOT REFUSED",
+              noNulKB / 1024.0, Verdict(noNulMet), (noNulKB - idleKB) / 1024.0, ratio(noNulKB, kNoNul));
+
+  const bool allMet = speed >= 0.9 && linear <= 1.5 && memory <= 2.2 && zerosRatio <= 2.2 && peakKB > 0 &&
+                      zerosKB > 0 && noNulMet;
   return strict && !allMet ? 1 : 0;
 }

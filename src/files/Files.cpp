@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "util/Utils.h"
@@ -78,6 +80,36 @@ bool WriteFileText(const std::string& path, const std::string& bytes, std::uint3
 TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes) {
   if (!(attributes & kAttrDirectory) || name == "." || name == "..") return TreeEntry::Skip;
   return (attributes & kAttrReparsePoint) ? TreeEntry::Unlink : TreeEntry::Descend;
+}
+
+bool DeleteTreeWith(const std::string& folder, const TreeOps& ops) {
+  const auto isFolder = [&](const std::string& path) {
+    const std::uint32_t a = ops.attributes(path);
+    return a != kNoAttributes && (a & kAttrDirectory);
+  };
+  const std::uint32_t attributes = ops.attributes(folder);
+  if (attributes == kNoAttributes || !(attributes & kAttrDirectory)) return false;
+
+  // A link given as the folder itself goes as a link too: what it points to
+  // lies outside the tree that was asked for.
+  if (attributes & kAttrReparsePoint) {
+    ops.unlink(folder);
+    return !isFolder(folder);
+  }
+  ops.deleteFiles(folder);
+  // Listed first, acted on after: a folder changing under its own listing
+  // may show an entry twice or not at all.
+  std::vector<std::pair<std::string, TreeEntry>> children;
+  ops.list(folder, [&](const std::string& name, std::uint32_t a) {
+    const TreeEntry what = ClassifyTreeEntry(name, a);
+    if (what != TreeEntry::Skip) children.emplace_back(folder + ops.separator + name, what);
+  });
+  for (const auto& [child, what] : children) {
+    if (what == TreeEntry::Descend) DeleteTreeWith(child, ops);
+    else ops.unlink(child);
+  }
+  ops.removeFolder(folder);
+  return !isFolder(folder);
 }
 
 std::string SelfDeleteBatchText(const std::string& exeName, const std::string& dirName, const std::string& batName,

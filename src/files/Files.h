@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace havrek {
@@ -37,6 +38,26 @@ enum class TreeEntry {
   Unlink,   // a junction or directory link: remove the link, never enter it
 };
 TreeEntry ClassifyTreeEntry(const std::string& name, std::uint32_t attributes);
+
+// What removing a folder tree asks of the file system. Attributes are the
+// Win32 bits (0x10 folder, 0x400 link), kNoAttributes for a missing path.
+// The same walk runs over Win32 and, in the native tests, over real links.
+inline constexpr std::uint32_t kNoAttributes = 0xFFFFFFFF;
+struct TreeOps {
+  std::function<std::uint32_t(const std::string& path)> attributes;
+  // Every entry of the folder with its attributes.
+  std::function<void(const std::string& folder,
+                     const std::function<void(const std::string& name, std::uint32_t attributes)>& each)>
+      list;
+  std::function<void(const std::string& folder)> deleteFiles;  // the files right in it
+  std::function<void(const std::string& link)> unlink;         // the link, never its target
+  std::function<void(const std::string& folder)> removeFolder; // once empty
+  char separator = '\\';
+};
+// Removes the folder (no trailing separator) with everything below it; a
+// link inside, or the folder itself when it is one, is removed, not
+// followed. True if the folder existed before and is gone now.
+bool DeleteTreeWith(const std::string& folder, const TreeOps& ops);
 
 // The lines of the self-deleting batch: retry deleting exe until it is gone,
 // then remove dir (when asked) and the batch itself. Every line ends CR LF;

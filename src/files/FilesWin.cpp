@@ -11,11 +11,6 @@ namespace havrek {
 
 namespace {
 
-bool IsFolder(const std::string& path) {
-  const DWORD attr = ::GetFileAttributesA(path.c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // The walk composes child paths itself, so a caller's trailing backslash
 // must not double up; a root like "C:\" keeps its own, as "C:" would name
 // the drive's current folder instead.
@@ -81,37 +76,22 @@ bool DeleteFiles(const std::string& mask, bool clearAttributes) {
 
 bool DeleteTree(const std::string& folder, bool clearAttributes) {
   if (folder.empty()) return false;
-  const std::string base = WithoutTrailingBackslash(folder);
-  const DWORD attr = ::GetFileAttributesA(base.c_str());
-  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
-
-  // A link given as the folder itself goes as a link too: what it points to
-  // lies outside the tree that was asked for.
-  if (attr & FILE_ATTRIBUTE_REPARSE_POINT) {
-    UnlinkFolder(base);
-    return !IsFolder(base);
-  }
-
-  const std::string all = base + "\\*.*";
-  DeleteFiles(all, clearAttributes);
-  WIN32_FIND_DATAA fd;
-  if (const FindHandle find(::FindFirstFileA(all.c_str(), &fd)); find) {
+  TreeOps ops;
+  ops.attributes = [](const std::string& path) {
+    return static_cast<std::uint32_t>(::GetFileAttributesA(path.c_str()));
+  };
+  ops.list = [](const std::string& dir, const std::function<void(const std::string&, std::uint32_t)>& each) {
+    WIN32_FIND_DATAA fd;
+    const FindHandle find(::FindFirstFileA((dir + "\\*.*").c_str(), &fd));
+    if (!find) return;
     do {
-      const std::string child = base + "\\" + fd.cFileName;
-      switch (ClassifyTreeEntry(fd.cFileName, fd.dwFileAttributes)) {
-        case TreeEntry::Descend:
-          DeleteTree(child, clearAttributes);
-          break;
-        case TreeEntry::Unlink:
-          UnlinkFolder(child);
-          break;
-        case TreeEntry::Skip:
-          break;
-      }
+      each(fd.cFileName, fd.dwFileAttributes);
     } while (::FindNextFileA(find.get(), &fd));
-  }
-  RemoveFolder(base, clearAttributes);
-  return !IsFolder(base);
+  };
+  ops.deleteFiles = [clearAttributes](const std::string& dir) { DeleteFiles(dir + "\\*.*", clearAttributes); };
+  ops.unlink = UnlinkFolder;
+  ops.removeFolder = [clearAttributes](const std::string& dir) { RemoveFolder(dir, clearAttributes); };
+  return DeleteTreeWith(WithoutTrailingBackslash(folder), ops);
 }
 
 std::string WriteSelfDeleteBatch(bool removeFolder) {

@@ -34,6 +34,12 @@ constexpr std::int64_t kWritePiece = std::int64_t{1} << 20;
 constexpr std::int64_t kTrailerRoom = 74;
 constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
 constexpr std::uint32_t kDiskWaitMs = 500;
+// Names and arguments are short. A header that goes on past this is no
+// header, and keeping it would cost as much memory as the whole entry.
+constexpr std::size_t kHeaderCap = std::size_t{32} << 10;
+
+// Leaves the expansion of an entry whose header ran past kHeaderCap.
+struct HeaderOverrun {};
 
 int saveErrorCount = 0;
 
@@ -54,10 +60,12 @@ class Walker {
   void WalkDisk();
   bool ReadBlock(const plat::File& file);
   void Take(const char* bytes, std::int64_t count);
+  void WriteFailed();
   void StartEntry();
   void EndEntry();
   void SaveFailed(const std::string& path, const std::string& details);
-  std::string Details(const std::string& path, std::int64_t dataSize) const;
+  std::string LastError() const { return h_.lastErrorText ? h_.lastErrorText() : std::string(); }
+  std::string Details(const std::string& path, std::int64_t dataSize, const std::string& lastError) const;
   void WriteAgent(const plat::File& file);
   bool NextDisk();
   void Damaged(const std::string& what);
@@ -97,6 +105,7 @@ class Walker {
     std::uint32_t date = 0;
     plat::File file;
     bool failed = false;
+    std::string error;  // the system's text, read at the failing call
     std::int64_t dataSize = 0;
   };
   Entry entry_;
@@ -173,8 +182,10 @@ void Walker::WalkDisk() {
     plat::ServeMessages();
     if (!ReadBlock(file)) {
       // Cut short: what would follow is not in this file.
-      result_.cutShort = true;
-      Damaged(path_ + ": cut short at offset " + IntText(pos_));
+      if (!result_.damaged) {
+        result_.cutShort = true;
+        Damaged(path_ + ": cut short at offset " + IntText(pos_));
+      }
       break;
     }
   } while (end_ - pos_ > kTrailerRoom);
@@ -207,13 +218,21 @@ bool Walker::ReadBlock(const plat::File& file) {
 
   ++entries_;
   entry_ = Entry{};
-  if (!compressed) {
-    Take(stored, n);
-  } else {
-    // Written as it expands: holding a whole entry cost as much memory as
-    // the entry and kept the disk idle meanwhile.
-    InflatePieces(stored, static_cast<std::size_t>(n), piece_, kExpandPiece,
-                  [this](const char* bytes, std::size_t count) { Take(bytes, static_cast<std::int64_t>(count)); });
+  try {
+    if (!compressed) {
+      Take(stored, n);
+    } else {
+      // Written as it expands: holding a whole entry cost as much memory as
+      // the entry and kept the disk idle meanwhile.
+      InflatePieces(stored, static_cast<std::size_t>(n), piece_, kExpandPiece,
+                    [this](const char* bytes, std::size_t count) { Take(bytes, static_cast<std::int64_t>(count)); });
+    }
+  } catch (const HeaderOverrun&) {
+    entry_ = Entry{};
+    result_.runCommand.clear();
+    Damaged(path_ + ": an entry's header has no end within " + IntText(static_cast<std::int64_t>(kHeaderCap)) +
+            " Bytes");
+    return false;
   }
   EndEntry();
   return true;
@@ -224,7 +243,9 @@ void Walker::Take(const char* bytes, std::int64_t count) {
   if (!e.named) {
     if (count <= 0) return;
     const char* nul = static_cast<const char*>(std::memchr(bytes, 0, static_cast<std::size_t>(count)));
-    e.header.append(bytes, nul ? nul : bytes + count);
+    const char* end = nul ? nul : bytes + count;
+    if (e.header.size() + static_cast<std::size_t>(end - bytes) > kHeaderCap) throw HeaderOverrun{};
+    e.header.append(bytes, end);
     if (!nul) return;
     e.named = true;
     count -= nul + 1 - bytes;
@@ -237,20 +258,25 @@ void Walker::Take(const char* bytes, std::int64_t count) {
   if (!e.file) {
     e.file = plat::File(e.path, plat::OpenMode::Write);
     if (!e.file || e.file.seek(0, 2) < 0) {
+      WriteFailed();
       e.file.reset();
-      e.failed = true;
       return;
     }
   }
   while (count > 0) {
     const std::int64_t put = std::min(count, kWritePiece);
     if (!e.file.writeAll(bytes, put)) {
-      e.failed = true;
+      WriteFailed();
       return;
     }
     bytes += put;
     count -= put;
   }
+}
+
+void Walker::WriteFailed() {
+  entry_.failed = true;
+  entry_.error = LastError();
 }
 
 void Walker::StartEntry() {
@@ -302,13 +328,13 @@ void Walker::EndEntry() {
   // A file stored in pieces counts as written only when every piece was.
   const auto [slot, isNew] = written_.emplace(UpperCase(e.path), !e.failed);
   if (!isNew) slot->second = slot->second && !e.failed;
-  if (e.failed) SaveFailed(e.path, Details(e.path, e.dataSize));
+  if (e.failed) SaveFailed(e.path, Details(e.path, e.dataSize, e.error));
 }
 
-std::string Walker::Details(const std::string& path, std::int64_t dataSize) const {
-  if (h_.saveFailureDetails) return h_.saveFailureDetails(path, dataSize);
+std::string Walker::Details(const std::string& path, std::int64_t dataSize, const std::string& lastError) const {
+  if (h_.saveFailureDetails) return h_.saveFailureDetails(path, dataSize, lastError);
   const plat::File file(path, plat::OpenMode::Read);
-  return SaveFailureText(h_.lastErrorText ? h_.lastErrorText() : std::string(), dataSize, file ? file.size() : 0, -1);
+  return SaveFailureText(lastError, dataSize, file ? file.size() : 0, -1);
 }
 
 void Walker::SaveFailed(const std::string& path, const std::string& details) {
@@ -349,7 +375,8 @@ void Walker::WriteAgent(const plat::File& file) {
     return;
   }
   if (!WriteFileText(path, copy, plat::DosDate(file.get()))) {
-    SaveFailed(path, Details(path, static_cast<std::int64_t>(copy.size())));
+    const std::string error = LastError();
+    SaveFailed(path, Details(path, static_cast<std::int64_t>(copy.size()), error));
     return;
   }
   DebugLine(IntText(plat::ProcessId()) + " New AU-Agent: " + path);

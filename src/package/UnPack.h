@@ -29,7 +29,10 @@ struct ExtractHooks {
   std::function<void(const std::string& path)> eject;             // EjectCD
   std::function<void(bool on)> suppressAutoPlay;                  // RegisterAutoPlayMessage
   std::function<void(std::uint32_t ms)> wait;                     // waiting while serving messages
-  std::function<std::string(const std::string& path, std::int64_t dataSize)> saveFailureDetails;
+  // lastError is the system's text as read at the failing call: by the time
+  // the box is built, closing the file and serving messages have replaced it.
+  std::function<std::string(const std::string& path, std::int64_t dataSize, const std::string& lastError)>
+      saveFailureDetails;
   std::function<std::string()> lastErrorText;
 };
 
@@ -60,8 +63,9 @@ struct ExtractResult {
   bool cutShort = false;  // an entry ran past the end of its file
   bool cancelled = false;  // the user cancelled a disk request
   // The package cannot be trusted as a whole (no package header, a payload
-  // start or block past the end, cut short, no entry although the header
-  // counts files, a disk missing with nobody to insert it); damage says what.
+  // start or block past the end, cut short, an entry header without its end
+  // within its cap, no entry although the header counts files, a disk
+  // missing with nobody to insert it); damage says what.
   // Nothing of it may run.
   bool damaged = false;
   std::string damage;
@@ -97,9 +101,9 @@ std::string SaveFailureText(const std::string& lastError, std::int64_t dataSize,
                             std::int64_t freeBytes);
 
 #ifdef _WIN32
-// SaveFailureText with the system's last error, the file's size and the free
-// bytes of its drive.
-std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize);
+// SaveFailureText with the given system error text, the file's size and the
+// free bytes of its drive.
+std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize, const std::string& lastError);
 // Every hook except progress, askForDisk and showError, which belong to the
 // main window and the message box: ejecting, AutoPlay suppression, waiting
 // while serving messages, save-failure details and the last error text.

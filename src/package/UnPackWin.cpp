@@ -10,9 +10,7 @@
 
 namespace havrek {
 
-std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize) {
-  // First, before another call replaces the error of the failed write.
-  const std::string lastError = LastErrorText();
+std::string SaveFailureDetails(const std::string& path, std::int64_t dataSize, const std::string& lastError) {
   return SaveFailureText(lastError, dataSize, FileSizeByName(path), static_cast<std::int64_t>(DiskFreeBytes(path)));
 }
 

@@ -78,6 +78,7 @@ void Resize(InflatedBuffer& buffer, std::size_t size) {
   (void)buffer.data.release();
   buffer.data.reset(static_cast<char*>(grown));
   buffer.capacity = size;
+  ++buffer.reallocations;
 }
 
 }  // namespace

@@ -40,6 +40,9 @@ struct InflatedBuffer {
   std::unique_ptr<char, FreeDeleter> data;
   std::size_t size = 0;      // bytes expanded
   std::size_t capacity = 0;  // bytes allocated
+  // Allocations of the block so far: copying it on every small step made a
+  // highly compressed stream cost time in the square of its size.
+  std::size_t reallocations = 0;
 };
 
 // Expands one zlib stream. estimate (0: none) sizes the first buffer; the

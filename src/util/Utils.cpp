@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "util/HSUB.h"
 
@@ -336,8 +337,15 @@ std::string HexToBytes(const std::string& s) {
   return r;
 }
 
+namespace {
+RandomSource randomSource = nullptr;
+}  // namespace
+
+RandomSource SetRandomSource(RandomSource source) { return std::exchange(randomSource, source); }
+
 std::int64_t RandomInRange(std::int64_t low, std::int64_t high) {
   if (high <= low) return low;
+  if (randomSource) return randomSource(low, high);
   static std::uint64_t calls = 0;
   std::seed_seq seed{static_cast<std::uint32_t>(plat::TickMs()), static_cast<std::uint32_t>(plat::TickMs() >> 32),
                      plat::ProcessId(), static_cast<std::uint32_t>(++calls)};

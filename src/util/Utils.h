@@ -68,6 +68,10 @@ std::string HexToBytes(const std::string& s);
 // low + a random number from 0 to high - low (low when high <= low).
 std::int64_t RandomInRange(std::int64_t low, std::int64_t high);
 std::string RandomTextInRange(std::int64_t low, std::int64_t high);
+// Replaces the source RandomInRange draws from (nullptr: the clock-seeded
+// one) and returns the one before, so that tests can repeat a draw.
+using RandomSource = std::int64_t (*)(std::int64_t low, std::int64_t high);
+RandomSource SetRandomSource(RandomSource source);
 
 // ---- Dates ----
 // "05-MAR-2019"

@@ -2,6 +2,7 @@
 // walk ends, allocates no more than the entries allow, raises nothing but
 // EZLibError, and writes nothing outside the target folder.
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -55,18 +56,38 @@ void WritePackage(const fs::path& path, const std::string& payload, std::uint8_t
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// One compressed entry whose content is bytes repeated to 1 MB: a small
+// input reaches what only a large expansion shows, a header without its
+// NUL among them.
+std::string LargeEntry(const std::string& bytes) {
+  std::string content;
+  if (bytes.empty()) return content;
+  while (content.size() < (std::size_t{1} << 20)) content += bytes;
+  uLongf n = compressBound(static_cast<uLong>(content.size()));
+  std::string z(n, '\0');
+  compress2(reinterpret_cast<Bytef*>(z.data()), &n, reinterpret_cast<const Bytef*>(content.data()),
+            static_cast<uLong>(content.size()), 1);
+  const std::uint32_t length = static_cast<std::uint32_t>(n);
+  return std::string(reinterpret_cast<const char*>(&length), 4) + z.substr(0, n);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
   const std::uint8_t mode = data[0];
-  const std::string payload(reinterpret_cast<const char*>(data + 1), size - 1);
+  std::string payload(reinterpret_cast<const char*>(data + 1), size - 1);
   const fs::path first = Dir() / "pkg.exe";
   const fs::path second = Dir() / "pkg.exe.002";
   const fs::path target = Dir() / "out" / "t";
 
   // Bits: 0-1 block count, 2 a second disk, 3 the agent copy, 4 the bytes
-  // as they are (header included), 5 force prompt.
+  // as they are (header included), 5 force prompt, 6 the bytes are the
+  // content of one large entry after empty header blocks.
+  if (mode & 64) {
+    const std::size_t blocks = (mode & 3) ? (mode & 3) : 2;
+    payload = std::string(4 * blocks, '\0') + LargeEntry(payload);
+  }
   const bool twoDisks = mode & 4;
   const std::size_t cut = twoDisks ? payload.size() / 2 : payload.size();
   WritePackage(first, payload.substr(0, cut), mode & 3, twoDisks, mode & 16);

@@ -4,8 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -161,6 +163,67 @@ TEST(ClassifyTreeEntry, LinksAreUnlinkedNotEntered) {
       {"hidden link", dir | reparse | hidden, TreeEntry::Unlink},
   };
   for (const Case& c : cases) EXPECT_EQ(ClassifyTreeEntry(c.name, c.attributes), c.want) << c.name;
+}
+
+// The tree walk over POSIX folders, where links are real: a link to a
+// folder carries the folder and the link bits, like a junction on Windows.
+std::uint32_t PosixAttributes(const fs::path& path) {
+  std::error_code ec;
+  const fs::file_status own = fs::symlink_status(path, ec);
+  if (ec || !fs::exists(own)) return kNoAttributes;
+  if (fs::is_symlink(own)) return fs::is_directory(fs::status(path, ec)) ? 0x10 | 0x400 : 0x400;
+  return fs::is_directory(own) ? 0x10 : 0x20;
+}
+
+TreeOps PosixTreeOps() {
+  TreeOps ops;
+  ops.separator = '/';
+  ops.attributes = [](const std::string& path) { return PosixAttributes(path); };
+  ops.list = [](const std::string& folder, const std::function<void(const std::string&, std::uint32_t)>& each) {
+    for (const auto& e : fs::directory_iterator(folder)) each(e.path().filename().string(), PosixAttributes(e.path()));
+  };
+  ops.deleteFiles = [](const std::string& folder) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (!(PosixAttributes(e.path()) & 0x10)) files.push_back(e.path());
+    for (const fs::path& f : files) fs::remove(f);
+  };
+  ops.unlink = [](const std::string& link) { fs::remove(link); };
+  ops.removeFolder = [](const std::string& folder) {
+    std::error_code ec;
+    fs::remove(folder, ec);
+  };
+  return ops;
+}
+
+TEST_F(FilesTest, DeleteTreeRemovesLinksWithoutFollowingThem) {
+  fs::create_directories(dir_ / "outside" / "deep");
+  Put(Path("outside/keep.txt"), "keep");
+  Put(Path("outside/deep/keep.txt"), "keep");
+  fs::create_directories(dir_ / "tree" / "sub");
+  Put(Path("tree/own.txt"), "own");
+  Put(Path("tree/sub/own.txt"), "own");
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "tree" / "link");
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "tree" / "sub" / "link");
+  fs::create_symlink(dir_ / "outside" / "keep.txt", dir_ / "tree" / "file link");
+  fs::create_directory_symlink(dir_ / "outside", dir_ / "folder link");
+  const TreeOps ops = PosixTreeOps();
+  const auto outsideIntact = [&] {
+    return Slurp(Path("outside/keep.txt")) == "keep" && Slurp(Path("outside/deep/keep.txt")) == "keep";
+  };
+
+  EXPECT_TRUE(DeleteTreeWith(Path("tree"), ops));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "tree")));
+  EXPECT_TRUE(outsideIntact());
+
+  // Handed a link itself, only the link goes.
+  EXPECT_TRUE(DeleteTreeWith(Path("folder link"), ops));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "folder link")));
+  EXPECT_TRUE(outsideIntact());
+
+  EXPECT_FALSE(DeleteTreeWith(Path("never made"), ops));
+  EXPECT_FALSE(DeleteTreeWith(Path("outside/keep.txt"), ops));
+  EXPECT_TRUE(outsideIntact());
 }
 
 TEST(SelfDeleteBatch, QuotesEveryPathAndEndsLinesWithCrLf) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "util/Utils.h"
 #include "TestFolder.h"
 
 namespace havrek {
@@ -153,10 +154,17 @@ TEST_F(PackXTest, BuildLengthZeroLocatesTheHeaderFromTheFileEnd) {
 
 TEST_F(PackXTest, BuildLengthPastTheFileEndIsIgnored) {
   std::string bytes = ExamplePackage(4096, BaseHeader(4096));
-  SetBuildLength(bytes, static_cast<std::int64_t>(bytes.size()) + 100000);
+  std::string unset = bytes;
+  SetBuildLength(unset, 0);
+  const std::int64_t past = static_cast<std::int64_t>(bytes.size()) + 100000;
+  SetBuildLength(bytes, past);
   const std::string path = Put("cut.exe", bytes);
   EXPECT_EQ(HeaderOf(path).magic, PackageMagic);
   EXPECT_EQ(TGFileInfo(path).UpdateRecord(), kUpdate);
+  // Summed from the start over the whole file, as without a build length;
+  // only the words of the length itself differ.
+  EXPECT_EQ(PackageChecksum(path, 74),
+            PackageChecksum(Put("unset.exe", unset), 74) + static_cast<std::uint32_t>(past));
 }
 
 TEST_F(PackXTest, BlockCountZeroReadsAsTwo) {
@@ -197,15 +205,22 @@ TEST_F(PackXTest, ShortTrailerReadsOnlyItsOwnBytes) {
 
 TEST_F(PackXTest, HeaderBlockRunningPastTheEndGivesAnEmptyReader) {
   for (const std::uint32_t length : {0xFFFFFFF0u, 0x7FFFFFFFu, 5000u}) {
-    SCOPED_TRACE(length);
-    std::string bytes = Stub(1024) + Word(length) + "abc";
-    TPackageHeader h = BaseHeader(1024);
-    bytes += HeaderBytes(h);
-    const TGFileInfo info(Put("damaged.exe", bytes));
-    EXPECT_EQ(info.LanguageBlock(), "");
-    EXPECT_EQ(info.UpdateRecord(), "");
-    EXPECT_EQ(info.Header().magic, 0u);
-    EXPECT_FALSE(info.AlwaysConfirm());
+    // Bytes after the build length (a signature, say) are no part of the
+    // package, however many there are.
+    for (const std::size_t tail : {std::size_t{0}, std::size_t{20000}}) {
+      SCOPED_TRACE(std::to_string(length) + " with " + std::to_string(tail) + " bytes after the package");
+      // The update record, the last block, is the one that runs on.
+      std::string bytes = Stub(1024) + Word(0) + Word(length) + "abc";
+      TPackageHeader h = BaseHeader(1024);
+      bytes += HeaderBytes(h);
+      SetBuildLength(bytes, static_cast<std::int64_t>(bytes.size()));
+      bytes += std::string(tail, '\x11');
+      const TGFileInfo info(Put("damaged.exe", bytes));
+      EXPECT_EQ(info.LanguageBlock(), "");
+      EXPECT_EQ(info.UpdateRecord(), "");
+      EXPECT_EQ(info.Header().magic, 0u);
+      EXPECT_FALSE(info.AlwaysConfirm());
+    }
   }
 }
 
@@ -322,7 +337,20 @@ TEST(PackXToken, TextsThatDoNotDecodeGiveARandomNumberBelow99999) {
   }
 }
 
+// Every draw gives the lowest number, so that two texts that do not decode
+// decode to the same number: only the comparison keeps them apart.
+class RepeatableRandom {
+ public:
+  RepeatableRandom() : before_(SetRandomSource([](std::int64_t low, std::int64_t) { return low; })) {}
+  ~RepeatableRandom() { SetRandomSource(before_); }
+
+ private:
+  RandomSource before_;
+};
+
 TEST(PackXToken, FailedTokensNeverCompareEqual) {
+  const RepeatableRandom repeatable;
+  ASSERT_EQ(DecodeToken("bad"), DecodeToken("bad"));
   EXPECT_TRUE(SameToken(kEncodedHi, kEncodedHi));
   EXPECT_FALSE(SameToken("bad", "bad"));
   EXPECT_FALSE(SameToken(kEncodedHi, "bad"));
@@ -340,6 +368,7 @@ TEST_F(PackXTest, TokenComparisonsBetweenReaders) {
   const std::string a = withRecords("a.exe", "|x|y|z|" + kEncodedHi + "|", "|u|f|0|" + kEncodedHi + "|1|");
   const std::string b = withRecords("b.exe", "|x|y|z|" + kEncodedHi + "|", "|u|f|0|" + kEncodedHi + "|1|");
   const std::string none = withRecords("none.exe", "|x|y|z|0|", "");
+  const RepeatableRandom repeatable;
 
   EXPECT_TRUE(TGFileInfo(a).SameInternetToken(TGFileInfo(b)));
   EXPECT_TRUE(TGFileInfo(a).SameUpdateToken(b));

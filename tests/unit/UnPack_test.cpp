@@ -329,6 +329,32 @@ TEST_F(UnPackTest, AWriteThatFailsCountsOnceWithTheWholeDataSize) {
   }
 }
 
+// Stands in for the system's last error, which holds only until the next
+// call: it names the full disk while a file of it is open, and is stale once
+// the file is closed.
+std::string DiskFullWhileOpen() {
+  for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(e.path(), ec) == "/dev/full") return "No space left on device.";
+  }
+  return "stale error";
+}
+
+TEST_F(UnPackTest, TheSaveFailureTextIsTheErrorOfTheFailingCall) {
+  fs::create_directories(target_);
+  fs::create_symlink("/dev/full", fs::path(target_) / "full.bin");
+  ExtractHooks hooks = Hooks();
+  hooks.lastErrorText = DiskFullWhileOpen;
+  ExtractRequest r;
+  r.packageFile = Put("setup.exe", Laid({Zipped("|full.bin|0|", Noise(100000, 4))}));
+  r.targetFolder = target_;
+  EXPECT_EQ(Extract(r, hooks).failedSaves, 1);
+  ASSERT_EQ(seen_.errors.size(), 1u);
+  EXPECT_NE(seen_.errors[0].find("Unable to save Extracted File!<P><P>No space left on device.<P>"),
+            std::string::npos)
+      << seen_.errors[0];
+}
+
 int OpenFiles() {
   int n = 0;
   for ([[maybe_unused]] const auto& e : fs::directory_iterator("/proc/self/fd")) ++n;
@@ -447,6 +473,47 @@ TEST_F(UnPackTest, OnlyAFileTheWalkWroteIsRun) {
     EXPECT_EQ(r.runCommand, c.run);
     EXPECT_EQ(!r.runRefused.empty(), c.refused) << r.runRefused;
     EXPECT_EQ(r.runSaveFailed, c.saveFailed);
+  }
+}
+
+TEST_F(UnPackTest, AHeaderWithoutItsEndIsRefusedAsDamaged) {
+  // Names and arguments are short: 32 KB is the most a header may take.
+  const std::string longest = "|" + std::string(32766, 'n') + "|";
+  struct Case {
+    const char* name;
+    std::string entry;
+    bool damaged;
+  };
+  const std::vector<Case> cases = {
+      {"compressed, no NUL", Zipped(std::string(8u << 20, 'h')), true},
+      {"compressed, NUL past the cap", Zipped(longest + "x", "data"), true},
+      {"stored, no NUL", Block(-40000, std::string(40000, 'h')), true},
+      {"stored, NUL past the cap", Raw(longest + "x", "data"), true},
+      // Too long a name for a file, but a header all the same.
+      {"NUL at the cap", Raw(longest, "data"), false},
+  };
+  for (const bool moreDisks : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (moreDisks ? ", more disks" : ""));
+      fs::remove_all(target_);
+      seen_ = {};
+      SetSaveErrorCount(0);
+      const std::string package =
+          Put("setup.exe", Laid({Raw("|first.exe*|0|", "MZ"), c.entry, Raw("|after.txt|0|", "after")},
+                                moreDisks ? hfMoreDisks : 0));
+      const ExtractResult r = Run(package);
+      EXPECT_EQ(r.damaged, c.damaged);
+      EXPECT_FALSE(r.cutShort);
+      // The walk ends there: nothing after it is written, asked for or run.
+      EXPECT_EQ(seen_.prompts.empty(), c.damaged || !moreDisks);
+      EXPECT_EQ(r.runCommand, c.damaged || moreDisks ? "" : "first.exe*");
+      if (c.damaged) {
+        EXPECT_EQ(Tree(target_), (std::map<std::string, std::string>{{"first.exe", "MZ"}}));
+      } else {
+        EXPECT_EQ(r.failedSaves, 1);
+        EXPECT_EQ(Slurp(fs::path(target_) / "after.txt"), "after");
+      }
+    }
   }
 }
 

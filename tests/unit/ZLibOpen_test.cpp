@@ -161,6 +161,20 @@ TEST(ZLibOpen, OneBufferServesStreamAfterStream) {
   EXPECT_LT(out.capacity, 2 * big.size());
 }
 
+TEST(ZLibOpen, AThousandfoldExpansionGrowsItsBufferAFewTimes) {
+  // 16 MB from about 16 KB: growing by a step of the input's size would take
+  // a thousand reallocations, each copying all that came before.
+  const std::string z = Deflate(std::string(16u << 20, '\0'));
+  ASSERT_LT(z.size(), 20000u);
+  InflatedBuffer grown;
+  InflateInto(z.data(), z.size(), grown);
+  EXPECT_EQ(grown.size, 16u << 20);
+  EXPECT_LE(grown.reallocations, 32u);
+  const InflatedBuffer whole = InflateBuffer(z.data(), z.size());
+  EXPECT_EQ(whole.size, 16u << 20);
+  EXPECT_LE(whole.reallocations, 32u);
+}
+
 TEST(ZLibOpen, ZCheckPassesResultsAndRaisesErrors) {
   EXPECT_EQ(ZCheck(Z_OK), 0);
   EXPECT_EQ(ZCheck(Z_STREAM_END), 1);
