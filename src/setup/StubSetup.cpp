@@ -209,7 +209,7 @@ void SetupTimerTick() {
       ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !hidden);
     }
   });
-  DeleteTree(SetupFolder(), false);
+  DropSetupFolder();
   ::PostQuitMessage(0);
 }
 
