@@ -113,17 +113,32 @@ bool DeleteTreeWith(const std::string& folder, const TreeOps& ops) {
 }
 
 std::string SelfDeleteBatchText(const std::string& exeName, const std::string& dirName, const std::string& batName,
-                                bool removeFolder) {
+                                bool removeFolder, const std::string& systemDir, int tries) {
   // A batch file expands "%" even inside quotes: "100%" would lose its sign
   // and "%TEMP%" become another folder. Doubled, it stands for itself.
   const std::string exe = ReplaceAll(exeName, "%", "%%");
   const std::string dir = ReplaceAll(dirName, "%", "%%");
   const std::string bat = ReplaceAll(batName, "%", "%%");
+  // The helpers by full path: cmd looks in its current folder (the
+  // temporary folder) before the system's.
+  const std::string sys = ReplaceAll(SetTrailingBackslash(systemDir, true), "%", "%%");
   const std::string q = "\"";
   const std::string eol = "\r\n";
-  std::string text = ":START" + eol;
+  const std::string counter = "DELME_TRIES";
+  // A read-only copy (one taken from a CD) refuses DEL until its attribute
+  // is cleared; a file that stays locked is given up after the last try
+  // instead of keeping a hidden cmd.exe busy for ever. ping stands in for
+  // the sleep command cmd lacks: two echoes one second apart.
+  std::string text = "SET /A " + counter + "=0" + eol;
+  text += ":START" + eol;
+  text += q + sys + "attrib.exe" + q + " -R " + q + exe + q + eol;
   text += "DEL " + q + exe + q + eol;
-  text += "IF exist " + q + exe + q + " GOTO START" + eol;
+  text += "IF not exist " + q + exe + q + " GOTO DONE" + eol;
+  text += "SET /A " + counter + "+=1" + eol;
+  text += "IF %" + counter + "% GEQ " + IntText(tries < 1 ? 1 : tries) + " GOTO DONE" + eol;
+  text += q + sys + "ping.exe" + q + " -n 2 127.0.0.1 >NUL" + eol;
+  text += "GOTO START" + eol;
+  text += ":DONE" + eol;
   if (removeFolder) text += "RD " + q + dir + q + eol;
   text += "DEL " + q + bat + q + eol;
   return text;

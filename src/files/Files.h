@@ -59,11 +59,14 @@ struct TreeOps {
 // followed. True if the folder existed before and is gone now.
 bool DeleteTreeWith(const std::string& folder, const TreeOps& ops);
 
-// The lines of the self-deleting batch: retry deleting exe until it is gone,
-// then remove dir (when asked) and the batch itself. Every line ends CR LF;
-// a "%" in a path is doubled, so that the batch does not expand it.
+// The lines of the self-deleting batch: clear the read-only attribute of exe
+// and delete it, up to `tries` times about a second apart, then remove dir
+// (when asked) and the batch itself. Every line ends CR LF; a "%" in a path
+// is doubled, so that the batch does not expand it. systemDir holds the
+// attrib and ping programs the batch calls.
+inline constexpr int kSelfDeleteTries = 60;
 std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
-                                bool removeFolder);
+                                bool removeFolder, const std::string& systemDir, int tries = kSelfDeleteTries);
 // Command line that runs the batch through cmd; every path is quoted, and the
 // extra pair keeps cmd's /c quote stripping away from the batch path's own.
 std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat);

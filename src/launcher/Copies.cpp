@@ -17,12 +17,29 @@ void HandleParamOK(bool wasRunning) { DebugLine("HandleParamOK"); }
 
 void SpanRelaunch() {
   const std::string exe = ExePath();
-  const std::string copy = SetTrailingBackslash(SetupFolder(), true) + "Y_" + FileNamePart(exe);
+  const std::string folder = SetupFolder();
+  if (folder.empty()) return;
+  const std::string copy = SetTrailingBackslash(folder, true) + "Y_" + FileNamePart(exe);
   // A copy that cannot be replaced (one still running) is started as it is.
   ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
-  const std::string cmd = SpanCopyCommandLine(copy, GetCmdLineArgs(), exe);
+  std::string cmd = SpanCopyCommandLine(copy, GetCmdLineArgs(), exe);
   DebugLine(PidText() + " ==== SpanRelaunch >>" + cmd + "<<");
-  RunProcess(cmd, SW_HIDE);
+
+  // The copy inherits the hold on its folder: the folder stays held from
+  // this process to the copy, with no moment in which another run could
+  // take it, and the copy lets go only when it ends.
+  if (HANDLE hold = SetupFolderHold()) ::SetHandleInformation(hold, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    DebugLine(PidText() + " ==== SpanRelaunch: cannot start the copy");
+    return;
+  }
+  const KernelHandle process(pi.hProcess);
+  const KernelHandle thread(pi.hThread);
 }
 
 }  // namespace havrek

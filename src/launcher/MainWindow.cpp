@@ -313,7 +313,7 @@ bool CloseMainWindow() {
 void DestroyMainWindow() {
   LogLine(".. DestroyMainWindow() - Start");
   SetDownloadAbort(true);
-  DeleteTree(SetupFolder(), false);
+  DropSetupFolder();
   ::PostQuitMessage(0);
   quitFlag = true;
   LogLine(".. DestroyMainWindow() - End");

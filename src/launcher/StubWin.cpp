@@ -14,9 +14,12 @@
 #include "package/PackX.h"
 #include "platform/Platform.h"
 #include "setup/SetupExit.h"
+#include "setup/SetupSpace.h"
+#include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
+#include "util/UtilsWin.h"
 
 namespace havrek {
 namespace {
@@ -28,6 +31,12 @@ bool TopWindowOfClassExists(const std::string& className) {
 }
 
 std::string ExeFileName() { return FileNamePart(ExePath(false)); }
+
+std::string LongPathOf(const std::string& path) {
+  char buffer[MAX_PATH * 4] = {};
+  const DWORD n = ::GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+}
 
 // A class name is an atom of at most 255 characters; a longer one fails to
 // register and the run would end before it began. Such a name keeps its tail
@@ -70,7 +79,12 @@ bool ThisIs_X_AutoUpdate_Exe() {
 
 bool SpanRelaunchNeeded() { return GetSwitchInt("/SpanCdLvl=", 1) == 1 && OwnPackage().Span(); }
 
-bool IsSpanCopy() { return GetSwitchInt("/SpanCdLvl=", 1) == 2; }
+bool IsSpanCopy() {
+  // Both paths in their long form: the temporary folder may be reported in
+  // short form while the copy was started by its long name, or the reverse.
+  return SpanCopyRoleHolds(GetSwitchInt("/SpanCdLvl=", 1), OwnPackage().Span(), LongPathOf(ExePath(false)),
+                           LongPathOf(TempDir(false)));
+}
 
 void DoRunStubWin() {
   LogLine("DoRunStubWin() --- Start");
@@ -95,8 +109,12 @@ void DoRunStubWin() {
     } else if (SpanRelaunchNeeded()) {
       SpanRelaunch();
     } else {
+      // The span copy works in the folder it was copied into, which the
+      // relaunching process handed over still held.
+      const bool spanCopy = IsSpanCopy();
+      if (spanCopy) AdoptSetupFolder(ExeDir(false));
       WinMain();
-      if (IsSpanCopy()) DeleteMySelf(true);
+      if (spanCopy) DeleteMySelf(true);
     }
   }
   if (ThisIs_Plain_AutoUpdate_Exe()) HandleParamOK(wasRunning);

@@ -15,6 +15,26 @@ class TGFileInfo;
 std::uint32_t SetupFolderNumber(std::uint32_t dosDateTime);
 std::string SetupFolderName(std::uint32_t dosDateTime);
 
+// The k-th folder name a run tries, from k = 0: SetupFolderName first, then
+// "SETUP_<n>_2", "SETUP_<n>_3" and so on. A folder that another live run
+// holds is passed over for the next name, so two setups whose executables
+// share n never share a folder; the "_" suffix keeps every later name apart
+// from the first name of any other executable.
+std::string SetupFolderCandidate(std::uint32_t dosDateTime, int k);
+inline constexpr int kSetupFolderCandidates = 100;
+
+// The folder that holds exePath is a setup folder: a "SETUP_" folder
+// directly in tempDir, or an alternative one ("X:\TEMP_<digits>" or
+// "X:\TEMP\TEMP_<digits>"). Compared without case; a trailing backslash on
+// tempDir does not matter.
+bool InSetupFolder(const std::string& exePath, const std::string& tempDir);
+
+// The span copy role: disk level 2, a package with the span flag, and an
+// executable that is itself a "Y_" copy directly in a setup folder. Anything
+// else runs as an ordinary setup and so never deletes itself.
+bool SpanCopyRoleHolds(std::int64_t spanLevel, bool spanFlag, const std::string& exePath,
+                       const std::string& tempDir);
+
 // Megabytes with 1 decimal above 10 MB, 3 below 1 MB and 2 otherwise; a
 // negative (unknown) count shows as 0.000.
 std::string SpaceMBText(double bytes);

@@ -255,7 +255,7 @@ void SetupTimerTick() {
       ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !RunsHidden());
     }
   });
-  DeleteTree(SetupFolder(), false);
+  DropSetupFolder();
   ::PostQuitMessage(0);
 }
 

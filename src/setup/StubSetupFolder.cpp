@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "diag/HDebug.h"
 #include "files/Files.h"
 #include "package/PackX.h"
 #include "platform/Platform.h"
@@ -14,9 +15,15 @@
 namespace havrek {
 namespace {
 
-std::string setupFolder;
+// A folder this run works in, and the handle through which it holds it.
+struct HeldFolder {
+  std::string path;
+  KernelHandle hold;
+};
+
+HeldFolder setupFolder;
 std::string altTempBase;
-std::string altSetupFolder;
+HeldFolder altSetupFolder;
 
 // Random names tried before a drive or an alternative folder is given up;
 // a name already taken belongs to somebody else and is never emptied.
@@ -30,6 +37,22 @@ bool IsFolder(const std::string& path) {
 bool PathTaken(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string RandomName(const std::string& prefix) { return prefix + RandomTextInRange(10000, 100000); }
+
+bool IsFolderLink(const std::string& path) {
+  const DWORD attr = ::GetFileAttributesA(path.c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) &&
+         (attr & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Everything inside goes while the hold keeps the folder itself; then the
+// hold goes and the folder after it. A run that takes the name in between
+// finds it empty, and its own hold makes the removal here fail harmlessly.
+void RemoveHeldFolder(HeldFolder& folder) {
+  if (folder.path.empty()) return;
+  DeleteTree(folder.path, false);
+  folder.hold.reset();
+  ::RemoveDirectoryA(folder.path.c_str());
+}
 
 // Free bytes of the drive of root, or 0 when it is not a fixed drive or a
 // test file cannot be written there. The test folder is removed again, and
@@ -65,16 +88,50 @@ std::uint32_t ExeDosDate() {
   return exe ? plat::DosDate(exe.get()) : 0;
 }
 
-std::string SetupFolder() {
-  if (setupFolder.empty()) {
-    setupFolder = TempDir(true) + SetupFolderName(ExeDosDate());
-    DeleteTree(setupFolder, true);
-  }
-  // Made again after a flow removed it, so a second install of the same run
-  // still has somewhere to unpack.
-  plat::MakeDirs(setupFolder);
-  return setupFolder;
+KernelHandle ClaimFolder(const std::string& folder) {
+  if (folder.empty() || (PathTaken(folder) && !IsFolder(folder))) return {};
+  plat::MakeDirs(folder);
+  // Write access with only read sharing: a second hold (it asks for write as
+  // well) and a removal (it asks for delete) both fail while this is open,
+  // while listing the folder (read, shared for write) still works.
+  return KernelHandle(::CreateFileA(folder.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_FILE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
+
+std::string SetupFolder() {
+  if (setupFolder.path.empty()) {
+    const std::string temp = TempDir(true);
+    const std::uint32_t dos = ExeDosDate();
+    for (int k = 0; k < kSetupFolderCandidates; ++k) {
+      const std::string candidate = temp + SetupFolderCandidate(dos, k);
+      // A link in its place goes as a link, never followed (DeleteTree).
+      if (IsFolderLink(candidate)) DeleteTree(candidate, true);
+      KernelHandle hold = ClaimFolder(candidate);
+      if (!hold) continue;
+      // Held now, so whatever is inside was left by a run that has ended.
+      DeleteTree(candidate, true);
+      setupFolder.path = candidate;
+      setupFolder.hold = std::move(hold);
+      break;
+    }
+    if (setupFolder.path.empty()) DebugLine(PidText() + " ==== no setup folder can be held in " + temp);
+  }
+  return setupFolder.path;
+}
+
+void DropSetupFolder() {
+  RemoveHeldFolder(setupFolder);
+  setupFolder.path.clear();
+}
+
+void AdoptSetupFolder(const std::string& folder) {
+  RemoveHeldFolder(setupFolder);
+  setupFolder.path = RemoveTrailingBackslash(folder);
+  // Fails, as it should, while the inherited handle holds the folder.
+  setupFolder.hold = ClaimFolder(setupFolder.path);
+}
+
+HANDLE SetupFolderHold() { return setupFolder.hold ? setupFolder.hold.get() : nullptr; }
 
 bool FindAltTempBase() {
   if (!altTempBase.empty()) return true;
@@ -93,19 +150,24 @@ bool FindAltTempBase() {
 
 std::string AltSetupFolder() {
   if (altTempBase.empty()) return std::string();
-  if (altSetupFolder.empty()) {
-    for (int i = 0; i < kNameTries && altSetupFolder.empty(); ++i) {
-      std::string candidate = RandomName(altTempBase + "_");
-      if (!PathTaken(candidate)) altSetupFolder = candidate;
+  if (altSetupFolder.path.empty()) {
+    for (int i = 0; i < kNameTries && altSetupFolder.path.empty(); ++i) {
+      const std::string candidate = RandomName(altTempBase + "_");
+      if (PathTaken(candidate)) continue;
+      // Another run may make the same name at the same moment: the hold
+      // decides whose it is.
+      KernelHandle hold = ClaimFolder(candidate);
+      if (!hold) continue;
+      altSetupFolder.path = candidate;
+      altSetupFolder.hold = std::move(hold);
     }
-    if (altSetupFolder.empty()) return std::string();
   }
-  plat::MakeDirs(altSetupFolder);
-  return altSetupFolder;
+  return altSetupFolder.path;
 }
 
 void DropAltSetupFolder() {
-  if (!altSetupFolder.empty()) DeleteTree(altSetupFolder, false);
+  RemoveHeldFolder(altSetupFolder);
+  altSetupFolder.path.clear();
 }
 
 double DiskFreeBytes(const std::string& path) {

@@ -4,14 +4,38 @@
 #include <cstdint>
 #include <string>
 
+#include "util/WinHandle.h"
+
 namespace havrek {
 
 class TGFileInfo;
 
-// TempDir + "SETUP_<n>" (see SetupFolderNumber), the same for every start of
-// the same executable file. The first call empties a leftover of an earlier
-// run; every call makes sure the folder exists.
+// A setup folder belongs to one run: the run holds it through an open handle
+// on the folder for as long as it works there, and no other run empties or
+// reuses a folder that is held. The handle leaves listing, reading and
+// writing inside the folder to everybody; it refuses only removing the
+// folder and a second hold. A run that ends, however it ends, lets go.
+
+// Makes the folder if it is missing and holds it for this process; an empty
+// handle when another process (or another handle of this one) holds it.
+KernelHandle ClaimFolder(const std::string& folder);
+
+// The first folder TempDir + SetupFolderCandidate(ExeDosDate(), k) that this
+// run can hold: SETUP_<n> normally, a later name while other live runs hold
+// the earlier ones. What a run that has ended left in it is removed first.
+// Later calls give the same folder until DropSetupFolder. Empty when no
+// candidate can be held.
 std::string SetupFolder();
+// Removes the setup folder with its contents (no attribute clearing) and
+// lets go of it; the next SetupFolder chooses again.
+void DropSetupFolder();
+// Makes folder, as it is, the setup folder of this run: the span copy runs
+// from its folder, held through the handle it inherited from the process
+// that made it (or claimed here when started some other way).
+void AdoptSetupFolder(const std::string& folder);
+// The handle that holds the setup folder, or null; a child process that
+// inherits it holds the folder as well, until it ends.
+HANDLE SetupFolderHold();
 
 // The running executable's last-write time, packed as a DOS date-time; 0 when
 // it cannot be read.
@@ -21,10 +45,11 @@ std::uint32_t ExeDosDate();
 // temporary folder's drive, by writing a test file on each. True when one
 // was found; the answer is kept once it is yes.
 bool FindAltTempBase();
-// The alternative base + "_" + a random number, created; a name already in
-// use is never reused. Empty without a base.
+// The alternative base + "_" + a random number, created and held like the
+// setup folder; a name already in use is never reused. Empty without a base.
 std::string AltSetupFolder();
-// Removes the alternative folder if one was made.
+// Removes the alternative folder if one was made and lets go of it; the next
+// AltSetupFolder makes a new one.
 void DropAltSetupFolder();
 
 // Free bytes available to this user on the path's drive, -1 when the system

@@ -195,15 +195,16 @@ class EngineReport:
         self.path = path
         self.values = {}
         self.files = {}
+        self.files_after = {}
         self.lines = []
         if os.path.exists(path):
             with open(path, "rb") as f:
                 self.lines = f.read().decode("latin-1").split("\n")
         for line in self.lines:
             key, _, value = line.partition("=")
-            if key == "file":
+            if key in ("file", "after"):
                 name, size, date = value.rsplit("|", 2)
-                self.files[name] = (int(size), int(date))
+                (self.files if key == "file" else self.files_after)[name] = (int(size), int(date))
             elif line:
                 self.values.setdefault(key, []).append(value)
 
@@ -231,7 +232,8 @@ class EngineReport:
 
 def engine_files(folder, report, name="Engine", **control):
     """The test engine and its control file, ready to pack: returns
-    (engine path, control file path). control: exit=, keepatom=, dialog=, sleep=."""
+    (engine path, control file path). control: exit=, keepatom=, dialog=, sleep=,
+    waitfor=, relist=."""
     engine = os.path.join(folder, name + ".exe")
     shutil.copy(fixture("test_engine"), engine)
     ini = os.path.join(folder, name + ".ini")
@@ -276,6 +278,27 @@ class WindowWatcher(FixtureProcess):
             return []
         with open(self.path) as f:
             return [line.split()[1] for line in f if line.strip()]
+
+
+def prefix_processes():
+    """{pid: argument list} of the processes that run in this build's prefix,
+    read from /proc (Wine keeps a process's arguments in its command line)."""
+    prefix = os.path.realpath(WINEPREFIX)
+    found = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                env = f.read().split(b"\0")
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                args = [a.decode("latin-1") for a in f.read().split(b"\0") if a]
+        except OSError:
+            continue
+        values = [e[len(b"WINEPREFIX="):] for e in env if e.startswith(b"WINEPREFIX=")]
+        if values and os.path.realpath(values[0].decode("latin-1")) == prefix:
+            found[int(entry)] = args
+    return found
 
 
 def setup_folder_of(exe):

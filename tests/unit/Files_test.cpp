@@ -226,30 +226,53 @@ TEST_F(FilesTest, DeleteTreeRemovesLinksWithoutFollowingThem) {
   EXPECT_TRUE(outsideIntact());
 }
 
+// The loop of the batch around one executable path, as written (the "%" of
+// its counter is the batch's own, never doubled).
+std::string DeleteLoop(const std::string& exe, const std::string& sys, const std::string& tries) {
+  return "SET /A DELME_TRIES=0\r\n"
+         ":START\r\n"
+         "\"" + sys + "\\attrib.exe\" -R \"" + exe + "\"\r\n"
+         "DEL \"" + exe + "\"\r\n"
+         "IF not exist \"" + exe + "\" GOTO DONE\r\n"
+         "SET /A DELME_TRIES+=1\r\n"
+         "IF %DELME_TRIES% GEQ " + tries + " GOTO DONE\r\n"
+         "\"" + sys + "\\ping.exe\" -n 2 127.0.0.1 >NUL\r\n"
+         "GOTO START\r\n"
+         ":DONE\r\n";
+}
+
 TEST(SelfDeleteBatch, QuotesEveryPathAndEndsLinesWithCrLf) {
   const std::string exe = "C:\\Program Files\\My App\\X_agent.exe";
   const std::string dir = "C:\\Program Files\\My App";
   const std::string bat = "C:\\Users\\A B\\Temp\\_DEL_ME_.BAT";
-  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, false),
-            ":START\r\n"
-            "DEL \"C:\\Program Files\\My App\\X_agent.exe\"\r\n"
-            "IF exist \"C:\\Program Files\\My App\\X_agent.exe\" GOTO START\r\n"
-            "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
-  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, true),
-            ":START\r\n"
-            "DEL \"C:\\Program Files\\My App\\X_agent.exe\"\r\n"
-            "IF exist \"C:\\Program Files\\My App\\X_agent.exe\" GOTO START\r\n"
-            "RD \"C:\\Program Files\\My App\"\r\n"
-            "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
+  const std::string sys = "C:\\windows\\system32";
+  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, false, sys),
+            DeleteLoop(exe, sys, "60") + "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
+  EXPECT_EQ(SelfDeleteBatchText(exe, dir, bat, true, sys + "\\"),
+            DeleteLoop(exe, sys, "60") +
+                "RD \"C:\\Program Files\\My App\"\r\n"
+                "DEL \"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\r\n");
+}
+
+TEST(SelfDeleteBatch, GivesUpAfterTheBoundOfTries) {
+  const std::string exe = "C:\\T\\SETUP_1\\Y_setup.exe";
+  const std::string sys = "C:\\windows\\system32";
+  struct Case {
+    int tries;
+    const char* bound;
+  } cases[] = {{kSelfDeleteTries, "60"}, {2, "2"}, {1, "1"}, {0, "1"}, {-5, "1"}};
+  for (const Case& c : cases)
+    EXPECT_EQ(SelfDeleteBatchText(exe, "C:\\T\\SETUP_1", "C:\\T\\_DEL_ME_.BAT", false, sys, c.tries),
+              DeleteLoop(exe, sys, c.bound) + "DEL \"C:\\T\\_DEL_ME_.BAT\"\r\n")
+        << c.tries;
 }
 
 TEST(SelfDeleteBatch, PercentSignsInPathsStayLiteral) {
-  EXPECT_EQ(SelfDeleteBatchText("C:\\100%\\%TEMP%\\a.exe", "C:\\100%\\%TEMP%", "C:\\T%\\_DEL_ME_.BAT", true),
-            ":START\r\n"
-            "DEL \"C:\\100%%\\%%TEMP%%\\a.exe\"\r\n"
-            "IF exist \"C:\\100%%\\%%TEMP%%\\a.exe\" GOTO START\r\n"
-            "RD \"C:\\100%%\\%%TEMP%%\"\r\n"
-            "DEL \"C:\\T%%\\_DEL_ME_.BAT\"\r\n");
+  EXPECT_EQ(SelfDeleteBatchText("C:\\100%\\%TEMP%\\a.exe", "C:\\100%\\%TEMP%", "C:\\T%\\_DEL_ME_.BAT", true,
+                                "C:\\w%in\\system32"),
+            DeleteLoop("C:\\100%%\\%%TEMP%%\\a.exe", "C:\\w%%in\\system32", "60") +
+                "RD \"C:\\100%%\\%%TEMP%%\"\r\n"
+                "DEL \"C:\\T%%\\_DEL_ME_.BAT\"\r\n");
 }
 
 TEST(SelfDeleteBatch, CommandLineQuotesTheInterpreterAndTheBatch) {

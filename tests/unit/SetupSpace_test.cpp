@@ -21,6 +21,52 @@ TEST(SetupSpace, FolderNumberIsTheTimeOfDayHalf) {
   for (const Case& c : cases) EXPECT_EQ(SetupFolderName(c.dos), c.name) << std::hex << c.dos;
 }
 
+TEST(SetupSpace, LaterFolderNamesNeverMeetAnotherExecutablesFirstName) {
+  const std::uint32_t dos = 0x4A3B1234u;
+  EXPECT_EQ(SetupFolderCandidate(dos, 0), "SETUP_4660");
+  EXPECT_EQ(SetupFolderCandidate(dos, 1), "SETUP_4660_2");
+  EXPECT_EQ(SetupFolderCandidate(dos, 2), "SETUP_4660_3");
+  EXPECT_EQ(SetupFolderCandidate(0, 1), "SETUP_65535_2");
+  // Every later name of one number differs from the first name of any other.
+  for (int k = 1; k < kSetupFolderCandidates; ++k) {
+    const std::string name = SetupFolderCandidate(dos, k);
+    EXPECT_NE(name.find('_', 6), std::string::npos) << name;
+  }
+}
+
+TEST(SetupSpace, SpanCopyRoleOnlyForAYCopyInASetupFolderOfASpanPackage) {
+  const std::string temp = "C:\\Users\\Ann Lee\\AppData\\Local\\Temp\\";
+  struct Case {
+    const char* what;
+    std::int64_t level;
+    bool span;
+    std::string exe;
+    bool want;
+  } cases[] = {
+      {"the span copy", 2, true, temp + "SETUP_4660\\Y_setup.exe", true},
+      {"a later folder name", 2, true, temp + "SETUP_4660_2\\Y_setup.exe", true},
+      {"another case", 2, true,
+       "c:\\users\\ann lee\\appdata\\local\\temp\\setup_1\\y_Setup.exe", true},
+      {"alternative folder", 2, true, "D:\\TEMP_12345\\Y_setup.exe", true},
+      {"alternative folder below TEMP", 2, true, "E:\\TEMP\\TEMP_100000\\Y_setup.exe", true},
+      {"level 1", 1, true, temp + "SETUP_4660\\Y_setup.exe", false},
+      {"level 3", 3, true, temp + "SETUP_4660\\Y_setup.exe", false},
+      {"no span flag", 2, false, temp + "SETUP_4660\\Y_setup.exe", false},
+      {"the user's own setup", 2, true, "C:\\Downloads\\setup.exe", false},
+      {"a Y_ name elsewhere", 2, true, "C:\\Downloads\\Y_setup.exe", false},
+      {"not a Y_ copy in the folder", 2, true, temp + "SETUP_4660\\setup.exe", false},
+      {"a folder below the setup folder", 2, true, temp + "SETUP_4660\\sub\\Y_setup.exe", false},
+      {"a SETUP_ folder outside temp", 2, true, "C:\\SETUP_4660\\Y_setup.exe", false},
+      {"a SETUP_ folder deeper in temp", 2, true, temp + "x\\SETUP_4660\\Y_setup.exe", false},
+      {"the temp folder itself", 2, true, temp + "Y_setup.exe", false},
+      {"TEMP_ without digits", 2, true, "D:\\TEMP_x1\\Y_setup.exe", false},
+      {"TEMP_ deeper down", 2, true, "D:\\a\\TEMP_123\\Y_setup.exe", false},
+      {"no folder", 2, true, "Y_setup.exe", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SpanCopyRoleHolds(c.level, c.span, c.exe, temp), c.want) << c.what;
+  EXPECT_TRUE(SpanCopyRoleHolds(2, true, temp + "SETUP_1\\Y_a.exe", temp.substr(0, temp.size() - 1)));
+}
+
 TEST(SetupSpace, MegabytesKeepThreeSignificantPlaces) {
   const double MB = 1048576.0;
   struct Case {

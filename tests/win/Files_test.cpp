@@ -225,11 +225,27 @@ TEST_F(FilesWin, SelfDeleteBatchNamesTheRunningExecutable) {
   const std::string text = ReadFileText(bat);
   ::DeleteFileA(bat.c_str());
   ASSERT_FALSE(ExePath(false).empty());
-  EXPECT_EQ(text, ":START\r\n"
-                  "DEL \"" + ExePath(false) + "\"\r\n"
-                  "IF exist \"" + ExePath(false) + "\" GOTO START\r\n"
-                  "RD \"" + ExeDir(false) + "\"\r\n"
-                  "DEL \"" + bat + "\"\r\n");
+  EXPECT_EQ(text, SelfDeleteBatchText(ExePath(false), ExeDir(false), bat, true, SystemDir(false)));
+  // The helpers the batch names are there.
+  EXPECT_TRUE(IsFile(SystemDir(true) + "attrib.exe"));
+  EXPECT_TRUE(IsFile(SystemDir(true) + "ping.exe"));
+}
+
+// A file that stays locked: the batch gives up after its last try and still
+// removes itself, so no cmd.exe is left waiting.
+TEST_F(FilesWin, SelfDeleteBatchGivesUpOnALockedFile) {
+  Folder("locked dir");
+  const std::string locked = At("locked dir\\locked.exe");
+  ASSERT_TRUE(WriteFileText(locked, "MZ"));
+  const KernelHandle hold(
+      ::CreateFileA(locked.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(hold);
+  const std::string bat = At("locked dir\\del locked.bat");
+  ASSERT_TRUE(WriteFileText(bat, SelfDeleteBatchText(locked, At("locked dir"), bat, true, SystemDir(false), 2)));
+  ASSERT_TRUE(StartSelfDeleteBatch(bat));
+  for (int i = 0; i < 300 && IsFile(bat); ++i) ::Sleep(100);
+  EXPECT_FALSE(IsFile(bat)) << "the batch ended";
+  EXPECT_TRUE(IsFile(locked));
 }
 
 // The starter runs a harmless batch from a folder with blanks: it must reach
@@ -256,34 +272,42 @@ TEST(FilesWinSelfDeleteChild, DISABLED_DeletesItsOwnCopy) {
   DeleteMySelf(true);
 }
 
+// A read-only copy (taken from a CD) goes as well.
 TEST_F(FilesWin, DeleteMySelfRemovesTheCopyAndItsFolder) {
-  Folder("copy dir");
-  const std::string copy = At("copy dir\\self copy.exe");
-  char self[MAX_PATH + 1] = {};
-  ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-  ASSERT_TRUE(::CopyFileA(self, copy.c_str(), FALSE));
+  for (const bool readOnly : {false, true}) {
+    SCOPED_TRACE(readOnly ? "read-only copy" : "plain copy");
+    Folder("copy dir");
+    const std::string copy = At("copy dir\\self copy.exe");
+    char self[MAX_PATH + 1] = {};
+    ASSERT_GT(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    ASSERT_TRUE(::CopyFileA(self, copy.c_str(), FALSE));
+    if (readOnly) {
+      ASSERT_TRUE(::SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
 
-  ASSERT_TRUE(::SetEnvironmentVariableA(kChildSwitch, "1"));
-  const ScopeGuard unset([] { ::SetEnvironmentVariableA(kChildSwitch, nullptr); });
-  std::string commandLine =
-      "\"" + copy + "\" --gtest_also_run_disabled_tests --gtest_filter=FilesWinSelfDeleteChild.*";
-  STARTUPINFOA si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  ASSERT_TRUE(::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                               &pi));
-  const KernelHandle process(pi.hProcess);
-  const KernelHandle thread(pi.hThread);
-  ASSERT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
-  EXPECT_EQ(code, 0u);
+    ASSERT_TRUE(::SetEnvironmentVariableA(kChildSwitch, "1"));
+    const ScopeGuard unset([] { ::SetEnvironmentVariableA(kChildSwitch, nullptr); });
+    std::string commandLine =
+        "\"" + copy + "\" --gtest_also_run_disabled_tests --gtest_filter=FilesWinSelfDeleteChild.*";
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &si, &pi));
+    const KernelHandle process(pi.hProcess);
+    const KernelHandle thread(pi.hThread);
+    ASSERT_EQ(::WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    ::GetExitCodeProcess(process.get(), &code);
+    EXPECT_EQ(code, 0u);
 
-  for (int i = 0; i < 150 && IsFolder(At("copy dir")); ++i) ::Sleep(100);
-  EXPECT_FALSE(IsFile(copy));
-  EXPECT_FALSE(IsFolder(At("copy dir")));
-  for (int i = 0; i < 50 && IsFile(TempDir(true) + "_DEL_ME_.BAT"); ++i) ::Sleep(100);
-  EXPECT_FALSE(IsFile(TempDir(true) + "_DEL_ME_.BAT"));
+    for (int i = 0; i < 150 && IsFolder(At("copy dir")); ++i) ::Sleep(100);
+    EXPECT_FALSE(IsFile(copy));
+    EXPECT_FALSE(IsFolder(At("copy dir")));
+    for (int i = 0; i < 50 && IsFile(TempDir(true) + "_DEL_ME_.BAT"); ++i) ::Sleep(100);
+    EXPECT_FALSE(IsFile(TempDir(true) + "_DEL_ME_.BAT"));
+    if (IsFile(copy)) ::SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
 }
 
 TEST(FilesWinEject, OnlyCdDrivesAreEjected) {
