@@ -32,6 +32,7 @@ enum ProcId {
   kSetOption,
   kLastResponseInfo,
   kCrackUrl,
+  kDataAvailable,
   kProcCount
 };
 
@@ -39,7 +40,7 @@ constexpr const char* kProcNames[kProcCount] = {
     "InternetGetConnectedState", "InternetCloseHandle", "InternetOpenA",    "InternetOpenUrlA",
     "HttpQueryInfoA",            "InternetReadFile",    "InternetConnectA", "HttpOpenRequestA",
     "HttpSendRequestA",          "InternetSetOptionA",  "InternetGetLastResponseInfoA",
-    "InternetCrackUrlA"};
+    "InternetCrackUrlA",         "InternetQueryDataAvailable"};
 
 struct WinInetLibrary {
   Module module;
@@ -91,6 +92,14 @@ bool InetRead(HINTERNET request, void* buffer, DWORD count, DWORD* read) {
   return fn && fn(request, buffer, count, read);
 }
 
+// What has arrived of the body and can be read without waiting for more; 0 at
+// its end. Waits only while nothing has arrived yet.
+bool InetDataAvailable(HINTERNET request, DWORD* available) {
+  *available = 0;
+  auto fn = Fn<decltype(&::InternetQueryDataAvailable)>(kDataAvailable);
+  return fn && fn(request, available, 0, 0);
+}
+
 // What a failed read leaves to say: the system's text for the code, the
 // library's own text for its codes, else the server's last words.
 std::string ReadErrorDetail(DWORD code) {
@@ -112,7 +121,8 @@ std::string ReadErrorDetail(DWORD code) {
   return Trim(detail);
 }
 
-// Every earlier side file of the target goes; the target itself stays.
+// Every earlier side file of the target goes; the target itself and files
+// that only share its name's start stay.
 void DeleteLeftOvers(const std::string& target) {
   const std::string dir = FileDirPart(target);
   const std::string name = FileNamePart(target);
@@ -132,18 +142,25 @@ void DeleteLeftOvers(const std::string& target) {
 
 std::uint32_t TickCount32() { return static_cast<std::uint32_t>(::GetTickCount64()); }
 
-// A read returns only once it is full (or the body ends), so its size follows
-// the link: it grows while reads come back quickly, keeping a fast download
-// from being held up by the work between reads, and shrinks when they take
-// long, so that the windows and a close request are served within a moment.
-constexpr DWORD kLargestRead = 1024 * 1024;
-constexpr std::int64_t kQuickReadMs = 25;
-constexpr std::int64_t kSlowReadMs = 100;
+// A read asks for what has arrived and no more, so that it never waits for
+// the network once something is there. Reads are gathered into rounds of at
+// most this many bytes and milliseconds, each written at once and followed
+// by serving the windows: small reads one by one would cost the throughput.
+constexpr DWORD kRoundBytes = 1024 * 1024;
+constexpr std::int64_t kRoundMs = 30;
 
-DWORD NextReadSize(DWORD current, DWORD smallest, std::int64_t tookMs) {
-  if (tookMs < kQuickReadMs) return std::min(current * 2, kLargestRead);
-  if (tookMs > kSlowReadMs) return std::max(current / 2, smallest);
-  return current;
+int HTTP_GetStatusCode(HINTERNET request) {
+  DWORD status = 0;
+  DWORD length = sizeof status;
+  if (!InetQueryInfo(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &length)) return 0;
+  return static_cast<int>(status);
+}
+
+std::string HTTP_GetStatusText(HINTERNET request) {
+  char text[256] = {};
+  DWORD length = sizeof text - 1;
+  if (!InetQueryInfo(request, HTTP_QUERY_STATUS_TEXT, text, &length)) return std::string();
+  return Trim(std::string(text, std::min<DWORD>(length, sizeof text - 1)));
 }
 
 }  // namespace
@@ -206,8 +223,11 @@ void HTTP_Touch(const std::string& url) {
   InternetHandle connection(connect(internet.get(), host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                     0, 0));
   if (!connection) return;
+  // Headers only, but a cache entry all the same: kept out of the cache like
+  // the download itself.
+  const DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (secure ? INTERNET_FLAG_SECURE : 0);
   InternetHandle request(openRequest(connection.get(), "HEAD", object.empty() ? "/" : object.c_str(), nullptr,
-                                     nullptr, nullptr, secure ? INTERNET_FLAG_SECURE : 0, 0));
+                                     nullptr, nullptr, flags, 0));
   if (request) send(request.get(), nullptr, 0, nullptr, 0);
 }
 
@@ -256,7 +276,7 @@ std::int64_t HTTP_GetFileSize(const std::string& url) {
 
 DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
                                              const std::string& user, const std::string& password,
-                                             TProgBar* progress) {
+                                             TProgBar* progress, std::int64_t expected) {
   DownloadResult result;
   const std::string fileName = UrlFileName(url);
   HTTP_Touch(url);
@@ -273,10 +293,15 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
       result.error = OpenFailedText(url);
       return;
     }
-    const std::int64_t size = HTTP_GetContentLength(request.request.get());
-    const std::uint32_t date = HTTP_GetFileDate(request.request.get());
+    HINTERNET handle = request.request.get();
+    const std::int64_t size = HTTP_GetContentLength(handle);
+    const std::uint32_t date = HTTP_GetFileDate(handle);
+    const int status = HTTP_GetStatusCode(handle);
+    const auto statusError = [&] {
+      return ReadFailedText(fileName, HttpStatusDetail(status, HTTP_GetStatusText(handle)));
+    };
     if (size == 0) {
-      result.error = NotFoundText(url);
+      result.error = IsHttpErrorStatus(status) ? statusError() : NotFoundText(url);
       return;
     }
 
@@ -287,33 +312,53 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
       DeleteLeftOvers(target);
     }
 
-    const ProgressPlan plan = PlanProgress(size);
+    // Without a length the size the caller expects draws the bar, and bounds
+    // the body.
+    const std::int64_t limit = size < 0 ? UnknownLengthLimit(expected) : -1;
+    const std::int64_t planned = size < 0 && expected > 0 ? expected : size;
+    const ProgressPlan plan = PlanProgress(planned);
     if (progress) progress->SetProgress(1, plan.maximum);
     std::int64_t stepsShown = 0;
     TBytesRate meter = MeterForTotal(size);
 
     plat::File sideFile;
-    // The first reads are small: about a tenth of a small file, so that its
-    // progress moves in steps too.
-    const DWORD smallest = static_cast<DWORD>(std::clamp<std::int64_t>(size < 0 ? 8192 : size / 10, 1, 8192));
-    DWORD readSize = smallest;
-    std::vector<char> buffer;
+    std::vector<char> buffer(kRoundBytes);
     std::int64_t received = 0;
     bool readOk = true;
-    DWORD got = 0;
+    bool ended = false;
     do {
       YieldX(0);
       if (DownloadAborted()) break;
-      if (buffer.size() < readSize) buffer.resize(readSize);
-      const std::int64_t before = TickMs();
-      readOk = InetRead(request.request.get(), buffer.data(), readSize, &got);
-      const DWORD code = readOk ? 0 : ::GetLastError();
-      readSize = NextReadSize(readSize, smallest, TickMs() - before);
-      if (!readOk) {
-        result.error = ReadFailedText(fileName, ReadErrorDetail(code));
-        got = 0;
-      } else if (got > 0) {
+      // One round: what has arrived, read piece by piece until the buffer is
+      // full, the body ends or the round has had its time; then written in
+      // one go and the windows served.
+      DWORD got = 0;
+      DWORD code = 0;
+      const std::int64_t roundStart = TickMs();
+      while (got < kRoundBytes) {
+        DWORD available = 0;
+        DWORD n = 0;
+        // Nothing available means the end: the read of one byte says so.
+        readOk = InetDataAvailable(handle, &available) &&
+                 InetRead(handle, buffer.data() + got, std::clamp<DWORD>(available, 1, kRoundBytes - got), &n);
+        if (!readOk) {
+          code = ::GetLastError();
+          break;
+        }
+        if (n == 0) {
+          ended = true;
+          break;
+        }
+        got += n;
+        if (TickMs() - roundStart >= kRoundMs) break;
+      }
+      if (!readOk) result.error = ReadFailedText(fileName, ReadErrorDetail(code));
+      if (got > 0) {
         received += got;
+        if (limit >= 0 && received > limit) {
+          result.error = ReadFailedText(fileName, LongBodyDetail(received, expected));
+          break;
+        }
         if (!target.empty()) {
           if (!sideFile) {
             sideFile = plat::File(side, plat::OpenMode::Write);
@@ -333,28 +378,38 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
         }
       }
       const std::string text = meter.ProgressText(size, received, got, TickCount32());
-      if (readOk && got > 0 && progress) {
+      if (got > 0 && progress) {
         for (const std::int64_t done = plan.StepsDone(received); stepsShown < done; ++stepsShown)
           progress->SetText(text);
       }
-    } while (readOk && got > 0 && !DownloadAborted());
+    } while (readOk && !ended && !DownloadAborted());
     sideFile.reset();
 
     if (DownloadAborted()) {
       result.error = kDownloadAbortedText;
-    } else if (result.error.empty() && size > 0 && received != size) {
-      // The connection ended before the announced length: a partial file is
-      // not a download.
-      result.error = ReadFailedText(fileName, ShortBodyDetail(received, size));
+    } else if (result.error.empty()) {
+      if (size > 0 && received != size) {
+        // The connection ended before the announced length: a partial file
+        // is not a download.
+        result.error = ReadFailedText(fileName, ShortBodyDetail(received, size));
+      } else if (received == 0) {
+        result.error = IsHttpErrorStatus(status) ? statusError() : NotFoundText(url);
+      } else if (IsHttpErrorStatus(status) && !IsErrorPage(side, result.body)) {
+        // An error page is left to the caller, who tells the user it was not
+        // found; any other answer of a failed request is no file either.
+        result.error = statusError();
+      }
     }
-    if (!target.empty() && size > 0 && result.error.empty()) {
+    if (!target.empty() && result.error.empty()) {
       const std::int64_t written = FileSizeByName(side);
-      if (written != size)
+      if (written != received)
         result.error = ReadFailedText(fileName, side + " holds " + std::to_string(written) + " of " +
-                                                    std::to_string(size) + " bytes");
+                                                    std::to_string(received) + " bytes");
       else if (!::MoveFileExA(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         result.error = ReadFailedText(fileName, "renaming " + side + ": " + LastErrorText());
     }
+    // A failed download leaves nothing behind; the old target stays.
+    if (!target.empty() && !result.error.empty()) ::DeleteFileA(side.c_str());
   }();
 
   if (!result.error.empty())
@@ -363,8 +418,8 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
 }
 
 DownloadResult HTTP_DownloadFile(HWND owner, const std::string& url, const std::string& target,
-                                 TProgBar* progress) {
-  return HTTP_DownloadFile_Incremental(owner, url, target, std::string(), std::string(), progress);
+                                 TProgBar* progress, std::int64_t expected) {
+  return HTTP_DownloadFile_Incremental(owner, url, target, std::string(), std::string(), progress, expected);
 }
 
 bool IsInternetConnected(std::string* error) {

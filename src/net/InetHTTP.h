@@ -60,14 +60,20 @@ struct DownloadResult {
 };
 
 // Fetches the URL into target (through a side file that takes the target's
-// name only once the whole announced body is in) or, with an empty target,
-// into the result's body. owner (a handle above 10) is shown first; progress
-// may be null. Reads poll DownloadAborted.
+// name only once the whole body is in) or, with an empty target, into the
+// result's body. A body without Content-Length counts as whole when the
+// transfer ends cleanly; `expected` (the size the caller was told, -1 when
+// none) bounds it. Every failure removes the side file and leaves an old
+// target as it was. A failed request (status 400 and up) is an error unless
+// it answered with an HTML page, which the caller tells apart with
+// IsErrorPage. owner (a handle above 10) is shown first; progress may be
+// null. Reads poll DownloadAborted and only take what has arrived, so each
+// returns at once.
 DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
                                              const std::string& user, const std::string& password,
-                                             TProgBar* progress);
+                                             TProgBar* progress, std::int64_t expected = -1);
 DownloadResult HTTP_DownloadFile(HWND owner, const std::string& url, const std::string& target,
-                                 TProgBar* progress);
+                                 TProgBar* progress, std::int64_t expected = -1);
 
 // False with the system's reason when it reports no connection.
 bool IsInternetConnected(std::string* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
 #include "files/Files.h"
 #include "platform/Platform.h"
@@ -66,8 +67,16 @@ std::string SideFileName(const std::string& target, std::int64_t size, std::uint
 }
 
 bool IsLeftOverName(const std::string& targetName, const std::string& name) {
-  return name.size() > targetName.size() + 1 && name[targetName.size()] == '.' &&
-         SameText(name.substr(0, targetName.size()), targetName);
+  const std::size_t n = targetName.size();
+  return name.size() > n + 1 && name[n] == '.' && name.find_first_not_of("0123456789", n + 1) == std::string::npos &&
+         SameText(name.substr(0, n), targetName);
+}
+
+std::int64_t UnknownLengthLimit(std::int64_t expected) {
+  if (expected <= 0) return -1;
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  const std::int64_t extra = expected / 4 + kUnknownLengthSlack;
+  return expected > kMax - extra ? kMax : expected + extra;
 }
 
 ProgressPlan PlanProgress(std::int64_t size) {
@@ -97,6 +106,18 @@ std::string ReadFailedText(const std::string& fileName, const std::string& detai
 
 std::string ShortBodyDetail(std::int64_t received, std::int64_t size) {
   return "connection closed after " + std::to_string(received) + " of " + std::to_string(size) + " bytes";
+}
+
+std::string LongBodyDetail(std::int64_t received, std::int64_t expected) {
+  return "stopped after " + std::to_string(received) + " bytes without a length; " + std::to_string(expected) +
+         " bytes were expected";
+}
+
+bool IsHttpErrorStatus(int status) { return status >= 400; }
+
+std::string HttpStatusDetail(int status, const std::string& reason) {
+  const std::string text = "HTTP " + std::to_string(status);
+  return reason.empty() ? text : text + " " + reason;
 }
 
 bool IsErrorPageBytes(const std::string& bytes) {

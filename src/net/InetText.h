@@ -33,9 +33,21 @@ std::string UrlFileName(const std::string& url);
 // target + "." + (size + date) as a 32-bit unsigned number.
 std::string SideFileName(const std::string& target, std::int64_t size, std::uint32_t dosDate);
 // True when `name` is a left-over of an earlier download of `targetName`:
-// the target's name, a dot and something more (case-blind). The target
-// itself never is.
+// the target's name (case-blind), a dot and decimal digits, the only form a
+// side file takes. The target itself never is, nor a file of the user's such
+// as "setup.log" beside a target "setup".
 bool IsLeftOverName(const std::string& targetName, const std::string& name);
+
+// ---- Bodies of unknown length ----
+
+// Room a body without a length may take beyond the size the caller expects
+// (a rebuilt package grows a little), before the transfer is taken for a
+// server that never stops.
+inline constexpr std::int64_t kUnknownLengthSlack = 1048576;
+// The most bytes accepted from a body of unknown length when `expected`
+// bytes are announced elsewhere (the package's record): a quarter more plus
+// the slack. -1 (no limit) when nothing is expected.
+std::int64_t UnknownLengthLimit(std::int64_t expected);
 
 // ---- Progress ----
 
@@ -65,6 +77,12 @@ std::string NotFoundText(const std::string& url);
 std::string ReadFailedText(const std::string& fileName, const std::string& detail);
 // The detail of a body that ended before its announced length.
 std::string ShortBodyDetail(std::int64_t received, std::int64_t size);
+// The detail of a body of unknown length stopped at its limit.
+std::string LongBodyDetail(std::int64_t received, std::int64_t expected);
+// Statuses from 400 up: the server refused or failed the request.
+bool IsHttpErrorStatus(int status);
+// "HTTP 500", with the server's reason after it when there is one.
+std::string HttpStatusDetail(int status, const std::string& reason);
 
 // ---- Error pages ----
 

@@ -27,9 +27,9 @@ std::string InternetSetupBase(const std::string& recordBase, bool alwaysDownload
 std::string LocalPackagePath(const std::string& base, const std::string& name);
 std::string InternetPackageUrl(const std::string& base, const std::string& name);
 
-// The name the downloaded copy gets in the temporary folder: the last part
-// of name, so that a record naming "..\x" cannot put it anywhere else. Empty
-// when nothing is left.
+// The name the downloaded copy gets in the run's download folder: the last
+// part of name, so that a record naming "..\x" cannot put it anywhere else.
+// Empty when nothing is left.
 std::string DownloadCopyName(const std::string& name);
 
 // The download question with "<SIZE>" replaced by the megabytes of the size
@@ -46,13 +46,16 @@ std::string NoConnectionText(const std::string& text, const std::string& detail)
 std::string AgentCopyBytes(std::string exe);
 
 #ifdef _WIN32
-// The internet branch of the setup tick: writes the agent copy (agent: its
-// file name, or empty), chooses the base and runs InternetSetup.
+// The internet branch of the setup tick: writes the agent copy (agent: the
+// record's name, of which only a file name that the entry name rule accepts
+// is used; or empty), chooses the base and runs InternetSetup.
 void RunInternetSetup(const std::string& agent);
 
 // Fetches name from base (or takes it from there when base is a folder that
 // holds it), checks its build token against the running stub's and unpacks
-// and runs it in folder. Errors end in a box; a fetched copy is deleted.
+// and runs it in folder. A download goes into a folder of this run's own
+// beside folder, removed afterwards. Errors end in a box and, unless the
+// user declined, in the exit code of a failed download.
 void InternetSetup(const std::string& folder, const std::string& base, const std::string& name);
 #endif
 

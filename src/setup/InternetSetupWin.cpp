@@ -7,13 +7,16 @@
 #include "net/InetHTTP.h"
 #include "net/InetText.h"
 #include "package/PackX.h"
+#include "package/UnPack.h"
 #include "platform/Platform.h"
 #include "setup/InternetSetup.h"
+#include "setup/SetupExit.h"
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsWaitWin.h"
+#include "util/UtilsSystemWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {
@@ -26,14 +29,34 @@ TProgBar& DownloadProgress() {
 }
 
 void WriteAgentCopy(const std::string& agent) {
+  // The record's value names a file, not a place: like every entry it lands
+  // inside the setup folder or nowhere.
+  std::string path, error;
+  if (!EntryTargetPath(RemoveTrailingBackslash(SetupFolder()), FileNamePart(agent), path, error)) {
+    DebugLine(PidText() + " ==== internet setup: agent name refused: " + agent + ": " + error);
+    return;
+  }
   const std::string exe = ReadFileText(ExePath(false));
   if (exe.empty()) {
     DebugLine(PidText() + " ==== internet setup: cannot read " + ExePath(false));
     return;
   }
-  const std::string path = SetTrailingBackslash(SetupFolder(), true) + agent;
   if (!WriteFileText(path, AgentCopyBytes(exe), ExeDosDate()))
     DebugLine(PidText() + " ==== internet setup: cannot write " + path);
+}
+
+// A folder of this run's own beside the setup folder, for the download: the
+// package's name may be that of any file of the user's in the temporary
+// folder, and the setup folder itself fills with the package's entries.
+// Empty when none can be made.
+std::string MakeDownloadFolder(const std::string& setupFolder) {
+  const std::string base = RemoveTrailingBackslash(setupFolder) + ".dl" + std::to_string(::GetCurrentProcessId());
+  for (int i = 0; i < 100; ++i) {
+    const std::string folder = i == 0 ? base : base + "_" + std::to_string(i);
+    if (::CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return std::string();
 }
 
 }  // namespace
@@ -53,7 +76,7 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
   const int charset = own.Charset();
   const std::string url = InternetPackageUrl(base, name);
   std::string err;
-  bool deleteAfter = false;
+  std::string downloadFolder;
 
   const std::string local = LocalPackagePath(base, name);
   const bool hidden = RunsHidden();
@@ -73,13 +96,18 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
 
     SetDownloadAbort(false);
     const std::string copyName = DownloadCopyName(name);
-    target = TempDir(true) + copyName;
     HWND parent = hidden ? nullptr : MainWindowHandle();
     TProgBar& progress = DownloadProgress();
     if (err.empty() && copyName.empty()) err = NotFoundText(url);
     if (err.empty()) {
-      err = HTTP_DownloadFile(parent, url, target, &progress).error;
-      if (err.empty()) deleteAfter = true;
+      downloadFolder = MakeDownloadFolder(folder);
+      if (downloadFolder.empty()) err = ReadFailedText(copyName, "no folder for the download: " + LastErrorText());
+    }
+    if (err.empty()) {
+      target = SetTrailingBackslash(downloadFolder, true) + copyName;
+      std::int64_t expected = -1;
+      if (!TryTextToInt64(own.InternetSizeText(), expected)) expected = -1;
+      err = HTTP_DownloadFile(parent, url, target, &progress, expected).error;
     }
 
     WaitYielding(0, 300);
@@ -95,8 +123,10 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
     }
   }
   if (err.empty()) ExtractAndRun(folder, target, std::string(), GetCmdLineArgs(), !hidden);
-  if (deleteAfter) ::DeleteFileA(target.c_str());
+  if (!downloadFolder.empty()) DeleteTree(downloadFolder, true);
   if (!err.empty() && err != kDeclinedText) {
+    // Deployment tools read 0 as installed; the user's own No is no failure.
+    SetExitCode(kExitDownloadFailed);
     DebugLine(PidText() + " ==== internet setup: " + err);
     ErrorBox(kOwnerHeading, err, own.GetText("Error"), charset, buttons);
   }

@@ -2,6 +2,7 @@
 package from beside itself or from the web server fixture, checks the build
 token, runs the test engine from it and cleans up after itself."""
 import os
+import shutil
 import socket
 import struct
 import subprocess
@@ -9,8 +10,8 @@ import sys
 import urllib.request
 import unittest
 
-from harness import (EngineReport, Scenario, STUB, UiDriver, WINE_RUN, dos_datetime, engine_files, pack, prefix_temp,
-                     run_windows, wait_for, workdir)
+from harness import (EngineReport, Scenario, STUB, UiDriver, WINE_RUN, WINEPREFIX, dos_datetime, engine_files, pack,
+                     prefix_temp, run_windows, wait_for, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -19,6 +20,7 @@ TOKEN = "NET-7.3-build"
 PACKAGE = "Full.exe"
 AGENT = "Agent.exe"
 MB = 1048576
+DOWNLOAD_FAILED = 113
 
 
 def free_port():
@@ -47,6 +49,9 @@ class InternetSetup(Scenario):
         pack(*real, "--out", cls.package, "--inet-token", TOKEN)
         # The same files from another build.
         pack(*real, "--out", os.path.join(cls.served, "Foreign.exe"), "--inet-token", "OTHER-build")
+        # Named like the user's own files in the temporary folder.
+        shutil.copy(cls.package, os.path.join(cls.served, "setup"))
+        shutil.copy(os.path.join(cls.served, "Foreign.exe"), os.path.join(cls.served, "foreign"))
         cls.server, cls.port = http_server.start(cls.served)
 
     @classmethod
@@ -98,9 +103,9 @@ class InternetSetup(Scenario):
         self.assertIn("readme.txt", report.files)
         return report
 
-    def assert_nothing_ran(self, code):
+    def assert_nothing_ran(self, code, expected=DOWNLOAD_FAILED):
         self.assertFalse(EngineReport(self.report_path), "no engine ran")
-        self.assertEqual(code, 0)
+        self.assertEqual(code, expected)
 
     def assert_error_box(self, boxes):
         """The message of the one error box, below its heading."""
@@ -208,8 +213,97 @@ class InternetSetup(Scenario):
         self.assertEqual(boxes[0]["caption"], "Confirm")
         self.assertIn("INTERNET DOWNLOAD", boxes[0]["text"])
         self.assertIn("Size: 5.00 MB", boxes[0]["text"])
-        self.assert_nothing_ran(code)
+        self.assert_nothing_ran(code, 0)
         self.assertEqual(self.requests(), [], "nothing is fetched")
+
+    def test_download_table(self):
+        """Each way a server can send the package, or refuse it: a valid one
+        installs, anything else is reported with what went wrong and ends
+        with the download exit code; the user's files named like the package
+        stay, and the run leaves nothing behind in the temporary folder."""
+        rows = [
+            # route, file served, the message (None: the engine ran)
+            ("files", "setup", None),
+            ("files-chunked", "setup", None),
+            ("files-closed", "setup", None),
+            ("files", "foreign", "Bad Secret Token!"),
+            ("files-chunked", "foreign", "Bad Secret Token!"),
+            ("files-closed", "foreign", "Bad Secret Token!"),
+            ("404", "setup", "404 File Not Found"),
+            ("error/500-text", "setup", "setup --- Error downloading file (HTTP 500"),
+            ("error/403-json", "setup", "setup --- Error downloading file (HTTP 403"),
+        ]
+        temp = prefix_temp()
+        for route, file, message in rows:
+            with self.subTest(route=route, file=file):
+                if os.path.exists(self.report_path):
+                    os.remove(self.report_path)
+                decoys = {}
+                for name in (file, file + ".log", file + ".ini", file + ".exe", file + ".123"):
+                    decoys[name] = ("the user's own " + name).encode()
+                    with open(os.path.join(temp, name), "wb") as f:
+                        f.write(decoys[name])
+                before = sorted(os.listdir(temp))
+                folder, exe = self.stub("table_%s_%s" % (route.replace("/", "_"), file), "--inet-always",
+                                        base=self.url(route), file=file)
+                try:
+                    if message is None:
+                        # A driver stands by in case a box comes after all.
+                        with UiDriver(folder, "key:O", timeout=30) as driver:
+                            code = run_windows(exe)
+                        self.assertEqual(driver.boxes(), [])
+                        self.assert_engine_ran(code)
+                    else:
+                        code, boxes = self.run_with_driver(folder, exe, "key:O")
+                        self.assertIn(message, self.assert_error_box(boxes))
+                        self.assert_nothing_ran(code)
+                    self.assertEqual(sorted(os.listdir(temp)), before, "nothing left, nothing taken")
+                    for name, data in decoys.items():
+                        with open(os.path.join(temp, name), "rb") as f:
+                            self.assertEqual(f.read(), data, name)
+                finally:
+                    for name in decoys:
+                        if os.path.exists(os.path.join(temp, name)):
+                            os.remove(os.path.join(temp, name))
+
+    def test_agent_names_never_leave_the_setup_folder(self):
+        """The record's agent name, whatever it says, gives a copy inside the
+        setup folder only, asked Yes or No."""
+        drive_c = os.path.join(WINEPREFIX, "drive_c")
+        before = drive_tree(drive_c)
+        for agent in ("Plain.exe", "..\\x.exe", "sub\\x.exe", "C:\\x.exe"):
+            for answer in ("Y", "N"):
+                with self.subTest(agent=agent, answer=answer):
+                    if os.path.exists(self.report_path):
+                        os.remove(self.report_path)
+                    folder, exe = self.stub("agent_%d_%s" % (len(agent), answer), "--inet-always",
+                                            "--confirm-download", "--has-agent", "--agent", "Q" * len(agent))
+                    # Written here, past any check of the build tool.
+                    with open(exe, "rb") as f:
+                        data = f.read()
+                    placeholder = b"|" + b"Q" * len(agent) + b"|"
+                    self.assertEqual(data.count(placeholder), 1)
+                    with open(exe, "wb") as f:
+                        f.write(data.replace(placeholder, b"|" + agent.encode() + b"|"))
+                    code, boxes = self.run_with_driver(folder, exe, "key:" + answer, timeout=30)
+                    self.assertEqual([box["caption"] for box in boxes], ["Confirm"])
+                    self.assertEqual(drive_tree(drive_c) - before, set(), "nothing new outside the setup folder")
+                    if answer == "Y":
+                        report = self.assert_engine_ran(code)
+                        # The engine finds the agent beside its own files.
+                        self.assertIn(agent.replace("\\", "/").rsplit("/", 1)[-1].rsplit(":", 1)[-1],
+                                      report.files)
+                    else:
+                        self.assert_nothing_ran(code, 0)
+
+
+def drive_tree(root):
+    """Every file and folder below root."""
+    found = set()
+    for folder, dirs, files in os.walk(root):
+        for name in dirs + files:
+            found.add(os.path.relpath(os.path.join(folder, name), root))
+    return found
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace havrek {
 namespace {
@@ -56,12 +57,41 @@ TEST(InetText, SideFileNamesAndLeftOvers) {
   EXPECT_EQ(SideFileName("a", -1, 0), "a.4294967295");
   EXPECT_EQ(SideFileName("a", 0x100000005LL, 1), "a.6");
 
-  EXPECT_TRUE(IsLeftOverName("setup.exe", "setup.exe.12345"));
-  EXPECT_TRUE(IsLeftOverName("setup.exe", "SETUP.EXE.1"));
-  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe"));
-  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe."));
-  EXPECT_FALSE(IsLeftOverName("setup.exe", "setup.exe1"));
-  EXPECT_FALSE(IsLeftOverName("setup.exe", "other.exe.1"));
+  // Only what a side file can be named: the user's own files beside the
+  // target stay, whatever they are called.
+  struct Case {
+    const char *target, *name;
+    bool leftOver;
+  };
+  const Case cases[] = {
+      {"setup.exe", "setup.exe.12345", true},
+      {"setup.exe", "SETUP.EXE.1", true},
+      {"setup", "setup.4294967295", true},
+      {"setup.exe", "setup.exe", false},
+      {"setup.exe", "setup.exe.", false},
+      {"setup.exe", "setup.exe1", false},
+      {"setup.exe", "setup.exe1.7", false},
+      {"setup.exe", "other.exe.1", false},
+      {"setup", "setup.exe", false},
+      {"setup", "setup.log", false},
+      {"setup", "setup.ini", false},
+      {"setup", "setup.123.bak", false},
+      {"setup", "setup.12a", false},
+      {"setup", "setup. 1", false},
+      {"setup", "setup..1", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsLeftOverName(c.target, c.name), c.leftOver) << c.target << " " << c.name;
+}
+
+TEST(InetText, UnknownLengthLimit) {
+  EXPECT_EQ(UnknownLengthLimit(-1), -1);
+  EXPECT_EQ(UnknownLengthLimit(0), -1);
+  EXPECT_EQ(UnknownLengthLimit(1), 1 + kUnknownLengthSlack);
+  EXPECT_EQ(UnknownLengthLimit(4000000), 5000000 + kUnknownLengthSlack);
+  // A size field of any value cannot wrap the limit round to a small one.
+  const std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(UnknownLengthLimit(largest), largest);
+  EXPECT_EQ(UnknownLengthLimit(largest - 10), largest);
 }
 
 TEST(InetText, ProgressRangeStaysSmall) {
@@ -104,6 +134,13 @@ TEST(InetText, ErrorTexts) {
   EXPECT_EQ(ReadFailedText("a.exe", ""), "a.exe --- Error downloading file");
   EXPECT_EQ(ReadFailedText("a.exe", "gone"), "a.exe --- Error downloading file (gone)");
   EXPECT_EQ(ShortBodyDetail(40, 100), "connection closed after 40 of 100 bytes");
+  EXPECT_EQ(LongBodyDetail(300, 100), "stopped after 300 bytes without a length; 100 bytes were expected");
+  EXPECT_EQ(HttpStatusDetail(500, ""), "HTTP 500");
+  EXPECT_EQ(HttpStatusDetail(403, "Forbidden"), "HTTP 403 Forbidden");
+  EXPECT_FALSE(IsHttpErrorStatus(200));
+  EXPECT_FALSE(IsHttpErrorStatus(304));
+  EXPECT_TRUE(IsHttpErrorStatus(400));
+  EXPECT_TRUE(IsHttpErrorStatus(503));
 }
 
 TEST(InetText, ErrorPages) {
