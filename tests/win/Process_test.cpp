@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "agent/Settings.h"
+#include "diag/HDebug.h"
+#include "diag/HDebugWin.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsWaitWin.h"
@@ -263,6 +265,43 @@ TEST(ProcessWindow, PostsToTheMainWindow) {
   EXPECT_FALSE(PostProcessMessage("Z:\\nowhere\\" + ProgramName(), true, WM_CLOSE, 1, 2));
 }
 
+// Everything the debug channel sends while it lives, passed on to where it
+// went before.
+std::string g_debug;
+void CaptureAndPass(const std::string& piece) {
+  g_debug += piece;
+  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
+  if (DebugMode() != 1) SendToDebugViewer(piece);
+}
+void PassOn(const std::string& piece) {
+  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
+  if (DebugMode() != 1) SendToDebugViewer(piece);
+}
+class DebugCapture {
+ public:
+  DebugCapture() {
+    g_debug.clear();
+    SetDebugTarget(&CaptureAndPass);
+  }
+  ~DebugCapture() { SetDebugTarget(&PassOn); }
+  const std::string& text() const { return g_debug; }
+};
+
+// The agent's log file, switched on for one test.
+class LogCapture {
+ public:
+  LogCapture() {
+    InitProcessCommandLine();
+    DeleteFileA(LogFilePath().c_str());
+    SetLogEnabled(true);
+  }
+  ~LogCapture() {
+    SetLogEnabled(false);
+    DeleteFileA(LogFilePath().c_str());
+  }
+  std::string text() const { return ReadAll(LogFilePath()); }
+};
+
 struct ShutDownCase {
   const char* method;
   const char* options;
@@ -286,6 +325,8 @@ TEST(ShutDown, Methods) {
     SCOPED_TRACE(std::string("method \"") + c.method + "\" " + c.options);
     StandIn program(c.options);
     ASSERT_TRUE(program.Ready());
+    const DebugCapture debug;
+    const LogCapture log;
     const ShutDownResult result = ShutDownProcess(Program(), c.method);
     EXPECT_TRUE(result.wasRunning);
     const bool running = c.exitCode == STILL_ACTIVE;
@@ -293,6 +334,17 @@ TEST(ShutDown, Methods) {
     EXPECT_EQ(program.Ended(0), !running);
     EXPECT_EQ(program.ExitCode(), c.exitCode);
     EXPECT_EQ(program.Received(program.pid()), std::string("ready\n") + c.received);
+
+    const std::string marker = PidText() + " ==== PerformAutoUpdate-";
+    const std::size_t eight = debug.text().find(marker + "8 ====\r\n");
+    EXPECT_NE(eight, std::string::npos) << debug.text();
+    EXPECT_NE(debug.text().find(marker + "9 ====\r\n", eight), std::string::npos) << debug.text();
+    const std::string kill = "PID=" + std::to_string(program.pid()) + "\t   Exists=TRUE\t  >" + Program() + "<\r\n";
+    EXPECT_EQ(Contains(debug.text(), kill), std::string(c.method) == "Using Terminate Process") << debug.text();
+    const std::size_t start =
+        log.text().find("Shut Down Process() - START  (" + Program() + ")  Method: " + c.method + "\r\n");
+    EXPECT_NE(start, std::string::npos) << log.text();
+    EXPECT_NE(log.text().find("Shut Down Process() - END\r\n", start), std::string::npos) << log.text();
   }
 }
 
@@ -338,6 +390,7 @@ TEST(ShutDown, MessageBoxAsksUntilTheProgramIsGone) {
   ASSERT_TRUE(program.Ready());
   g_seen = SeenBox();
   g_seen.program = program.process();
+  const DebugCapture debug;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerBox);
   const ShutDownResult result = ShutDownProcess(Program(), "Issue a Message Box");
   KillTimer(nullptr, timer);
@@ -349,6 +402,7 @@ TEST(ShutDown, MessageBoxAsksUntilTheProgramIsGone) {
   EXPECT_EQ(g_seen.caption, "Heads up");
   EXPECT_TRUE(Contains(g_seen.text, "Please close " + ProgramName() + " first.")) << g_seen.text;
   EXPECT_EQ(program.ExitCode(), 5u);
+  EXPECT_TRUE(Contains(debug.text(), "s1=Please close " + ProgramName() + " first.<\r\n")) << debug.text();
 }
 
 TEST(ShutDown, NothingRunning) {
