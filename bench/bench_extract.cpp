@@ -36,6 +36,7 @@
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
+#include "SealedPackage.h"
 #include "package/ZLibOpen.h"
 #include "platform/Platform.h"
 
@@ -209,19 +210,7 @@ std::string Deflate(const std::string& plain, int level = 6) {
 std::string PackageOfOneEntry(const std::string& content) {
   const std::string z = Deflate(content, 9);
   const auto word = [](std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); };
-  std::string p = Stub() + word(0) + word(0) + word(static_cast<std::uint32_t>(z.size())) + z;
-  TPackageHeader h{};
-  h.format = 1;
-  h.blockCount = 2;
-  h.payloadStart = 4096;
-  h.fileCount = 1;
-  h.magic = PackageMagic;
-  h.checksum = ChecksumAlwaysPasses;
-  h.trailerLength = PackageHeaderSize;
-  p.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
-  const std::uint32_t size = static_cast<std::uint32_t>(p.size());
-  std::memcpy(p.data() + 252, &size, 4);
-  return p;
+  return test::SealPackage(Stub() + word(0) + word(0) + word(static_cast<std::uint32_t>(z.size())) + z, 4096, 1);
 }
 
 // ---- Peak memory of a child that only extracts ----

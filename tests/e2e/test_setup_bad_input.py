@@ -3,6 +3,7 @@ it should not, and writes nothing outside the setup folder. havrek-pack
 refuses to write most of these, so they are laid out by hand here."""
 import os
 import shutil
+import socket
 import struct
 import zlib
 import unittest
@@ -115,6 +116,13 @@ class BadInput(Scenario):
             write_package(setup, engine_entries(folder, report), cut)
         elif kind in ("corrupt", "dictionary"):
             write_package(setup, [stored_entry("data.txt", b"some text " * 500, kind)] + engine_entries(folder, report))
+        elif kind == "download failed":
+            # Nothing listens on a port just freed.
+            with socket.socket() as free:
+                free.bind(("127.0.0.1", 0))
+                port = free.getsockname()[1]
+            pack("build", "--stub", STUB, "--out", setup, "--internet-setup", "--inet-always",
+                 "--inet-base", "http://127.0.0.1:%d/files" % port, "--inet-file", "package.exe")
         elif kind == "not a program":
             write_package(setup, [stored_entry(None, b"plain text, no program", header="|readme.txt*-x|0|")])
         return setup
@@ -130,6 +138,7 @@ class BadInput(Scenario):
             ("corrupt", DAMAGED, expand),
             ("dictionary", DAMAGED, expand),
             ("not a program", NOT_STARTED, ["Unable to start the setup program!", "readme.txt"]),
+            ("download failed", DOWNLOAD_FAILED, ["Unable to open Internet Connection", "package.exe"]),
         ]
         for kind, code, texts in cases:
             for quiet in (False, True):

@@ -16,6 +16,7 @@
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
+#include "SealedPackage.h"
 #include "TestFolder.h"
 
 namespace havrek {
@@ -68,19 +69,7 @@ std::string Zipped(const std::string& header, const std::string& data) { return 
 std::string Laid(const std::vector<std::string>& entries, std::uint8_t flags = 0) {
   std::string p = StubImage() + Block(0, "") + Block(24, "|http://|.info|.exe|0|0|");
   for (const std::string& e : entries) p += e;
-  TPackageHeader h{};
-  h.format = 1;
-  h.blockCount = 2;
-  h.payloadStart = 4096;
-  h.fileCount = static_cast<std::uint32_t>(entries.size());
-  h.magic = PackageMagic;
-  h.checksum = ChecksumAlwaysPasses;
-  h.headerFlags = flags;
-  h.trailerLength = PackageHeaderSize;
-  p.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
-  const std::uint32_t size = static_cast<std::uint32_t>(p.size());
-  std::memcpy(p.data() + 252, &size, 4);
-  return p;
+  return test::SealPackage(p, 4096, static_cast<std::uint32_t>(entries.size()), flags);
 }
 
 std::vector<std::string>& DebugLines() {

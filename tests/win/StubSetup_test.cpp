@@ -10,6 +10,7 @@
 
 #include "files/Files.h"
 #include "package/PackX.h"
+#include "SealedPackage.h"
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/UtilsWaitWin.h"
@@ -56,18 +57,7 @@ std::string PackageWithABrokenStream() {
   z.resize(n);
   z.back() ^= 0x08;
   p += Word(static_cast<std::uint32_t>(z.size())) + z;
-  TPackageHeader h{};
-  h.format = 1;
-  h.blockCount = 2;
-  h.payloadStart = 2048;
-  h.fileCount = 2;
-  h.magic = PackageMagic;
-  h.checksum = ChecksumAlwaysPasses;
-  h.trailerLength = PackageHeaderSize;
-  p.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
-  const std::uint32_t size = static_cast<std::uint32_t>(p.size());
-  std::memcpy(p.data() + 252, &size, 4);
-  return p;
+  return test::SealPackage(p, 2048, 2);
 }
 
 bool g_boxShown = false;
