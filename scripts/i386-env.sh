@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 # A small 32-bit program of each kind that must start.
 probe() {
-  local what=$1 program args
+  local what=$1 program args pkg
   case $what in
     elf) program=/lib/ld-linux.so.2; args=--version; pkg="libc6-i386 (g++-multilib)" ;;
     wine) program=/usr/lib/wine/wine; args=--version; pkg="wine32:i386" ;;
