@@ -12,7 +12,12 @@ BUILD = os.environ.get("HAVREK_BUILD", "")
 PACK = os.environ.get("HAVREK_PACK", "")
 WINE_RUN = os.environ.get("HAVREK_WINE_RUN", "")
 STUB = os.path.join(BUILD, "Stub.exe")
-FIXTURES = os.path.join(BUILD, "tests", "fixtures")
+# A tree may borrow another tree's partner programs (the i686 tree runs the
+# x86_64 ones in its WoW64 prefix).
+FIXTURES = os.environ.get("HAVREK_FIXTURES") or os.path.join(BUILD, "tests", "fixtures")
+# Where 32-bit programs run emulated everything takes several times longer;
+# the waits for Windows programs stretch by this factor.
+TIME_SCALE = float(os.environ.get("HAVREK_TIME_SCALE") or 1)
 
 
 def winpath(path):
@@ -45,13 +50,13 @@ def run_windows(exe, *args, timeout=120, cwd=None):
     """Runs a Windows program to its end; returns its exit code. Its output
     is dropped rather than read: processes it leaves running would hold a
     pipe open and keep the call from returning."""
-    result = subprocess.run([WINE_RUN, exe, *args], cwd=cwd, timeout=timeout,
+    result = subprocess.run([WINE_RUN, exe, *args], cwd=cwd, timeout=timeout * TIME_SCALE,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return result.returncode
 
 
 def wait_for(predicate, timeout=30.0, step=0.1):
-    end = time.monotonic() + timeout
+    end = time.monotonic() + timeout * TIME_SCALE
     while time.monotonic() < end:
         if predicate():
             return True
@@ -323,14 +328,14 @@ class UiDriver(FixtureProcess):
         self.code = None
 
     def arguments(self):
-        args = ["/timeout=%d" % self.timeout]
+        args = ["/timeout=%d" % (self.timeout * TIME_SCALE)]
         if self.classes:
             args.append("/class=" + "|".join(self.classes))
         return args + list(self.actions)
 
     def wait(self, timeout=120):
         """Waits for the driver to finish its actions; its exit code."""
-        self.code = self.proc.wait(timeout=timeout)
+        self.code = self.proc.wait(timeout=timeout * TIME_SCALE)
         return self.code
 
     def __exit__(self, *exc):
