@@ -605,8 +605,8 @@ TEST_F(PackToolTest, NeverRemovesOrTruncatesWhatItDidNotWrite) {
     std::function<std::string()> arrange;  // the arguments; empty when the row cannot be set up here
     int rc;
     const char* message;
-    std::vector<std::string> replaced;  // paths the run writes anew
-    std::vector<std::string> removed;   // paths the run removes
+    std::vector<std::string> replaced = {};  // paths the run writes anew
+    std::vector<std::string> removed = {};   // paths the run removes
   };
   const std::vector<Row> rows = {
       {"out is a device node",
