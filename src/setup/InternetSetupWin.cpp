@@ -15,8 +15,8 @@
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
-#include "util/UtilsWaitWin.h"
 #include "util/UtilsSystemWin.h"
+#include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {
