@@ -9,6 +9,7 @@
 #include "agent/AgentState.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
+#include "launcher/AgentHooks.h"
 #include "launcher/Copies.h"
 #include "launcher/MainWindow.h"
 #include "package/PackX.h"
@@ -100,6 +101,7 @@ void DoRunStubWin() {
     if (ThisIs_Plain_AutoUpdate_Exe()) {
       CreateAndRun_X_Exe();
     } else if (ThisIs_X_AutoUpdate_Exe()) {
+      InstallAgentHooks();
       LogLine("CheckTestMode");
       CheckTestMode(true);
       LogLine("WinMain");

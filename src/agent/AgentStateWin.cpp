@@ -1,0 +1,43 @@
+#include "agent/AgentStateWin.h"
+
+#include "context/StubContext.h"
+#include "platform/Platform.h"
+#include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
+
+namespace havrek {
+namespace {
+
+void PostToListener(std::uintptr_t window, std::uint32_t message, std::uintptr_t code, std::intptr_t value) {
+  ::PostMessageA(reinterpret_cast<HWND>(window), message, static_cast<WPARAM>(code), static_cast<LPARAM>(value));
+}
+
+}  // namespace
+
+const TestModeSources& SystemTestModeSources() {
+  static const TestModeSources sources{
+      [] { return static_cast<std::uint32_t>(::GetTickCount()); },
+      [](const std::string& name, const std::string& def) { return ReadRegString(kTestModeKey, name, def); },
+      [] { return DateText(plat::Now()); },
+  };
+  return sources;
+}
+
+bool CheckTestMode(bool force) { return CheckTestMode(force, SystemTestModeSources()); }
+
+void NotifyListener(int code, std::intptr_t value) { NotifyListener(code, value, PostToListener); }
+
+void AgentSleepTicks(std::int64_t n) { SetAutoUpdateTimerCount(-n); }
+
+// The count is a 32-bit value on every build: -1 stays -1 on x86_64 too.
+void AgentShutDown(WPARAM countdown) { SetQuitCountdown(static_cast<std::int32_t>(countdown)); }
+
+void AgentRegisterListener(WPARAM window, LPARAM message) {
+  SetListener(static_cast<std::uintptr_t>(window), static_cast<std::uint32_t>(message));
+  NotifyListener(kNotifyAgentWindow, reinterpret_cast<std::intptr_t>(MainWindowHandle()));
+  NotifyListener(kNotifyCommandMessage, kAgentCommandMessage);
+}
+
+void AgentLoopEnded() { NotifyListener(kNotifyLoopEnded, 0); }
+
+}  // namespace havrek
