@@ -166,7 +166,8 @@ class StubAUFetch : public ::testing::Test {
   void ConfirmDownload(bool yes) { SetAUOptionOverride(auoConfirmDownload, yes ? 1 : 0); }
   std::string Log() const { return ReadFileText(log_); }
   // The texts the unattended boxes sent to the debug channel.
-  bool BoxShown(const std::string& text) const { return Contains(g_debug, "MarkupBox unattended") && Contains(g_debug, text); }
+  // text: the box's title in quotes, "answered", the button's code and what it said.
+  bool BoxShown(const std::string& text) const { return Contains(g_debug, "MarkupBox unattended, " + text); }
   bool AnyBox() const { return Contains(g_debug, "MarkupBox unattended"); }
 
   std::string log_, savedCommandLine_, savedExe_;
@@ -206,10 +207,12 @@ TEST_F(StubAUFetch, AFolderSourceIsCopiedWithoutTheNetwork) {
     EXPECT_TRUE(Contains(g_debug, PidText() + " DownloadFileAU: " + source + "\r\n")) << g_debug;
     EXPECT_FALSE(AnyBox()) << g_debug;
     const std::string log = Log();
+    const std::size_t testMode = log.find("TestMode=FALSE\r\n");
     const std::size_t start = log.find("Download START: " + source + "\r\n");
-    EXPECT_TRUE(Contains(log, "TestMode=FALSE\r\n")) << log;
-    EXPECT_NE(start, std::string::npos) << log;
-    EXPECT_GT(log.find("Download END:   " + source + "\r\n"), start) << log;
+    const std::size_t end = log.find("Download END:   " + source + "\r\n");
+    EXPECT_NE(end, std::string::npos) << log;
+    EXPECT_LT(testMode, start) << log;
+    EXPECT_LT(start, end) << log;
   }
 }
 
@@ -501,11 +504,13 @@ TEST_F(StubAUFetchWeb, AFailedUpdateDownloadIsReportedAsOption1Asks) {
     bool confirm;
     std::string box;  // empty: none
   } cases[] = {
-      {"/error/500-text", true, "\"Attention\" answered 1: " + host_ + "/error/500-text/Update.exe<P><P>Unable to Download File!"},
+      {"/error/500-text", true,
+       "\"Attention\" answered 1: " + host_ + "/error/500-text/Update.exe<P><P>Unable to Download File!"},
       {"/error/500-text", false, ""},
       {"/empty", true, "\"Attention\" answered 1: " + host_ + "/empty/Update.exe<P><P>Unable to Download File!"},
       // The server's error page arrives like a file, then fails the token.
-      {"/files", false, "\"Error\" answered 1: <B>404 File Not Found...</B><P><P>URL:  " + host_ + "/files/Update.exe."},
+      {"/files", false,
+       "\"Error\" answered 1: <B>404 File Not Found...</B><P><P>URL:  " + host_ + "/files/Update.exe."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.base) + " " + std::to_string(c.confirm));
