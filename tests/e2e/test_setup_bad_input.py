@@ -140,6 +140,10 @@ class BadInput(Scenario):
             ("not a program", NOT_STARTED, ["Unable to start the setup program!", "readme.txt"]),
             ("download failed", DOWNLOAD_FAILED, ["Unable to open Internet Connection", "package.exe"]),
         ]
+        # A slow tree (the emulated 32-bit one) names the rows it runs.
+        chosen = os.environ.get("HAVREK_FAILURE_KINDS")
+        if chosen:
+            cases = [case for case in cases if case[0] in chosen.split(",")]
         for kind, code, texts in cases:
             for quiet in (False, True):
                 with self.subTest(kind, quiet=quiet):
