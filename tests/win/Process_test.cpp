@@ -21,6 +21,7 @@
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
 #include "BuildTree.h"
+#include "DebugCapture.h"
 
 namespace havrek {
 namespace {
@@ -265,27 +266,7 @@ TEST(ProcessWindow, PostsToTheMainWindow) {
   EXPECT_FALSE(PostProcessMessage("Z:\\nowhere\\" + ProgramName(), true, WM_CLOSE, 1, 2));
 }
 
-// Everything the debug channel sends while it lives, passed on to where it
-// went before.
-std::string g_debug;
-void CaptureAndPass(const std::string& piece) {
-  g_debug += piece;
-  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
-  if (DebugMode() != 1) SendToDebugViewer(piece);
-}
-void PassOn(const std::string& piece) {
-  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
-  if (DebugMode() != 1) SendToDebugViewer(piece);
-}
-class DebugCapture {
- public:
-  DebugCapture() {
-    g_debug.clear();
-    SetDebugTarget(&CaptureAndPass);
-  }
-  ~DebugCapture() { SetDebugTarget(&PassOn); }
-  const std::string& text() const { return g_debug; }
-};
+using test::DebugCapture;
 
 // The agent's log file, switched on for one test.
 class LogCapture {

@@ -30,6 +30,7 @@
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
 #include "BuildTree.h"
+#include "DebugCapture.h"
 
 namespace havrek {
 namespace {
@@ -39,16 +40,9 @@ constexpr char kInfoText[] = "[NewSetup]\r\nVersionNew=3\r\n";
 
 // ---- What the fetch shows and says ----
 
-std::string g_debug;
-void Capture(const std::string& piece) {
-  g_debug += piece;
-  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
-  if (DebugMode() != 1) SendToDebugViewer(piece);
-}
-void PassOn(const std::string& piece) {
-  if (DebugMode() != 0) AppendDebugFile(kDebugFilePath, piece);
-  if (DebugMode() != 1) SendToDebugViewer(piece);
-}
+// Everything the debug channel said since the fixture began, or since the
+// test last cleared it.
+std::string& g_debug = test::CapturedDebug();
 
 struct StatusCall {
   std::string text, face;
@@ -125,14 +119,14 @@ class StubAUFetch : public ::testing::Test {
 
     SetUnattended(true);
     g_debug.clear();
-    SetDebugTarget(&Capture);
+    SetDebugTarget(&test::CaptureDebug);
     ::DeleteFileA(log_.c_str());
     SetLogEnabled(true);
   }
   void TearDown() override {
     SetLogEnabled(false);
     ::DeleteFileA(log_.c_str());
-    SetDebugTarget(&PassOn);
+    SetDebugTarget(&test::PassDebugOn);
     SetUnattended(false);
     MainFace() = savedFace_;
     if (window_) ::DestroyWindow(window_);
