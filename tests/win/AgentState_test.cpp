@@ -176,14 +176,7 @@ class Listener {
   explicit Listener(const std::string& windowClass)
       : file_(TempDir(true) + "havrek_listener_" + std::to_string(GetCurrentProcessId()) + ".txt") {
     Clean();
-    std::string commandLine = "\"" + FixturePath("listener.exe") + "\" \"" + file_ + "\" \"" + windowClass + "\" 60";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      process_.reset(pi.hProcess);
-      KernelHandle thread(pi.hThread);
-    }
+    process_ = test::StartFixture("listener.exe", "\"" + file_ + "\" \"" + windowClass + "\" 60");
   }
   ~Listener() {
     WriteFileText(file_ + ".stop", "");
@@ -212,14 +205,7 @@ class Listener {
   KernelHandle process_;
 };
 
-void DrainQuit() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
+using test::DrainQuit;
 
 struct AgentRun {
   HWND window = nullptr;

@@ -1,7 +1,11 @@
 // Paths of the build tree as the tests under Wine must name them.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+
+#include "util/WinHandle.h"
 
 namespace havrek::test {
 
@@ -16,6 +20,29 @@ inline std::string WinePath(std::string path) {
 
 #ifdef HAVREK_FIXTURE_DIR
 inline std::string FixturePath(const std::string& name) { return WinePath(HAVREK_FIXTURE_DIR) + "\\" + name; }
+
+// Starts the fixture program name with arguments (already quoted as they
+// need); an empty handle when it did not start.
+inline KernelHandle StartFixture(const std::string& name, const std::string& arguments) {
+  std::string commandLine = "\"" + FixturePath(name) + "\" " + arguments;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return {};
+  const KernelHandle thread(pi.hThread);
+  return KernelHandle(pi.hProcess);
+}
 #endif
+
+// Serves the thread's queue without ending a later loop: a window's teardown
+// posts the quit message, which a later test's loop would take for its own.
+inline void DrainQuit() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) continue;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
 
 }  // namespace havrek::test

@@ -40,14 +40,7 @@ class Viewer {
  public:
   explicit Viewer(const std::string& file) : file_(file) {
     for (const char* suffix : {"", ".pieces", ".ready", ".stop"}) DeleteFileA((file_ + suffix).c_str());
-    std::string commandLine = "\"" + FixturePath("debug_viewer.exe") + "\" \"" + file_ + "\" 60";
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-      process_.reset(pi.hProcess);
-      KernelHandle thread(pi.hThread);
-    }
+    process_ = test::StartFixture("debug_viewer.exe", "\"" + file_ + "\" 60");
   }
   ~Viewer() {
     if (process_) {

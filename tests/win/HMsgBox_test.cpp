@@ -404,13 +404,8 @@ TEST(UiDriver, RecordsEachBoxAndPressesItsButton) {
   const std::string report = TempDir(true) + "havrek_ui_driver.txt";
   DeleteFileA(report.c_str());
   DeleteFileA((report + ".ready").c_str());
-  std::string commandLine = "\"" + FixturePath("ui_driver.exe") + "\" \"" + report + "\" /timeout=30 tab+enter key:n close";
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  const KernelHandle process(pi.hProcess);
-  const KernelHandle thread(pi.hThread);
+  const KernelHandle process = test::StartFixture("ui_driver.exe", "\"" + report + "\" /timeout=30 tab+enter key:n close");
+  ASSERT_TRUE(process);
   for (int i = 0; i < 400 && GetFileAttributesA((report + ".ready").c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
 
   EXPECT_EQ(MarkupBox(kOwnerHeading, "Insert <b>disk 2</b>", "Attention", kSafetyMs, mbYesNoCancel | 0x200, 0, kDefaultButtonList),

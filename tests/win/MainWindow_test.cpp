@@ -15,6 +15,7 @@
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
+#include "BuildTree.h"
 
 namespace havrek {
 namespace {
@@ -37,15 +38,7 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
-// The teardown posts the quit message; it must not end a later test's loop.
-void DrainQuit() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) continue;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
+using test::DrainQuit;
 
 class MainWindowTest : public ::testing::Test {
  protected:

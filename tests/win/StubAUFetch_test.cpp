@@ -283,13 +283,8 @@ TEST_F(StubAUFetch, AForeignFileIsDeletedAndTheErrorShown) {
 TEST_F(StubAUFetch, AForeignUpdateShowsBadSecretTokenToTheUser) {
   SetUnattended(false);
   const std::string report = root_ + "ui_driver.txt";
-  std::string commandLine = "\"" + test::FixturePath("ui_driver.exe") + "\" \"" + report + "\" /timeout=30 enter";
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  const KernelHandle process(pi.hProcess);
-  const KernelHandle thread(pi.hThread);
+  const KernelHandle process = test::StartFixture("ui_driver.exe", "\"" + report + "\" /timeout=30 enter");
+  ASSERT_TRUE(process);
   for (int i = 0; i < 400 && !Exists(report + ".ready"); ++i) Sleep(50);
 
   Lay(src_ + "\\Update.exe", foreign_);
