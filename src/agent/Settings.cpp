@@ -1,5 +1,6 @@
 #include "agent/Settings.h"
 
+#include "diag/HDebug.h"
 #include "util/HSUB.h"
 #include "util/Utils.h"
 
@@ -25,8 +26,17 @@ void Write(const std::string& file, const char* section, const std::string& key,
   if (ini.write) ini.write(file, section, key, value);
 }
 
+// A value that is no number reads as the default; the note says why the
+// agent then acts as it does (a version that reads as 0, say).
 std::int64_t ReadInt(const std::string& file, const char* section, const char* key, std::int64_t def) {
-  return TextToInt64(Read(file, section, key, IntText(def)), def);
+  const std::string text = Read(file, section, key, IntText(def));
+  std::int64_t value;
+  if (TryTextToInt64(text, value)) return value;
+  const std::string note = "Settings: " + FileNamePart(file) + " [" + section + "] " + key + "=\"" + text +
+                           "\" is no number, " + IntText(def) + " used";
+  DebugLine(PidText() + " " + note);
+  LogLine(note);
+  return def;
 }
 
 // Versions and stamps are compared as signed 32-bit values.

@@ -1,6 +1,7 @@
 #include "launcher/AgentHooks.h"
 
 #include "agent/AgentStateWin.h"
+#include "agent/StubAU.h"
 #include "launcher/MainWindow.h"
 
 namespace havrek {
@@ -9,6 +10,7 @@ static_assert(static_cast<UINT>(kAgentCommandMessage) == wm_AgentMsg, "the liste
 
 void InstallAgentHooks() {
   MainWindowHooks& hooks = MainHooks();
+  hooks.agentTick = AgentTimerTick;
   hooks.sleepTicks = AgentSleepTicks;
   hooks.shutDown = AgentShutDown;
   hooks.localMsg = AgentRegisterListener;

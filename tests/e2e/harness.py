@@ -126,6 +126,50 @@ class DebugViewer(FixtureProcess):
         return self.text().replace("\r\n", "\n").split("\n")
 
 
+class Listener(FixtureProcess):
+    """The listener fixture: registers with the first window of the class as
+    soon as it appears and records every notification, one line each. With
+    stop_ticks it also orders the agent to quit that many ticks later."""
+
+    program, what = "listener", "listener"
+
+    def __init__(self, folder, window_class, stop_ticks=None):
+        super().__init__(os.path.join(folder, "notes.txt"))
+        self.window_class = window_class
+        self.stop_ticks = stop_ticks
+
+    def __enter__(self):
+        if os.path.exists(self.path + ".target"):
+            os.remove(self.path + ".target")
+        return super().__enter__()
+
+    def arguments(self):
+        args = [self.window_class, "300"]
+        if self.stop_ticks is not None:
+            args.append(str(self.stop_ticks))
+        return args
+
+    def notifications(self):
+        if not os.path.exists(self.path):
+            return []
+        with open(self.path) as f:
+            return [line.rstrip("\n") for line in f if line.strip()]
+
+    def target(self):
+        with open(self.path + ".target") as f:
+            return f.read()
+
+
+def write_agent_original(folder, name="", **keys):
+    """The .original file beside an agent whose update record keeps the
+    placeholder .info name; ProbeSecondsInterval=-1 keeps it from probing."""
+    keys.setdefault("ProbeSecondsInterval", "-1")
+    with open(os.path.join(folder, name + ".original"), "w") as f:
+        f.write("[OriginalSetup]\r\n")
+        for key, value in keys.items():
+            f.write("%s=%s\r\n" % (key, value))
+
+
 class Scenario(unittest.TestCase):
     """Base of the scenarios: skips cleanly when run outside ctest."""
 

@@ -5,7 +5,7 @@ import re
 import shutil
 import unittest
 
-from harness import DebugViewer, Scenario, STUB, UiDriver, pack, run_windows, workdir
+from harness import DebugViewer, Listener, Scenario, STUB, UiDriver, pack, run_windows, workdir, write_agent_original
 
 LOG_LINE = re.compile(r"^(\d\d/\d\d/\d\d \d\d:\d\d:\d\d) ( {0,4}\d+) X (.*)$")
 
@@ -71,11 +71,17 @@ class AgentLog(Scenario):
         pack("build", "--stub", STUB, "--out", agent, "--auto-update", "--agent", "agent.exe", *flags)
         copy = os.path.join(folder, "X_agent.exe")
         shutil.copy(agent, copy)
+        write_agent_original(folder)
         return folder, copy
+
+    def run_until_stopped(self, folder, copy, *args):
+        """The agent copy keeps running until it is told to quit."""
+        with Listener(folder, ".AutoUpdate.X_agent", stop_ticks=0):
+            return run_windows(copy, *args)
 
     def test_agent_copy_with_log_flag_writes_its_log(self):
         folder, copy = self.make_agent_copy("startup_agent_log", "--log")
-        self.assertEqual(run_windows(copy, "/SleepX=0"), 0)
+        self.assertEqual(self.run_until_stopped(folder, copy, "/SleepX=0"), 0)
         with open(os.path.join(folder, "X_agent.log"), "rb") as f:
             raw = f.read().decode("latin-1")
         self.assertTrue(raw.endswith("\r\n"))
@@ -105,7 +111,7 @@ class AgentLog(Scenario):
 
     def test_agent_copy_without_log_flag_writes_no_log(self):
         folder, copy = self.make_agent_copy("startup_agent_nolog")
-        self.assertEqual(run_windows(copy), 0)
+        self.assertEqual(self.run_until_stopped(folder, copy), 0)
         self.assertFalse(os.path.exists(os.path.join(folder, "X_agent.log")))
 
 
