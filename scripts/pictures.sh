@@ -73,6 +73,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   status=0
   for variant in error confirm warning rtl; do shot msgbox "$variant" || status=1; done
   for variant in ltr rtl; do shot progress "$variant" || status=1; done
+  for variant in link plain; do shot inform "$variant" || status=1; done
   "$PICTURES_SERVER" -w
   exit $status
 '

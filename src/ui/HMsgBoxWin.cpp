@@ -4,11 +4,11 @@
 #include <richedit.h>
 
 #include <algorithm>
-#include <cstring>
 #include <exception>
 #include <vector>
 
 #include "diag/HDebug.h"
+#include "ui/UiKitWin.h"
 #include "util/ScopeGuard.h"
 #include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"
@@ -16,8 +16,6 @@
 namespace havrek {
 namespace {
 
-constexpr char kRichEditLibrary[] = "RICHED32.DLL";
-constexpr char kRichEditClass[] = "RICHEDIT";
 constexpr UINT_PTR kTimeoutTimer = 1;
 constexpr int kEditId = 99;
 constexpr int kFirstButtonId = 100;
@@ -49,7 +47,6 @@ FontSettings g_font;
 BoxState g_box;
 bool g_open = false;
 bool g_unattended = false;
-bool g_richEditKept = false;
 
 UINT AutoPlayQuery() {
   static const UINT message = ::RegisterWindowMessageA("QueryCancelAutoPlay");
@@ -185,15 +182,7 @@ LRESULT CALLBACK BoxProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
-GdiObject CreateBoxFont() {
-  LOGFONTA lf = {};
-  lf.lfHeight = -PointsToPixels(g_font.points);
-  lf.lfWeight = FW_NORMAL;
-  lf.lfCharSet = static_cast<BYTE>(g_font.charset);
-  lf.lfPitchAndFamily = FF_SWISS;
-  std::strncpy(lf.lfFaceName, g_font.face.c_str(), LF_FACESIZE - 1);
-  return GdiObject(::CreateFontIndirectA(&lf));
-}
+GdiObject CreateBoxFont() { return CreateSwissFont(g_font.face, -PointsToPixels(g_font.points), g_font.charset); }
 
 HICON IconFor(std::uint32_t flags) {
   switch (flags & mbIconMask) {
@@ -323,37 +312,9 @@ void CreateButtons(HINSTANCE instance, std::uint32_t flags) {
   FocusButton(defaultIndex);
 }
 
-// Serves the thread until the box is gone. A quit request ends the box and
-// is handed on to the loop outside.
-void RunBoxLoop() {
-  bool quit = false;
-  WPARAM quitCode = 0;
-  MSG msg;
-  while (!g_box.done) {
-    if (::GetMessageA(&msg, nullptr, 0, 0) <= 0) {
-      quit = msg.message == WM_QUIT;
-      quitCode = msg.wParam;
-      break;
-    }
-    ReportingExceptions("MarkupBox", [&] {
-      if (!OfferKey(msg)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-      }
-    });
-  }
-  if (!g_box.done && ::IsWindow(g_box.box)) ::SendMessageA(g_box.box, WM_CLOSE, 0, 0);
-  if (!g_box.done && ::IsWindow(g_box.box)) ::DestroyWindow(g_box.box);
-  if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
-}
-
 int ShowBox(const std::string& text, const std::string& title, std::uint32_t timeoutMs, std::uint32_t flags,
             HWND parent, const std::string& buttons) {
-  // Loaded once and kept: the class it registers must outlive every box.
-  if (!g_richEditKept) {
-    g_richEditKept = true;
-    LoadDllProc(kRichEditLibrary, "");
-  }
+  KeepRichEditLoaded();
 
   g_box = BoxState{};
   g_box.timeoutMs = timeoutMs;
@@ -406,7 +367,7 @@ int ShowBox(const std::string& text, const std::string& title, std::uint32_t tim
   ::UpdateWindow(g_box.box);
   FocusButton(DefaultButtonIndex(flags, static_cast<int>(g_box.buttons.size())));
 
-  RunBoxLoop();
+  RunModalLoop(g_box.done, g_box.box, OfferKey, "MarkupBox");
   const int result = g_box.result;
   g_box = BoxState{};
   return result;
