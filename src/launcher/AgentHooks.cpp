@@ -1,10 +1,33 @@
 #include "launcher/AgentHooks.h"
 
+#include <string>
+
 #include "agent/AgentStateWin.h"
 #include "agent/StubAU.h"
+#include "agent/StubAUCommands.h"
+#include "diag/HDebug.h"
 #include "launcher/MainWindow.h"
 
 namespace havrek {
+namespace {
+
+// The message parameters are pointer-wide; commands, their values and their
+// results are 32-bit, and the result goes back sign-extended like any
+// 32-bit message result.
+LRESULT AgentMessage(WPARAM code, LPARAM value) {
+  const auto c = static_cast<std::int32_t>(code);
+  const auto v = static_cast<std::int32_t>(value);
+  const std::int32_t result = AgentCommand(c, v);
+  LogLine("wm_AgentMsg: " + std::to_string(c) + " " + std::to_string(v) + " -> " + std::to_string(result));
+  return result;
+}
+
+void ShutDownMessage(WPARAM countdown) {
+  LogLine("wm_ShutDown: " + std::to_string(static_cast<std::int32_t>(countdown)));
+  AgentShutDown(countdown);
+}
+
+}  // namespace
 
 static_assert(static_cast<UINT>(kAgentCommandMessage) == wm_AgentMsg, "the listener is told the message the window answers");
 
@@ -12,8 +35,9 @@ void InstallAgentHooks() {
   MainWindowHooks& hooks = MainHooks();
   hooks.agentTick = AgentTimerTick;
   hooks.sleepTicks = AgentSleepTicks;
-  hooks.shutDown = AgentShutDown;
+  hooks.shutDown = ShutDownMessage;
   hooks.localMsg = AgentRegisterListener;
+  hooks.agentMsg = AgentMessage;
   hooks.loopEnded = AgentLoopEnded;
 }
 

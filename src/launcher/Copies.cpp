@@ -2,18 +2,120 @@
 
 #include <windows.h>
 
+#include "agent/ProcessWin.h"
+#include "agent/Settings.h"
+#include "agent/StubAUCommands.h"
+#include "context/StubContext.h"
 #include "diag/HDebug.h"
+#include "launcher/MainWindow.h"
+#include "launcher/StubWin.h"
+#include "package/PackX.h"
+#include "platform/Platform.h"
 #include "setup/EngineCommand.h"
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
 #include "util/Utils.h"
+#include "util/UtilsWaitWin.h"
+#include "util/WinHandle.h"
 
 namespace havrek {
 
-// Making the agent copy and forwarding commands arrive with the agent; until
-// then each entry only marks that it was reached.
-void CreateAndRun_X_Exe() { DebugLine("CreateAndRun_X_Exe"); }
-void HandleParamOK(bool wasRunning) { DebugLine("HandleParamOK"); }
+namespace {
+
+constexpr std::int64_t kCopyStartWaitMs = 3000;
+constexpr std::uint32_t kCopyStartPollMs = 200;
+
+bool StartHidden(std::string commandLine) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESHOWWINDOW;
+  si.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION pi = {};
+  if (!::CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    return false;
+  const KernelHandle process(pi.hProcess);
+  const KernelHandle thread(pi.hThread);
+  return true;
+}
+
+// Every command is posted to the copy's main window, found by the copy's
+// full path only: a bare file name would reach any program of that name.
+bool PostToCopy(const std::string& copy, UINT message, WPARAM wParam, LPARAM lParam) {
+  return PostProcessMessage(copy, true, message, wParam, lParam);
+}
+
+}  // namespace
+
+void CreateAndRun_X_Exe() {
+  LogLine("CreateAndRun_X_Exe() --- Start");
+  const std::string zz = GetSwitch("/_ZZ=", "");
+  DebugLine(PidText() + " CreateAndRun_X_Exe-1 " + zz);
+  const std::string exe = ExePath(false);
+  if (IsAutoUpdateProg() && !(X_ExeIsRunning() && zz != "99") &&
+      SameTextTrim(FileNamePart(exe), OwnPackage().AgentFileName())) {
+    DebugLine(PidText() + " CreateAndRun_X_Exe-2");
+    const std::int64_t wait = GetSwitchInt("/WAIT=", 0);
+    LogLine("Wait " + std::to_string(wait) + " SEC");
+    if (wait > 0) WaitYielding(0, wait * 1000);
+
+    const std::string copy = AgentCopyPath(exe);
+    // A copy that is running cannot be replaced; the existing file is started.
+    ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
+    LogLine("Create X_ File ");
+    const std::string command =
+        AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""));
+    LogLine("WinExec: " + command);
+    if (!StartHidden(command)) LogLine("WinExec failed: " + std::to_string(::GetLastError()));
+
+    // The commands that follow need the copy's window, not only its process:
+    // a message posted before the window exists is lost.
+    if (!Trim(GetCmdLineArgs()).empty()) {
+      const std::int64_t t0 = TickMs();
+      do {
+        WaitYielding(kCopyStartPollMs, kCopyStartPollMs);
+        if (IsProcessRunning(copy) && X_ExeIsRunning()) break;
+      } while (TickMs() <= t0 + kCopyStartWaitMs);
+    }
+  }
+  LogLine("CreateAndRun_X_Exe() --- End");
+}
+
+bool HandleParamOK(bool wasRunning) {
+  LogLine("HandleParamOK() --- Start");
+  bool posted = false;
+  const std::string copy = AgentCopyPath(ExePath(false));
+  const bool copyExists = plat::Exists(copy);
+
+  const std::int64_t stop = GetSwitchInt("/STOP=", -1);
+  if (stop >= 0 && copyExists) {
+    LogLine("PostProcessMessage(wm_ShutDown) to: " + copy);
+    PostToCopy(copy, wm_ShutDown, static_cast<WPARAM>(stop), 0);
+    posted = true;
+  }
+
+  const std::string listener = GetSwitch("/WM_MSG=", "");
+  if (!listener.empty() && copyExists) {
+    const ListenerRequest r = ParseListenerRequest(listener);
+    LogLine("PostProcessMessage(wm_LocalMsg) to: " + copy + " - :" + listener + ":");
+    PostToCopy(copy, wm_LocalMsg, static_cast<WPARAM>(r.window), static_cast<LPARAM>(r.message));
+    posted = true;
+  }
+
+  const std::int64_t test = GetSwitchInt("/TEST=", -1);
+  if (test >= 0 && copyExists) {
+    LogLine("PostProcessMessage(wm_AgentMsg) to: " + copy + " - AU_PerformUpdateCycle (" + std::to_string(test) +
+            ")");
+    PostToCopy(copy, wm_AgentMsg, kCmdForceProbe, static_cast<LPARAM>(test));
+    // A copy started only for this probe quits after it.
+    if (!wasRunning && test > 0) PostToCopy(copy, wm_ShutDown, 2, 0);
+    posted = true;
+  }
+
+  const std::string options = GetSwitch("/TRANSIENTx=", "");
+  if (!options.empty()) AUOptionsFromText(options);
+  LogLine("HandleParamOK() --- End");
+  return posted;
+}
 
 void SpanRelaunch() {
   const std::string exe = ExePath();

@@ -6,6 +6,7 @@ namespace havrek {
 
 void CreateAndRun_X_Exe();
 void SpanRelaunch();
-void HandleParamOK(bool wasRunning);
+// True when any command was posted to the copy.
+bool HandleParamOK(bool wasRunning);
 
 }  // namespace havrek
