@@ -95,7 +95,8 @@ class AgentLog(Scenario):
             "", "", "=== START === ", "CommandLine=", "Agent Version=",
             "DoRunStubWin() --- Start",
             "X_ExeIsRunning=FALSE", "ThisIs_Plain_AutoUpdate_Exe=FALSE", "ThisIs_X_AutoUpdate_Exe=TRUE",
-            "CheckTestMode", "WinMain", "DeleteMySelf",
+            # The listener's stop reaches the window and is logged.
+            "CheckTestMode", "WinMain", "wm_ShutDown: 0", "DeleteMySelf",
             "DoRunStubWin() --- End", "=== EXIT === ", "",
         ]
         self.assertEqual(len(texts), len(expected_prefixes), texts)
@@ -107,7 +108,7 @@ class AgentLog(Scenario):
         self.assertTrue(texts[2].endswith("X_agent.exe"), texts[2])
         self.assertIn("/SleepX=0", texts[3])
         self.assertRegex(texts[4], r"^Agent Version=\d+\.\d+\.\d+\.\d+$")
-        self.assertEqual(texts[13], texts[2].replace("=== START === ", "=== EXIT === "))
+        self.assertEqual(texts[14], texts[2].replace("=== START === ", "=== EXIT === "))
 
     def test_agent_copy_without_log_flag_writes_no_log(self):
         folder, copy = self.make_agent_copy("startup_agent_nolog")
