@@ -190,7 +190,8 @@ UrlRequest HTTP_OpenUrl(HINTERNET internet, const std::string& url, const std::s
                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!r.connection) return r;
   const std::string object = "/" + target.path;
-  r.request.reset(openRequest(r.connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  r.request.reset(openRequest(r.connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr,
+                              flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
   if (r.request && !send(r.request.get(), nullptr, 0, nullptr, 0)) r.request.reset();
   return r;
 }
