@@ -17,6 +17,7 @@
 #include "net/CommUtils.h"
 #include "net/HProgBar.h"
 #include "util/Utils.h"
+#include "DebugCapture.h"
 
 namespace havrek {
 namespace {
@@ -344,15 +345,21 @@ TEST_F(InetHTTPS, CredentialsGoThroughTlsToTheGivenPort) {
 }
 
 TEST_F(InetHTTPS, ACertificateNotForThisNameOrFromAnUntrustedAuthorityIsRefused) {
-  for (const std::string& host : {ipHost_, rogueHost_}) {
-    const std::string url = "https://" + host + "/data/setup.exe?size=5000";
+  struct Case {
+    std::string host;
+    std::string why;  // what the debug channel says after the user's text
+  } cases[] = {{ipHost_, " (error 12038: "}, {rogueHost_, " (error 120"}};  // the WinINet certificate errors
+  for (const Case& c : cases) {
+    const std::string url = "https://" + c.host + "/data/setup.exe?size=5000";
     SCOPED_TRACE(url);
     for (const bool credentials : {false, true}) {
+      test::DebugCapture debug;
       WriteOldTarget();
       const DownloadResult r = credentials
                                    ? HTTP_DownloadFile_Incremental(nullptr, url, target_, "havrek", "secret", nullptr)
                                    : HTTP_DownloadFile(nullptr, url, target_, nullptr);
       EXPECT_EQ(r.error, "Unable to open Internet Connection: " + url);
+      EXPECT_NE(debug.text().find(r.error + c.why), std::string::npos) << debug.text();
       EXPECT_EQ(Read(target_), "old target");
       EXPECT_EQ(FilesHere(), std::vector<std::string>{"setup.exe"});
     }
