@@ -190,7 +190,8 @@ UrlRequest HTTP_OpenUrl(HINTERNET internet, const std::string& url, const std::s
                              INTERNET_SERVICE_HTTP, 0, 0));
   if (!r.connection) return r;
   const std::string object = "/" + target.path;
-  r.request.reset(openRequest(r.connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+  r.request.reset(openRequest(r.connection.get(), "GET", object.c_str(), nullptr, nullptr, nullptr,
+                              flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
   if (r.request && !send(r.request.get(), nullptr, 0, nullptr, 0)) r.request.reset();
   return r;
 }
@@ -280,6 +281,7 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
   DownloadResult result;
   const std::string fileName = UrlFileName(url);
   HTTP_Touch(url);
+  std::string openFailure;
 
   [&] {
     InternetHandle internet(InetOpen(kDownloadAgent));
@@ -291,6 +293,11 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     UrlRequest request = HTTP_OpenUrl(internet.get(), url, user, password);
     if (!request) {
       result.error = OpenFailedText(url);
+      // The user's text stays short; the debug channel says why (a refused
+      // certificate, no such host, ...).
+      const DWORD code = ::GetLastError();
+      const std::string detail = ReadErrorDetail(code);
+      openFailure = "error " + std::to_string(code) + (detail.empty() ? std::string() : ": " + detail);
       return;
     }
     HINTERNET handle = request.request.get();
@@ -413,7 +420,8 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
   }();
 
   if (!result.error.empty())
-    DebugLine(PidText() + " HTTP_DownloadFile_Incremental: " + result.error);
+    DebugLine(PidText() + " HTTP_DownloadFile_Incremental: " + result.error +
+              (openFailure.empty() ? std::string() : " (" + openFailure + ")"));
   return result;
 }
 

@@ -39,8 +39,14 @@ std::string HttpUrl(const std::string& url) { return HasUrlScheme(url) ? url : "
 HttpTarget CredentialTarget(const std::string& url) {
   // Only the leading scheme goes: an "http://" further on belongs to the
   // path or the query.
-  const std::string rest = StartsWith("http://", url, true) ? url.substr(7) : url;
   HttpTarget t;
+  t.secure = StartsWith("https://", url, true);
+  if (t.secure) t.port = 443;
+  std::string rest = url;
+  if (t.secure)
+    rest.erase(0, 8);
+  else if (StartsWith("http://", url, true))
+    rest.erase(0, 7);
   const std::size_t slash = rest.find('/');
   if (slash == std::string::npos) return t;
   t.host = rest.substr(0, slash);

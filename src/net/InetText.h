@@ -16,12 +16,13 @@ bool HasUrlScheme(const std::string& url);
 // otherwise with "http://" in front.
 std::string HttpUrl(const std::string& url);
 
-// Where a request with credentials goes: always plain HTTP, port 80 unless
-// the host names its own.
+// Where a request with credentials goes: plain HTTP, or TLS for an https
+// address; the scheme's port unless the host names its own.
 struct HttpTarget {
-  std::string host;    // empty when the URL has no "/" after the host
-  std::uint16_t port = 80;
-  std::string path;    // after the first "/", without it
+  std::string host;         // empty when the URL has no "/" after the host
+  std::uint16_t port = 80;  // 443 for https
+  std::string path;         // after the first "/", without it
+  bool secure = false;      // https: the request goes through TLS
 };
 HttpTarget CredentialTarget(const std::string& url);
 

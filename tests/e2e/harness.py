@@ -394,3 +394,19 @@ class UiDriver(FixtureProcess):
             return []
         with open(self.path) as f:
             return [json.loads(line) for line in f if line.strip()]
+
+
+# ---- The web server fixture over TLS ----
+
+def start_tls_server(root=None):
+    """The web server fixture's routes on https://localhost:PORT, with a
+    certificate of a throwaway authority that this tree's prefix trusts until
+    cleanup() (which also stops the server); gives (url, cleanup). root is
+    the folder of the /files route. Skips the scenario where the machine has
+    no openssl command."""
+    import sys
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
+    import tls_server
+    if not shutil.which("openssl"):
+        raise unittest.SkipTest("the openssl command is needed to make test certificates")
+    return tls_server.start_tls_server(root, WINE_RUN)

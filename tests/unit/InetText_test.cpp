@@ -31,21 +31,25 @@ TEST(InetText, CredentialTargetSplitsHostPortAndPath) {
     const char* host;
     int port;
     const char* path;
+    bool secure;
   };
   const Case cases[] = {
-      {"http://example.com/dir/a.exe", "example.com", 80, "dir/a.exe"},
-      {"HTTP://example.com/a.exe", "example.com", 80, "a.exe"},
-      {"example.com/a.exe", "example.com", 80, "a.exe"},
-      {"http://127.0.0.1:8123/a.exe", "127.0.0.1", 8123, "a.exe"},
-      {"http://example.com/go?u=http://x/y", "example.com", 80, "go?u=http://x/y"},
-      {"http://example.com", "", 80, ""},
-      {"http://example.com:99999/a", "example.com:99999", 80, "a"},
+      {"http://example.com/dir/a.exe", "example.com", 80, "dir/a.exe", false},
+      {"HTTP://example.com/a.exe", "example.com", 80, "a.exe", false},
+      {"example.com/a.exe", "example.com", 80, "a.exe", false},
+      {"http://127.0.0.1:8123/a.exe", "127.0.0.1", 8123, "a.exe", false},
+      {"http://example.com/go?u=http://x/y", "example.com", 80, "go?u=http://x/y", false},
+      {"http://example.com", "", 80, "", false},
+      {"http://example.com:99999/a", "example.com:99999", 80, "a", false},
+      {"https://example.com/dir/a.exe", "example.com", 443, "dir/a.exe", true},
+      {"HTTPS://localhost:8443/a.exe", "localhost", 8443, "a.exe", true},
   };
   for (const Case& c : cases) {
     const HttpTarget t = CredentialTarget(c.url);
     EXPECT_EQ(t.host, c.host) << c.url;
     EXPECT_EQ(t.port, c.port) << c.url;
     EXPECT_EQ(t.path, c.path) << c.url;
+    EXPECT_EQ(t.secure, c.secure) << c.url;
   }
 }
 

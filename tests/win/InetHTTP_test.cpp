@@ -1,5 +1,7 @@
 // Downloads against the web server fixture (tests/fixtures/http_server.py),
 // whose port arrives in HAVREK_HTTP_PORT; without it the suite is skipped.
+// Suite InetHTTPS runs through the win_https test against the fixture's TLS
+// servers (tests/fixtures/tls_server.py).
 #include "net/InetHTTP.h"
 
 #include <windows.h>
@@ -15,6 +17,7 @@
 #include "net/CommUtils.h"
 #include "net/HProgBar.h"
 #include "util/Utils.h"
+#include "DebugCapture.h"
 
 namespace havrek {
 namespace {
@@ -31,7 +34,11 @@ class InetHTTP : public ::testing::Test {
   void SetUp() override {
     const char* port = std::getenv("HAVREK_HTTP_PORT");
     if (!port || !*port) GTEST_SKIP() << "no web server fixture (run through the win_http test)";
-    host_ = std::string("127.0.0.1:") + port;
+    Prepare("http://", std::string("127.0.0.1:") + port);
+  }
+  void Prepare(const std::string& scheme, const std::string& host) {
+    scheme_ = scheme;
+    host_ = host;
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
     dir_ = std::string(temp) + "havrek_inet_" + std::to_string(::GetCurrentProcessId()) + "\\";
@@ -45,7 +52,7 @@ class InetHTTP : public ::testing::Test {
     if (!dir_.empty()) DeleteTree(dir_, true);
   }
 
-  std::string Url(const std::string& route) const { return "http://" + host_ + "/" + route; }
+  std::string Url(const std::string& route) const { return scheme_ + host_ + "/" + route; }
   // The fixture's request log since SetUp, one line per request.
   std::vector<std::string> Requests() {
     const std::string text = HTTP_DownloadFile(nullptr, Url("requests"), "", nullptr).body;
@@ -70,7 +77,7 @@ class InetHTTP : public ::testing::Test {
     return names;
   }
 
-  std::string host_, dir_, target_;
+  std::string scheme_, host_, dir_, target_;
 };
 
 TEST_F(InetHTTP, AddressFormsThatReachTheServer) {
@@ -285,6 +292,81 @@ TEST(TProgBar, ForwardsToTheSinkAndServesMessages) {
   EXPECT_EQ(g_notes[1].text, "12/34 Bytes");
   TProgBar none(nullptr);
   none.SetText("nobody listens");
+}
+
+
+// ---- Over TLS ----
+
+// https://localhost with a certificate from the authority the prefix trusts
+// for the run; ports of a certificate for 127.0.0.1 and of one from an
+// authority nobody trusts beside it.
+class InetHTTPS : public InetHTTP {
+ protected:
+  void SetUp() override {
+    const char* port = std::getenv("HAVREK_HTTPS_PORT");
+    const char* ip = std::getenv("HAVREK_HTTPS_IP_PORT");
+    const char* rogue = std::getenv("HAVREK_HTTPS_ROGUE_PORT");
+    if (!port || !*port || !ip || !rogue) GTEST_SKIP() << "no TLS server fixture (run through the win_https test)";
+    ipHost_ = std::string("127.0.0.1:") + ip;
+    rogueHost_ = std::string("localhost:") + rogue;
+    Prepare("https://", std::string("localhost:") + port);
+  }
+
+  std::string ipHost_, rogueHost_;
+};
+
+TEST_F(InetHTTPS, BodiesArriveWholeThroughTls) {
+  for (const std::string& route : {std::string("data/setup.exe?size=3000000"), std::string("chunked/setup.exe?size=300000"),
+                                   std::string("nolength/setup.exe?size=70000")}) {
+    SCOPED_TRACE(route);
+    WriteOldTarget();
+    const std::int64_t size = std::stoll(route.substr(route.find('=') + 1));
+    EXPECT_EQ(HTTP_DownloadFile(nullptr, Url(route), target_, nullptr, size).error, "");
+    EXPECT_TRUE(Read(target_) == Pattern(static_cast<std::size_t>(size)));
+    EXPECT_EQ(FilesHere(), std::vector<std::string>{"setup.exe"});
+    const DownloadResult inMemory = HTTP_DownloadFile(nullptr, Url(route), "", nullptr, size);
+    EXPECT_EQ(inMemory.error, "");
+    EXPECT_TRUE(inMemory.body == Pattern(static_cast<std::size_t>(size)));
+  }
+  EXPECT_EQ(HTTP_GetFileSize(Url("data/a.bin?size=12345")), 12345);
+}
+
+TEST_F(InetHTTPS, TheWarmUpHeadAlsoGoesThroughTls) {
+  ASSERT_EQ(HTTP_DownloadFile(nullptr, Url("data/a.bin?size=10"), "", nullptr).error, "");
+  EXPECT_EQ(Requests(), (std::vector<std::string>{"HEAD /data/a.bin?size=10|HTTP_Connect_2",
+                                                  "GET /data/a.bin?size=10|HTTP_Connect_3"}));
+}
+
+TEST_F(InetHTTPS, CredentialsGoThroughTlsToTheGivenPort) {
+  const DownloadResult ok = HTTP_DownloadFile_Incremental(nullptr, Url("auth/a.bin?size=700"), "", "havrek", "secret",
+                                                          nullptr);
+  EXPECT_EQ(ok.error, "");
+  EXPECT_TRUE(ok.body == Pattern(700));
+}
+
+TEST_F(InetHTTPS, ACertificateNotForThisNameOrFromAnUntrustedAuthorityIsRefused) {
+  struct Case {
+    std::string host;
+    std::string why;  // what the debug channel says after the user's text
+  } cases[] = {{ipHost_, " (error 12038: "}, {rogueHost_, " (error 120"}};  // the WinINet certificate errors
+  for (const Case& c : cases) {
+    const std::string url = "https://" + c.host + "/data/setup.exe?size=5000";
+    SCOPED_TRACE(url);
+    for (const bool credentials : {false, true}) {
+      test::DebugCapture debug;
+      WriteOldTarget();
+      const DownloadResult r = credentials
+                                   ? HTTP_DownloadFile_Incremental(nullptr, url, target_, "havrek", "secret", nullptr)
+                                   : HTTP_DownloadFile(nullptr, url, target_, nullptr);
+      EXPECT_EQ(r.error, "Unable to open Internet Connection: " + url);
+      EXPECT_NE(debug.text().find(r.error + c.why), std::string::npos) << debug.text();
+      EXPECT_EQ(Read(target_), "old target");
+      EXPECT_EQ(FilesHere(), std::vector<std::string>{"setup.exe"});
+    }
+    EXPECT_EQ(HTTP_GetFileSize(url), -1);
+  }
+  // No request got past the handshake.
+  EXPECT_EQ(Requests(), std::vector<std::string>{});
 }
 
 }  // namespace

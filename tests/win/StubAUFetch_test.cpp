@@ -431,12 +431,14 @@ TEST_F(StubAUFetch, TestModeFromTheRegistry) {
 
 class StubAUFetchWeb : public StubAUFetch {
  protected:
-  void SetUp() override {
-    const char* port = std::getenv("HAVREK_HTTP_PORT");
+  void SetUp() override { Serve("HAVREK_HTTP_PORT", "http://127.0.0.1:", "win_fetch"); }
+  // The server's port comes in the variable portName.
+  void Serve(const char* portName, const std::string& base, const char* test) {
+    const char* port = std::getenv(portName);
     const char* root = std::getenv("HAVREK_HTTP_ROOT");
-    if (!port || !*port || !root || !*root) GTEST_SKIP() << "no web server fixture (run through the win_fetch test)";
+    if (!port || !*port || !root || !*root) GTEST_SKIP() << "no web server fixture (run through the " << test << " test)";
     StubAUFetch::SetUp();
-    host_ = std::string("http://127.0.0.1:") + port;
+    host_ = base + port;
     served_ = test::WinePath(root) + "\\";
     DeleteTree(served_, true);
     ASSERT_TRUE(::CreateDirectoryA(served_.c_str(), nullptr));
@@ -513,6 +515,45 @@ TEST_F(StubAUFetchWeb, AFailedUpdateDownloadIsReportedAsOption1Asks) {
     else
       EXPECT_TRUE(BoxShown(c.box)) << g_debug;
   }
+}
+
+
+// The same over TLS: https://localhost with a certificate the prefix trusts
+// for the run (the win_https test).
+class StubAUFetchHttps : public StubAUFetchWeb {
+ protected:
+  void SetUp() override { Serve("HAVREK_HTTPS_PORT", "https://localhost:", "win_https"); }
+};
+
+TEST_F(StubAUFetchHttps, InfoAndUpdateArriveWhole) {
+  struct Case {
+    int kind;
+    const char* name;
+    std::string bytes;
+  } cases[] = {{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::DeleteFileA(log_.c_str());
+    Lay(served_ + c.name, c.bytes);
+    const FetchResult r = DownloadFileAU(host_ + "/files/dl", c.name, c.kind);
+    EXPECT_TRUE(r.success) << r.error;
+    EXPECT_TRUE(ReadFileText(agent_ + c.name) == c.bytes);
+    EXPECT_TRUE(Contains(Log(), "Download END:   " + host_ + "/files/dl/" + c.name + "\r\n")) << Log();
+  }
+  EXPECT_FALSE(AnyBox()) << g_debug;
+}
+
+TEST_F(StubAUFetchHttps, AServerWithAnUntrustedCertificateGivesNoOffer) {
+  const char* rogue = std::getenv("HAVREK_HTTPS_ROGUE_PORT");
+  ASSERT_TRUE(rogue && *rogue);
+  Lay(served_ + "Tool.info", kInfoText);
+  Lay(agent_ + "Tool.info", "[NewSetup]\r\nVersionNew=2\r\n");
+  const std::string base = std::string("https://localhost:") + rogue + "/files";
+  const FetchResult r = DownloadFileAU(base, "Tool.info", fkInfo);
+  EXPECT_FALSE(r.success);
+  EXPECT_EQ(r.error, "Unable to open Internet Connection: " + base + "/Tool.info");
+  // Neither the served offer nor the stale one.
+  EXPECT_EQ(ReadFileText(agent_ + "Tool.info"), "");
 }
 
 }  // namespace
