@@ -13,7 +13,7 @@ packages=(
   cmake ninja-build g++ python3 zlib1g-dev googletest
   clang-14 libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine64 curl
+  wine64 curl openssl
 )
 i386_packages=(wine32:i386 zlib1g-dev:i386 g++-multilib qemu-user)
 with_i386=1
