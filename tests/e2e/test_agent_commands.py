@@ -106,13 +106,18 @@ class AgentCommands(Scenario):
         # A running copy is neither replaced nor started again.
         self.assertFalse([line for line in log if line.startswith("WinExec")], log)
 
-    def run_without_copy(self, name, *args):
+    def run_without_copy(self, name, *args, stop=False):
         """Runs the plain agent in a folder with a blank in its name; returns
-        the folder, the agent's log and the new copy's log once it has ended."""
+        the folder, the agent's log and the new copy's log once it has ended.
+        With stop, the copy is told to stop once it has probed."""
         folder = os.path.join(workdir(name), "Tool Files")
         os.makedirs(folder)
         agent = make_agent(folder)
         self.assertEqual(run_windows(agent, *args), 0)
+        if stop:
+            probed = lambda: any(line.startswith("GetOkToPerformAU") for line in log_lines(folder, True))
+            self.assertTrue(wait_for(probed, timeout=30), log_lines(folder, True))
+            self.assertEqual(run_windows(agent, "/STOP=0"), 0)
         self.assertTrue(wait_for(lambda: any(line.startswith("=== EXIT ===") for line in log_lines(folder, True)),
                                  timeout=30), log_lines(folder, True))
         return folder, log_lines(folder, False), log_lines(folder, True)
@@ -128,12 +133,13 @@ class AgentCommands(Scenario):
         self.assertEqual(commands, ["wm_AgentMsg: 31 1 -> 0", "wm_ShutDown: 2"])
 
     def test_test_probe_of_zero_never_adds_the_stop(self):
-        folder, log, copy_log = self.run_without_copy("agent_commands_test0", "/TEST=0", "/DELAY=4")
+        folder, log, copy_log = self.run_without_copy("agent_commands_test0", "/TEST=0", "/DELAY=4", stop=True)
         copy = winpath(os.path.join(folder, "X_agent.exe"))
         self.assertIn('WinExec: "%s" /SleepX=4' % copy, log)
         self.assertIn('CommandLine="%s" /SleepX=4' % copy, copy_log)
+        # The copy ran on after its probe until the stop sent from here.
         commands = [line for line in copy_log if line.startswith("wm_")]
-        self.assertEqual(commands, ["wm_AgentMsg: 31 0 -> 0"])
+        self.assertEqual(commands, ["wm_AgentMsg: 31 0 -> 0", "wm_ShutDown: 0"])
 
 
 if __name__ == "__main__":
