@@ -147,6 +147,7 @@ class AgentCommands(Scenario):
         copy = winpath(os.path.join(folder, "X_agent.exe"))
         self.assertIn('WinExec: "%s" /SleepX=4' % copy, log)
         self.assertIn('CommandLine="%s" /SleepX=4' % copy, copy_log)
+        # In the ticks after its probe command no stop came.
         commands = [line for line in copy_log if line.startswith("wm_")]
         self.assertEqual(commands, ["wm_AgentMsg: 31 0 -> 0"])
 
