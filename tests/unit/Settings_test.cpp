@@ -8,28 +8,12 @@
 #include <tuple>
 
 #include "util/Utils.h"
+#include "MemoryIni.h"
 
 namespace havrek {
 namespace {
 
-// In-memory INI files: (file, section, key) -> value.
-using IniKey = std::tuple<std::string, std::string, std::string>;
-std::map<IniKey, std::string> files;
-std::string infoField;
-
-std::string MemoryRead(const std::string& file, const std::string& section, const std::string& key,
-                       const std::string& def) {
-  const auto it = files.find({file, section, key});
-  return it == files.end() ? def : it->second;
-}
-
-bool MemoryWrite(const std::string& file, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  files[{file, section, key}] = value;
-  return true;
-}
-
-std::string MemoryInfoName() { return infoField; }
+std::map<test::IniKey, std::string>& files = test::MemoryIniFiles();
 
 const std::string kDir = "C:\\Program Files\\Tool\\";
 const std::string kOriginal = kDir + "Tool.original";
@@ -41,13 +25,7 @@ class SettingsTest : public ::testing::Test {
     savedCommandLine_ = ProcessCommandLine();
     savedExe_ = ExePath(false);
     SetProcessCommandLine("\"" + kDir + "Agent.exe\"", kDir + "Agent.exe");
-    files.clear();
-    infoField = "http://example.test/dl\\Tool.setup.info";
-    SettingsIni ini;
-    ini.read = &MemoryRead;
-    ini.write = &MemoryWrite;
-    ini.infoName = &MemoryInfoName;
-    SetSettingsIni(ini);
+    test::BindMemoryIni("http://example.test/dl\\Tool.setup.info");
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
   }
   void TearDown() override {

@@ -10,26 +10,12 @@
 #include "agent/AgentState.h"
 #include "agent/Settings.h"
 #include "util/Utils.h"
+#include "MemoryIni.h"
 
 namespace havrek {
 namespace {
 
-using IniKey = std::tuple<std::string, std::string, std::string>;
-std::map<IniKey, std::string> files;
-
-std::string MemoryRead(const std::string& file, const std::string& section, const std::string& key,
-                       const std::string& def) {
-  const auto it = files.find({file, section, key});
-  return it == files.end() ? def : it->second;
-}
-
-bool MemoryWrite(const std::string& file, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  files[{file, section, key}] = value;
-  return true;
-}
-
-std::string MemoryInfoName() { return "http://example.test/Tool.info"; }
+std::map<test::IniKey, std::string>& files = test::MemoryIniFiles();
 
 const std::string kDir = "C:\\Program Files\\Tool\\";
 const std::string kOriginal = kDir + "Tool.original";
@@ -41,12 +27,7 @@ class AgentCommandTest : public ::testing::Test {
     savedCommandLine_ = ProcessCommandLine();
     savedExe_ = ExePath(false);
     SetProcessCommandLine("\"" + kDir + "X_Agent.exe\"", kDir + "X_Agent.exe");
-    files.clear();
-    SettingsIni ini;
-    ini.read = &MemoryRead;
-    ini.write = &MemoryWrite;
-    ini.infoName = &MemoryInfoName;
-    SetSettingsIni(ini);
+    test::BindMemoryIni("http://example.test/Tool.info");
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
     ResetAgentState();
   }

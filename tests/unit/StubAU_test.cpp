@@ -14,27 +14,13 @@
 #include "agent/Settings.h"
 #include "diag/HDebug.h"
 #include "util/Utils.h"
+#include "MemoryIni.h"
 
 namespace havrek {
 namespace {
 
-using IniKey = std::tuple<std::string, std::string, std::string>;
-std::map<IniKey, std::string> files;
+std::map<test::IniKey, std::string>& files = test::MemoryIniFiles();
 std::string debugText;
-
-std::string MemoryRead(const std::string& file, const std::string& section, const std::string& key,
-                       const std::string& def) {
-  const auto it = files.find({file, section, key});
-  return it == files.end() ? def : it->second;
-}
-
-bool MemoryWrite(const std::string& file, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  files[{file, section, key}] = value;
-  return true;
-}
-
-std::string MemoryInfoName() { return "http://example.test/dl/Tool.info"; }
 
 const std::string kDir = "C:\\Program Files\\Tool\\";
 const std::string kOriginal = kDir + "Tool.original";
@@ -47,13 +33,8 @@ class AgentTest : public ::testing::Test {
     savedCommandLine_ = ProcessCommandLine();
     savedExe_ = ExePath(false);
     SetProcessCommandLine("\"" + kDir + "X_Agent.exe\"", kDir + "X_Agent.exe");
-    files.clear();
     debugText.clear();
-    SettingsIni ini;
-    ini.read = &MemoryRead;
-    ini.write = &MemoryWrite;
-    ini.infoName = &MemoryInfoName;
-    SetSettingsIni(ini);
+    test::BindMemoryIni("http://example.test/dl/Tool.info");
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
     SetAutoProbeEnabled(true);
     ResetAgentState();

@@ -14,26 +14,12 @@
 #include "launcher/AgentHooks.h"
 #include "launcher/MainWindow.h"
 #include "util/Utils.h"
+#include "MemoryIni.h"
 
 namespace havrek {
 namespace {
 
-using IniKey = std::tuple<std::string, std::string, std::string>;
-std::map<IniKey, std::string> files;
-
-std::string MemoryRead(const std::string& file, const std::string& section, const std::string& key,
-                       const std::string& def) {
-  const auto it = files.find({file, section, key});
-  return it == files.end() ? def : it->second;
-}
-
-bool MemoryWrite(const std::string& file, const std::string& section, const std::string& key,
-                 const std::string& value) {
-  files[{file, section, key}] = value;
-  return true;
-}
-
-std::string MemoryInfoName() { return "Tool.info"; }
+std::map<test::IniKey, std::string>& files = test::MemoryIniFiles();
 
 // The agent copy's main window in this process, its hooks installed, the
 // settings in memory; commands arrive by SendMessage as from another program.
@@ -41,12 +27,7 @@ class AgentCommandWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAgentState();
-    files.clear();
-    SettingsIni ini;
-    ini.read = &MemoryRead;
-    ini.write = &MemoryWrite;
-    ini.infoName = &MemoryInfoName;
-    SetSettingsIni(ini);
+    test::BindMemoryIni("Tool.info");
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
     MainHooks() = MainWindowHooks{};
     SetAutoUpdateProg(true);
