@@ -410,3 +410,24 @@ def start_tls_server(root=None):
     if not shutil.which("openssl"):
         raise unittest.SkipTest("the openssl command is needed to make test certificates")
     return tls_server.start_tls_server(root, WINE_RUN)
+
+
+def agent_log_lines(folder, copy):
+    """The lines of the agent's one log file (X_agent.log in folder) that
+    the plain agent wrote, or those its copy wrote (marked " X "), without
+    their stamps."""
+    path = os.path.join(folder, "X_agent.log")
+    if not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        lines = f.read().decode("latin-1").splitlines()
+    # "date time thread" then the role mark of three characters.
+    texts = []
+    for line in lines:
+        head = line.split(None, 3)
+        if len(head) < 3:
+            continue
+        rest = line[line.index(head[2]) + len(head[2]):]
+        if rest.startswith(" X ") == copy:
+            texts.append(rest[3:])
+    return texts

@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from harness import STUB, WINE_RUN, Scenario, fixture, pack, run_windows, wait_for, winpath, workdir
+from harness import STUB, WINE_RUN, Scenario, agent_log_lines, fixture, pack, run_windows, wait_for, winpath, workdir
 
 WM_SHUTDOWN, WM_LOCALMSG, WM_AGENTMSG = 1123, 1124, 1125
 
@@ -16,26 +16,6 @@ def make_agent(folder):
     agent = os.path.join(folder, "agent.exe")
     pack("build", "--stub", STUB, "--out", agent, "--auto-update", "--agent", "agent.exe", "--log")
     return agent
-
-
-def log_lines(folder, copy):
-    """The lines of the agent's one log file that the plain agent wrote, or
-    those its copy wrote (marked " X "), without their stamps."""
-    path = os.path.join(folder, "X_agent.log")
-    if not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
-        lines = f.read().decode("latin-1").splitlines()
-    # "date time thread" then the role mark of three characters.
-    texts = []
-    for line in lines:
-        head = line.split(None, 3)
-        if len(head) < 3:
-            continue
-        rest = line[line.index(head[2]) + len(head[2]):]
-        if rest.startswith(" X ") == copy:
-            texts.append(rest[3:])
-    return texts
 
 
 class RunningCopy:
@@ -99,7 +79,7 @@ class AgentCommands(Scenario):
                 with self.subTest(args=args):
                     self.assertEqual(run_windows(agent, *args), 0)
                     self.assertEqual(copy.take(len(expected)), expected)
-        log = log_lines(folder, copy=False)
+        log = agent_log_lines(folder, copy=False)
         target = winpath(os.path.join(folder, "X_agent.exe"))
         self.assertIn("PostProcessMessage(wm_ShutDown) to: " + target, log)
         self.assertIn("PostProcessMessage(wm_LocalMsg) to: %s - :4242:" % target, log)
@@ -116,21 +96,21 @@ class AgentCommands(Scenario):
         os.makedirs(folder)
         agent = make_agent(folder)
         self.assertEqual(run_windows(agent, *args), 0)
-        ended = lambda: any(line.startswith("=== EXIT ===") for line in log_lines(folder, True))
+        ended = lambda: any(line.startswith("=== EXIT ===") for line in agent_log_lines(folder, True))
         copy_log = None
         if stop:
-            self.assertTrue(wait_for(lambda: any(line.startswith("wm_AgentMsg") for line in log_lines(folder, True)),
-                                     timeout=30), log_lines(folder, True))
+            self.assertTrue(wait_for(lambda: any(line.startswith("wm_AgentMsg") for line in agent_log_lines(folder, True)),
+                                     timeout=30), agent_log_lines(folder, True))
             # A stop the plain agent added would have been posted right
             # behind the command; give the copy a few ticks to log it.
             time.sleep(3)
-            copy_log = log_lines(folder, True)
+            copy_log = agent_log_lines(folder, True)
             # After its probe the copy may have ended by itself; a stop sent
             # to no copy would start a fresh one.
             if not ended():
                 self.assertEqual(run_windows(agent, "/STOP=0"), 0)
-        self.assertTrue(wait_for(ended, timeout=30), log_lines(folder, True))
-        return folder, log_lines(folder, False), copy_log or log_lines(folder, True)
+        self.assertTrue(wait_for(ended, timeout=30), agent_log_lines(folder, True))
+        return folder, agent_log_lines(folder, False), copy_log or agent_log_lines(folder, True)
 
     def test_test_probe_without_a_copy_makes_it_and_stops_it_after(self):
         folder, log, copy_log = self.run_without_copy("agent_commands_test1", "/TEST=1")

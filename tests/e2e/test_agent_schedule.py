@@ -8,8 +8,8 @@ import shutil
 import subprocess
 import unittest
 
-from harness import (STUB, WINE_RUN, Listener, Scenario, UiDriver, pack, reg_delete, reg_set, run_windows, wait_for,
-                     winpath, workdir, write_agent_original)
+from harness import (STUB, WINE_RUN, Listener, Scenario, UiDriver, agent_log_lines, pack, reg_delete, reg_set,
+                     run_windows, wait_for, winpath, workdir, write_agent_original)
 
 MONTHS = "JAN FEB MAR APR MAY JUN JUL AUG SEP OCT NOV DEC".split()
 TEST_MODE_KEY = "HKCU\\Software\\Morvessa\\Havrek\\AutoUpdate"
@@ -28,22 +28,8 @@ def write_info(folder, **keys):
 
 
 def copy_log(folder):
-    """The lines the agent copy wrote (marked " X ") to the agent's log,
-    without their stamps."""
-    path = os.path.join(folder, "X_agent.log")
-    if not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
-        lines = f.read().decode("latin-1").splitlines()
-    texts = []
-    for line in lines:
-        head = line.split(None, 3)
-        if len(head) < 3:
-            continue
-        rest = line[line.index(head[2]) + len(head[2]):]
-        if rest.startswith(" X ") and rest[3:]:
-            texts.append(rest[3:])
-    return texts
+    """The lines the agent copy wrote to the agent's log, empty ones left out."""
+    return [line for line in agent_log_lines(folder, copy=True) if line]
 
 
 def decisions(folder):
