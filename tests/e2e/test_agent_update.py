@@ -3,7 +3,8 @@ folder with a blank in its name; its agent, started by its plain name, finds
 a higher version offered, asks, fetches the package, stops the program,
 installs through the test engine, records the new version, tells the user,
 starts the program again and hands over to a fresh agent. The same from the
-web server fixture and from a folder with no server at all."""
+web server fixture over HTTP and HTTPS, and from a folder with no server at
+all."""
 import os
 import shutil
 import signal
@@ -12,7 +13,7 @@ import sys
 import unittest
 
 from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, UiDriver, WINE_RUN, engine_files, fixture,
-                     pack, prefix_processes, run_windows, wait_for, winpath, workdir)
+                     pack, prefix_processes, run_windows, start_tls_server, wait_for, winpath, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -183,12 +184,20 @@ class AgentUpdate(Scenario):
         # The fresh agent starts while the copy still waits to end.
         self.assertIsNone(in_order(found["log"], [".. WinExec - " + fresh, "CommandLine=" + fresh]), found["log"])
 
-    def test_update_from_the_web_and_from_a_folder(self):
+    def test_update_from_the_web_over_http_and_https_and_from_a_folder(self):
         server, port = http_server.start()
 
         def served(setup):
             server.root = setup.source
             return "http://127.0.0.1:%d/files" % port
+
+        cleanups = []
+
+        def served_over_tls(setup):
+            # "localhost": the test authority's certificate names no address.
+            url, cleanup = start_tls_server(setup.source)
+            cleanups.append(cleanup)
+            return url + "/files"
 
         def stopped_server(setup):
             # A folder source needs no server: none runs.
@@ -197,11 +206,14 @@ class AgentUpdate(Scenario):
             return winpath(setup.source)
 
         try:
-            for name, base_of in (("agent_update_web", served), ("agent_update_folder", stopped_server)):
+            for name, base_of in (("agent_update_web", served), ("agent_update_https", served_over_tls),
+                                  ("agent_update_folder", stopped_server)):
                 with self.subTest(name):
                     setup, found = self.run_update(name, base_of)
                     self.check(setup, found)
         finally:
+            for cleanup in cleanups:
+                cleanup()
             if server.socket.fileno() != -1:
                 server.shutdown()
                 server.server_close()
