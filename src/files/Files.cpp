@@ -51,9 +51,8 @@ std::int64_t WriteChunkSize(std::int64_t total) {
 bool WriteFileBytes(const std::string& path, const void* data, std::int64_t count, std::uint32_t dosDate,
                     bool append) {
   if (count < 0 || (count > 0 && data == nullptr)) return false;
-  const plat::File file(path, append ? plat::OpenMode::Write : plat::OpenMode::Create);
+  const plat::File file(path, append ? plat::OpenMode::Append : plat::OpenMode::Create);
   if (!file) return false;
-  if (append && file.seek(0, 2) < 0) return false;
 
   const auto* bytes = static_cast<const unsigned char*>(data);
   bool all = false;

@@ -16,6 +16,10 @@ enum class OpenMode {
   Read,    // existing file, others may read, write and delete meanwhile
   Write,   // existing file or a new one, not truncated, shared like Read
   Create,  // new or truncated file
+  // Existing file or a new one; every write lands at the end of the file as
+  // it is then, even while other processes append to it too (one log file
+  // is shared by the plain agent and its copy).
+  Append,
 };
 
 FileId Open(const std::string& path, OpenMode mode);

@@ -2,11 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -58,6 +61,24 @@ TEST_F(FilesTest, AppendTextCreatesThenAppends) {
   EXPECT_TRUE(AppendText(path, "first\r\n"));
   EXPECT_TRUE(AppendText(path, std::string("sec\0nd\r\n", 8)));
   EXPECT_EQ(Slurp(path), std::string("first\r\nsec\0nd\r\n", 15));
+}
+
+// The plain agent and its copy write one log file at the same time: no
+// writer may put its line over another's.
+TEST_F(FilesTest, AppendTextFromTwoWritersAtOnceLosesNoLine) {
+  const std::string path = Path("shared.log");
+  constexpr int kLines = 3000;
+  const auto writer = [&](char who) {
+    for (int i = 0; i < kLines; ++i) AppendText(path, std::string(1, who) + std::to_string(i) + "\r\n");
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  std::size_t expected = 0;
+  for (int i = 0; i < kLines; ++i) expected += 2 * (std::to_string(i).size() + 3);
+  const std::string text = Slurp(path);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * kLines);
+  EXPECT_EQ(text.size(), expected);
 }
 
 TEST_F(FilesTest, AppendTextSetsDateOnlyWhenAsked) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <thread>
 
 #include "files/Files.h"
 #include "util/Utils.h"
@@ -208,6 +210,21 @@ TEST_F(FilesWin, ReadingAndAppendingWhileAnotherWriterHoldsTheFile) {
   ASSERT_TRUE(AppendText(path, "two\r\n", kDos));
   EXPECT_EQ(ReadFileText(path), "one\r\ntwo\r\n");
   EXPECT_EQ(DateOf(path), kDos);
+}
+
+// The plain agent and its copy write one log file at the same time: the
+// system must put each line at the end, over nobody else's.
+TEST_F(FilesWin, AppendTextFromTwoWritersAtOnceLosesNoLine) {
+  const std::string path = At("agents.log");
+  constexpr int kLines = 2000;
+  const auto writer = [&](char who) {
+    for (int i = 0; i < kLines; ++i) AppendText(path, std::string(1, who) + std::to_string(i) + "\r\n");
+  };
+  std::thread a(writer, 'a'), b(writer, 'b');
+  a.join();
+  b.join();
+  const std::string text = ReadFileText(path);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 * kLines);
 }
 
 TEST_F(FilesWin, FileTextFailuresGiveEmptyOrFalse) {

@@ -18,6 +18,7 @@ FileId Open(const std::string& path, OpenMode mode) {
   int flags = O_RDONLY;
   if (mode == OpenMode::Write) flags = O_WRONLY | O_CREAT;
   if (mode == OpenMode::Create) flags = O_WRONLY | O_CREAT | O_TRUNC;
+  if (mode == OpenMode::Append) flags = O_WRONLY | O_CREAT | O_APPEND;
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
   if (fd < 0) return kNoFile;
   struct stat st {};

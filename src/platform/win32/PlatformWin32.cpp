@@ -25,6 +25,12 @@ FileId Open(const std::string& path, OpenMode mode) {
   } else if (mode == OpenMode::Create) {
     access = GENERIC_WRITE;
     disposition = CREATE_ALWAYS;
+  } else if (mode == OpenMode::Append) {
+    // Appending without the right to write elsewhere: the system then puts
+    // each write at the current end, so writers of other processes do not
+    // overwrite each other's lines.
+    access = FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+    disposition = OPEN_ALWAYS;
   }
   HANDLE h = ::CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<FileId>(h);
