@@ -448,26 +448,32 @@ class StubAUFetchWeb : public StubAUFetch {
     if (!host_.empty()) StubAUFetch::TearDown();
   }
 
+  // Each file served and fetched as its kind arrives whole beside the agent,
+  // logged, with no box.
+  struct Served {
+    int kind;
+    const char* name;
+    std::string bytes;
+  };
+  void ExpectEachFetched(const std::vector<Served>& files) {
+    for (const Served& f : files) {
+      SCOPED_TRACE(f.name);
+      ::DeleteFileA(log_.c_str());
+      Lay(served_ + f.name, f.bytes);
+      const FetchResult r = DownloadFileAU(host_ + "/files/dl", f.name, f.kind);
+      EXPECT_TRUE(r.success) << r.error;
+      EXPECT_TRUE(ReadFileText(agent_ + f.name) == f.bytes);
+      EXPECT_TRUE(Contains(Log(), "Download END:   " + host_ + "/files/dl/" + f.name + "\r\n")) << Log();
+    }
+    EXPECT_FALSE(AnyBox()) << g_debug;
+  }
+
   std::string host_, served_;
 };
 
 TEST_F(StubAUFetchWeb, EachKindFromTheServedFolder) {
   const std::string page = MakeInformPage(EncodeToken(kOwnToken), "What is <b>new</b>", false);
-  struct Case {
-    int kind;
-    const char* name;
-    std::string bytes;
-  } cases[] = {{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}, {fkInform, "News.page", page}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::DeleteFileA(log_.c_str());
-    Lay(served_ + c.name, c.bytes);
-    const FetchResult r = DownloadFileAU(host_ + "/files/dl", c.name, c.kind);
-    EXPECT_TRUE(r.success) << r.error;
-    EXPECT_TRUE(ReadFileText(agent_ + c.name) == c.bytes);
-    EXPECT_TRUE(Contains(Log(), "Download END:   " + host_ + "/files/dl/" + c.name + "\r\n")) << Log();
-  }
-  EXPECT_FALSE(AnyBox()) << g_debug;
+  ExpectEachFetched({{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}, {fkInform, "News.page", page}});
   EXPECT_FALSE(IsWindowVisible(window_));
 
   // A probe the user asked for hands the download the main window to show.
@@ -526,21 +532,7 @@ class StubAUFetchHttps : public StubAUFetchWeb {
 };
 
 TEST_F(StubAUFetchHttps, InfoAndUpdateArriveWhole) {
-  struct Case {
-    int kind;
-    const char* name;
-    std::string bytes;
-  } cases[] = {{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    ::DeleteFileA(log_.c_str());
-    Lay(served_ + c.name, c.bytes);
-    const FetchResult r = DownloadFileAU(host_ + "/files/dl", c.name, c.kind);
-    EXPECT_TRUE(r.success) << r.error;
-    EXPECT_TRUE(ReadFileText(agent_ + c.name) == c.bytes);
-    EXPECT_TRUE(Contains(Log(), "Download END:   " + host_ + "/files/dl/" + c.name + "\r\n")) << Log();
-  }
-  EXPECT_FALSE(AnyBox()) << g_debug;
+  ExpectEachFetched({{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}});
 }
 
 TEST_F(StubAUFetchHttps, AServerWithAnUntrustedCertificateGivesNoOffer) {
