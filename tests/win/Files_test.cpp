@@ -215,6 +215,10 @@ TEST_F(FilesWin, ReadingAndAppendingWhileAnotherWriterHoldsTheFile) {
 // The plain agent and its copy write one log file at the same time: the
 // system must put each line at the end, over nobody else's.
 TEST_F(FilesWin, AppendTextFromTwoWritersAtOnceLosesNoLine) {
+  // Wine 8 does not make appends of one file atomic between writers (seen
+  // losing lines now and then); the rule holds on Windows and natively.
+  if (::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+    GTEST_SKIP() << "appends are not atomic between writers under Wine";
   const std::string path = At("agents.log");
   constexpr int kLines = 2000;
   const auto writer = [&](char who) {
