@@ -13,9 +13,10 @@ packages=(
   cmake ninja-build g++ python3 zlib1g-dev googletest
   clang-14 libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine64 curl openssl
+  wine64 curl openssl libssl-dev
+  osslsigncode p7zip-full zip
 )
-i386_packages=(wine32:i386 zlib1g-dev:i386 g++-multilib qemu-user)
+i386_packages=(wine32:i386 zlib1g-dev:i386 libssl-dev:i386 g++-multilib qemu-user)
 with_i386=1
 [ $# -eq 0 ] || { packages=("$@"); with_i386=0; }
 
@@ -96,7 +97,7 @@ prepare_i386() {
     $sudo dpkg --add-architecture i386 || i386_unavailable "dpkg refused the architecture i386"
     added=1
   fi
-  if ! why=$(apt_install_i386 wine32:i386 zlib1g-dev:i386 g++-multilib); then
+  if ! why=$(apt_install_i386 wine32:i386 zlib1g-dev:i386 libssl-dev:i386 g++-multilib); then
     # Leave no foreign architecture behind that nothing uses.
     [ $added -eq 0 ] || $sudo dpkg --remove-architecture i386 2>/dev/null || true
     i386_unavailable "$why"
