@@ -3,8 +3,8 @@
 
 A generated tree (text-like, executable-like and random files in nested
 folders) is packed by havrek-pack at level 6 and by `zip -6 -r`; then each
-archive is unpacked into an empty folder, alternately, and the best of
---reps runs of each is compared:
+archive is unpacked into a new empty folder, in turns (which goes first
+alternates), and the best of --reps runs of each is compared:
 
     ratio = extract time / 7z x time       target: at most 1.1
 
@@ -104,14 +104,17 @@ def main():
         pack_s = timed([a.pack, "build", "--stub", stub, "--out", setup, "--level", "6", "--dir", tree])
         zip_s = timed(["sh", "-c", 'cd "$1" && zip -q -6 -r "$2" .', "sh", tree, archive])
         ours, theirs = [], []
-        for _ in range(a.reps):
-            for out, cmd, times in (
-                    (os.path.join(work, "x1"), [a.pack, "extract", setup, os.path.join(work, "x1")], ours),
-                    (os.path.join(work, "x2"), ["7z", "x", "-y", "-bd", "-o" + os.path.join(work, "x2"), archive],
-                     theirs)):
-                shutil.rmtree(out, ignore_errors=True)
+        for rep in range(a.reps):
+            # Fresh folders and the writes of the run before on disk: a
+            # file system that has just deleted or still flushes a tree
+            # creates files slower, and either tool could pay for that.
+            runs = [([a.pack, "extract", setup, os.path.join(work, "ours%d" % rep)], ours),
+                    (["7z", "x", "-y", "-bd", "-o" + os.path.join(work, "7z%d" % rep), archive], theirs)]
+            for cmd, times in runs if rep % 2 == 0 else reversed(runs):
+                os.sync()
                 times.append(timed(cmd))
-        same = subprocess.run(["diff", "-r", tree, os.path.join(work, "x1")], stdout=subprocess.DEVNULL).returncode == 0
+        same = subprocess.run(["diff", "-r", tree, os.path.join(work, "ours0")],
+                              stdout=subprocess.DEVNULL).returncode == 0
         ratio = min(ours) / min(theirs)
         print("extract_bench: %d files, %d MB; setup %.1f MB, zip %.1f MB (build %.2f s, zip %.2f s)"
               % (count, a.size, os.path.getsize(setup) / 2**20, os.path.getsize(archive) / 2**20, pack_s, zip_s))
