@@ -39,8 +39,9 @@ blanks and tabs around a line and a CR that ends it are dropped, empty lines
 and lines starting with "#" are skipped. A path given in FILE (of --stub,
 --out, --file, --run, --dir, --language, --inet-size-of, --text-file, a
 setup or a folder, or a further @FILE) is relative to FILE's folder. A file
-that reads itself again, directly or through others, is refused. A value
-that starts with "@" is given as --name=@value.
+that reads itself again, directly or through others, is refused. An
+option value that starts with "@" is given as --name=@value, a plain
+argument as ./@name.
 
 build: files
   --stub FILE            stub image: "MZ" at 0, "PE\0\0" at 256, bytes 248..255 zero
