@@ -70,6 +70,7 @@ class Walker {
   bool NextDisk();
   void Damaged(const std::string& what);
   void CheckRunFile();
+  void ReportEntry();
 
   const ExtractRequest& r_;
   const ExtractHooks& h_;
@@ -93,11 +94,13 @@ class Walker {
   Bytes stored_;
   std::int64_t storedCapacity_ = 0;
   InflatedBuffer piece_;
+  EntryFacts facts_;  // of the entry being walked, for the entry hooks
 
   // The entry being saved. Its failure is told only once all its bytes are
   // in: a stream that breaks later raises instead, as if never saved.
   struct Entry {
     std::string header;
+    std::string name;
     bool named = false;  // the header's NUL was seen
     bool skip = false;   // nothing to save: no header
     std::string refused;  // why the name was refused
@@ -133,6 +136,7 @@ ExtractResult Walker::Run() {
         break;
       }
       result_.checksumOk = ChecksumPasses(header_.checksum, PackageChecksum(path_, header_.trailerLength));
+      if (h_.diskFile) h_.diskFile(path_, disk_, header_, result_.checksumOk);
       // A damaged disk ends the whole set: no further disk is asked for.
       if (!result_.checksumOk) break;
       WalkDisk();
@@ -176,7 +180,7 @@ void Walker::WalkDisk() {
     return;
   }
   // A folder that cannot be made shows up as failed saves below.
-  plat::MakeDirs(r_.targetFolder);
+  if (!r_.noWrite) plat::MakeDirs(r_.targetFolder);
 
   do {
     plat::ServeMessages();
@@ -190,7 +194,7 @@ void Walker::WalkDisk() {
     }
   } while (end_ - pos_ > kTrailerRoom);
 
-  if (disk_ == 1) WriteAgent(file);
+  if (disk_ == 1 && !r_.noWrite) WriteAgent(file);
 }
 
 bool Walker::ReadBlock(const plat::File& file) {
@@ -218,6 +222,16 @@ bool Walker::ReadBlock(const plat::File& file) {
 
   ++entries_;
   entry_ = Entry{};
+  if (h_.entryStarts || h_.entryDone) {
+    facts_ = EntryFacts{};
+    facts_.diskFile = path_;
+    facts_.disk = disk_;
+    facts_.index = entries_;
+    facts_.offset = pos_ - n - 4;
+    facts_.storedSize = n;
+    facts_.compressed = compressed;
+    if (h_.entryStarts) h_.entryStarts(facts_);
+  }
   try {
     if (!compressed) {
       Take(stored, n);
@@ -235,7 +249,22 @@ bool Walker::ReadBlock(const plat::File& file) {
     return false;
   }
   EndEntry();
+  if (h_.entryDone) ReportEntry();
   return true;
+}
+
+void Walker::ReportEntry() {
+  const Entry& e = entry_;
+  facts_.named = e.named;
+  facts_.header = e.header;
+  facts_.name = e.name;
+  facts_.refused = e.refused;
+  facts_.path = e.refused.empty() ? e.path : std::string();
+  facts_.date = e.date;
+  facts_.dataSize = e.dataSize;
+  facts_.failed = e.failed;
+  facts_.error = e.error;
+  h_.entryDone(facts_);
 }
 
 void Walker::Take(const char* bytes, std::int64_t count) {
@@ -254,8 +283,16 @@ void Walker::Take(const char* bytes, std::int64_t count) {
   }
   if (e.skip) return;
   e.dataSize += count;
-  if (!e.refused.empty() || e.failed) return;
-  if (!e.file) {
+  if (!e.refused.empty() || e.failed || r_.noWrite) return;
+  if (!e.file && h_.openEntry) {
+    std::string error;
+    e.file = h_.openEntry(e.path, written_.count(UpperCase(e.path)) == 0, error);
+    if (!e.file) {
+      e.failed = true;
+      e.error = error;
+      return;
+    }
+  } else if (!e.file) {
     e.file = plat::File(e.path, plat::OpenMode::Write);
     if (!e.file || e.file.seek(0, 2) < 0) {
       WriteFailed();
@@ -294,7 +331,9 @@ void Walker::StartEntry() {
   }
   // "setup.exe * -x" names setup.exe: Windows drops blanks that end a name.
   while (!name.empty() && name.back() == ' ') name.pop_back();
+  e.name = name;
 
+  e.date = static_cast<std::uint32_t>(TextToInt32(time, 0));
   // Taken even when the name is refused below: the check of the run file at
   // the end then tells why nothing runs.
   if (!run.empty()) result_.runCommand = run;
@@ -307,10 +346,9 @@ void Walker::StartEntry() {
   }
   if (!plat::Exists(e.path)) {
     Progress(1);
-    if (const std::size_t cut = e.path.rfind(kSeparator); cut > r_.targetFolder.size())
-      plat::MakeDirs(e.path.substr(0, cut));
+    const std::size_t cut = e.path.rfind(kSeparator);
+    if (!r_.noWrite && !h_.openEntry && cut > r_.targetFolder.size()) plat::MakeDirs(e.path.substr(0, cut));
   }
-  e.date = static_cast<std::uint32_t>(TextToInt32(time, 0));
 }
 
 void Walker::EndEntry() {
@@ -322,7 +360,7 @@ void Walker::EndEntry() {
   }
   // An entry without data bytes still leaves its (dated) file.
   if (!e.file && !e.failed) Take(nullptr, 0);
-  if (!e.failed && e.date != 0) plat::SetDosDate(e.file.get(), e.date);
+  if (e.file && !e.failed && e.date != 0) plat::SetDosDate(e.file.get(), e.date);
   // Closed first: the details read the file's size.
   e.file.reset();
   // A file stored in pieces counts as written only when every piece was.

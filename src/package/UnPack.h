@@ -11,9 +11,30 @@
 #include <functional>
 #include <string>
 
+#include "package/PackX.h"
 #include "platform/Platform.h"
 
 namespace havrek {
+
+// What the walk knows of one entry, for the entry hooks.
+struct EntryFacts {
+  std::string diskFile;         // the disk file that holds it
+  int disk = 1;                 // that file's number in the set, from 1
+  std::int64_t index = 0;       // over the whole set, from 1
+  std::int64_t offset = 0;      // of its length field in the disk file
+  std::int64_t storedSize = 0;  // bytes after the length field
+  bool compressed = false;
+  // Known once the entry has been walked whole:
+  bool named = false;       // its header ends in a NUL; the stub skips it otherwise
+  std::string header;       // up to the NUL
+  std::string name;         // field 0 up to any "*", without the blanks that end it
+  std::string path;         // where it is written; empty when the name is refused
+  std::string refused;      // why the name is refused
+  std::uint32_t date = 0;   // DOS date-time as stored
+  std::int64_t dataSize = 0;
+  bool failed = false;      // the save failed, for the reason in error
+  std::string error;
+};
 
 // The user-facing steps. An empty hook is skipped; an empty askForDisk
 // counts as Cancel.
@@ -34,6 +55,20 @@ struct ExtractHooks {
   std::function<std::string(const std::string& path, std::int64_t dataSize, const std::string& lastError)>
       saveFailureDetails;
   std::function<std::string()> lastErrorText;
+
+  // For tools that report what the walk found. diskFile: each disk file
+  // once its header is read (checksumOk false ends the walk after it).
+  std::function<void(const std::string& path, int disk, const TPackageHeader& header, bool checksumOk)> diskFile;
+  // Each entry past the header blocks: before it expands (only the
+  // position facts are set; an entry that does not expand raises after
+  // this) and once it has been walked.
+  std::function<void(const EntryFacts& entry)> entryStarts;
+  std::function<void(const EntryFacts& entry)> entryDone;
+  // Opens the file an entry's bytes are appended to, making its folders;
+  // first is true for the first piece this walk writes there. An empty file
+  // fails the save with error. Without it the walk makes the folders and
+  // appends to whatever file is there.
+  std::function<plat::File(const std::string& path, bool first, std::string& error)> openEntry;
 };
 
 struct ExtractRequest {
@@ -50,6 +85,10 @@ struct ExtractRequest {
   // Nobody is there to insert a disk: a missing disk file ends the walk as
   // damage instead of asking until the file appears.
   bool unattended = false;
+  // Every entry is read, expanded and its name checked, but nothing is
+  // written (no folder, no file, no agent copy); a file counts as written
+  // for the check of the run file.
+  bool noWrite = false;
 };
 
 struct ExtractResult {

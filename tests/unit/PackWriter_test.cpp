@@ -571,7 +571,9 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
   std::string help;
   EXPECT_EQ(Tool("--help", &help), 0);
   for (const char* option : {"--stub", "--file", "--run-args", "--disk-size", "--split-size", "--inet-token",
-                             "--update-token", "--no-build-length", "--scramble", "--always-confirm"})
+                             "--update-token", "--no-build-length", "--scramble", "--always-confirm", "--dir",
+                             "--exclude", "@FILE", "list SETUP", "--json", "test SETUP", "extract SETUP DIR",
+                             "--list-only"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 

@@ -247,6 +247,82 @@ TEST_F(UnPackTest, EntriesAreWalkedAsStored) {
   }
 }
 
+// The walk that list, test and extract of the build tool go through.
+TEST_F(UnPackTest, HooksSeeEveryEntryAndNoWriteLeavesNothing) {
+  const std::string big = Noise(300000, 5) + std::string(500000, 'q');
+  const std::vector<std::string> entries = {Raw("|a.txt*/go|7|", "plain"), Zipped("|sub/big.bin|8|", big),
+                                            Raw("|..\\x|9|", "evil"), Raw("|sub\\big.bin|8|", "tail")};
+  const std::string package = Put("setup.exe", Laid(entries));
+  struct Want {
+    std::string name, refused;
+    std::int64_t dataSize;
+    std::uint32_t date;
+    bool first;  // of the open hook, for the written ones
+  };
+  const std::vector<Want> want = {{"a.txt", "", 5, 7, true},
+                                  {"sub/big.bin", "", static_cast<std::int64_t>(big.size()), 8, true},
+                                  {"..\\x", "Entry name refused: \"..\" part", 4, 9, false},
+                                  {"sub\\big.bin", "", 4, 8, false}};
+  for (const bool noWrite : {true, false}) {
+    SCOPED_TRACE(noWrite ? "no write" : "write");
+    fs::remove_all(dir_ / "out");
+    std::vector<EntryFacts> started, done;
+    std::vector<std::pair<std::string, bool>> opened;
+    std::vector<bool> checksums;
+    ExtractHooks h;
+    h.diskFile = [&](const std::string& path, int disk, const TPackageHeader& header, bool ok) {
+      EXPECT_EQ(path, package);
+      EXPECT_EQ(disk, 1);
+      EXPECT_EQ(header.fileCount, entries.size());
+      checksums.push_back(ok);
+    };
+    h.entryStarts = [&](const EntryFacts& e) { started.push_back(e); };
+    h.entryDone = [&](const EntryFacts& e) { done.push_back(e); };
+    h.openEntry = [&](const std::string& path, bool first, std::string&) {
+      opened.push_back({path, first});
+      fs::create_directories(fs::path(path).parent_path());
+      plat::File f(path, plat::OpenMode::Write);
+      f.seek(0, 2);
+      return f;
+    };
+    ExtractRequest r;
+    r.packageFile = package;
+    r.targetFolder = target_;
+    r.noWrite = noWrite;
+    const ExtractResult result = Extract(r, h);
+    EXPECT_EQ(result.runCommand, "a.txt*/go");
+    EXPECT_FALSE(result.damaged);
+    EXPECT_EQ(checksums, std::vector<bool>{true});
+    ASSERT_EQ(started.size(), want.size());
+    ASSERT_EQ(done.size(), want.size());
+    std::int64_t offset = 4096 + 8 + 24;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      SCOPED_TRACE(want[i].name);
+      EXPECT_EQ(started[i].index, static_cast<std::int64_t>(i + 1));
+      EXPECT_EQ(started[i].offset, offset);
+      EXPECT_EQ(started[i].storedSize, static_cast<std::int64_t>(entries[i].size() - 4));
+      EXPECT_EQ(started[i].compressed, i == 1);
+      EXPECT_TRUE(started[i].name.empty());
+      EXPECT_EQ(done[i].offset, offset);
+      EXPECT_EQ(done[i].name, want[i].name);
+      EXPECT_EQ(done[i].refused, want[i].refused);
+      EXPECT_EQ(done[i].path.empty(), !want[i].refused.empty());
+      EXPECT_EQ(done[i].dataSize, want[i].dataSize);
+      EXPECT_EQ(done[i].date, want[i].date);
+      offset += static_cast<std::int64_t>(entries[i].size());
+    }
+    if (noWrite) {
+      EXPECT_FALSE(fs::exists(dir_ / "out"));
+      EXPECT_TRUE(opened.empty());
+    } else {
+      EXPECT_EQ(Tree(target_), (std::map<std::string, std::string>{{"a.txt", "plain"}, {"sub/big.bin", big + "tail"}}));
+      const std::vector<std::pair<std::string, bool>> wantOpened = {
+          {target_ + "/a.txt", true}, {target_ + "/sub/big.bin", true}, {target_ + "/sub/big.bin", false}};
+      EXPECT_EQ(opened, wantOpened);
+    }
+  }
+}
+
 TEST_F(UnPackTest, NamesLeavingTheTargetAreNeverWritten) {
   Put("out/evil.dll", "sentinel");
   Put("out/x", "sentinel");

@@ -1,0 +1,280 @@
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Commands.h"
+#include "Tree.h"
+#include "files/Files.h"
+#include "package/PackWriter.h"
+#include "package/PackX.h"
+#include "platform/Platform.h"
+#include "util/Utils.h"
+
+namespace havrek::pack {
+
+namespace {
+
+std::int64_t ParseSize(const std::string& name, const std::string& text) {
+  std::string digits = text;
+  std::int64_t unit = 1;
+  if (!digits.empty()) {
+    switch (digits.back()) {
+      case 'k': case 'K': unit = 1LL << 10; break;
+      case 'm': case 'M': unit = 1LL << 20; break;
+      case 'g': case 'G': unit = 1LL << 30; break;
+      default: break;
+    }
+    if (unit != 1) digits.pop_back();
+  }
+  std::int64_t value = 0;
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
+      !TryTextToInt64(digits, value) || value > INT64_MAX / unit)
+    throw UsageError{name + ": \"" + text + "\" is not a size"};
+  return value * unit;
+}
+
+std::uint32_t ParseDate(const std::string& text) {
+  std::int64_t number = 0;
+  if (text.find_first_not_of("0123456789") == std::string::npos && TryTextToInt64(text, number) &&
+      number > 0 && number <= 0xFFFFFFFF)
+    return static_cast<std::uint32_t>(number);
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+  char tail = 0;
+  const int got = std::sscanf(text.c_str(), "%4d-%2d-%2d%*1[T ]%2d:%2d:%2d%c", &y, &mo, &d, &h, &mi, &s, &tail);
+  if ((got != 3 && got != 5 && got != 6) || y < 1980 || y > 2107 || mo < 1 || mo > 12 || d < 1 || d > 31 ||
+      h > 23 || mi > 59 || s > 59 || (got == 3 && text.size() != 10))
+    throw UsageError{"--date: \"" + text + "\" is neither YYYY-MM-DD[THH:MM[:SS]] nor a DOS date-time"};
+  return (static_cast<std::uint32_t>(y - 1980) << 25) | (mo << 21) | (d << 16) | (h << 11) | (mi << 5) | (s / 2);
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error) {
+  if (!CheckInputFile(path, error)) return (error = "cannot read " + path + ": " + error), false;
+  error = "cannot read " + path;
+  const plat::File in(path, plat::OpenMode::Read);
+  if (!in) return false;
+  // ReadFileText answers empty for a file it cannot hold or read as well:
+  // only a file of no bytes may come back empty.
+  bytes = ReadFileText(path);
+  return !bytes.empty() || in.size() == 0;
+}
+
+namespace {
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, const std::vector<std::string>& inputs,
+                    std::string& error) {
+  OutputSet outputs(inputs);
+  const std::string temp = outputs.Stage(path, error);
+  if (temp.empty()) return false;
+  {
+    plat::File out(temp, plat::OpenMode::Write);
+    if (!out || !out.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size())))
+      return (error = "cannot write " + path), false;
+  }
+  return outputs.Commit(error);
+}
+
+// Output names the stub reads from a package: a file name it joins to a
+// folder or a URL, never a path.
+std::string PlainFileName(const std::string& option, const std::string& value) {
+  std::string error;
+  if (!CheckPlainFileName(value, error))
+    throw UsageError{option + ": \"" + value + "\" is not a plain file name (" + error + ")"};
+  return value;
+}
+
+// SRC[=TARGET], SRC relative to the argument file it came from.
+PackFile FileArg(Args& args, const std::string& name, bool run) {
+  const std::string value = args.Value(name);
+  PackFile f;
+  const auto eq = value.find('=');
+  f.source = value.substr(0, eq);
+  if (f.source.empty()) throw UsageError{name + " needs a source path"};
+  f.target = eq == std::string::npos ? FileNamePart(f.source) : value.substr(eq + 1);
+  f.source = args.PathOf(f.source);
+  f.run = run;
+  return f;
+}
+
+TreeSpec DirArg(Args& args, const std::string& name) {
+  const std::string value = args.Value(name);
+  const auto eq = value.find('=');
+  TreeSpec t;
+  t.source = value.substr(0, eq);
+  if (t.source.empty()) throw UsageError{name + " needs a source folder"};
+  t.source = args.PathOf(t.source);
+  if (eq != std::string::npos) t.target = value.substr(eq + 1);
+  return t;
+}
+
+// A target as the writer compares them for duplicates.
+std::string TargetKey(const std::string& target) {
+  std::string normalized, error;
+  return UpperCase(NormalizeTargetName(target, normalized, error) ? normalized : target);
+}
+
+}  // namespace
+
+int Build(Args& args) {
+  PackOptions o;
+  bool internetRecord = false, spanFlag = false;
+  std::string runArgs, languageFile;
+  bool haveRunArgs = false;
+  // --file and --dir in the order given; a folder's files are listed once
+  // every --exclude is known.
+  std::vector<std::pair<PackFile, std::optional<TreeSpec>>> sources;
+  std::vector<std::string> excludes;
+  std::string name;
+  while (args.Next(name)) {
+    auto flag = [&](const char* n) {
+      if (name != n) return false;
+      args.NoValue(name);
+      return true;
+    };
+    if (name == "--stub") o.stubPath = args.PathValue(name);
+    else if (name == "--out") o.outPath = args.PathValue(name);
+    else if (name == "--file") sources.push_back({FileArg(args, name, false), std::nullopt});
+    else if (name == "--run") sources.push_back({FileArg(args, name, true), std::nullopt});
+    else if (name == "--dir") sources.push_back({PackFile{}, DirArg(args, name)});
+    else if (name == "--exclude") {
+      excludes.push_back(args.Value(name));
+      if (excludes.back().empty()) throw UsageError{"--exclude needs a pattern"};
+    } else if (name == "--run-args") runArgs = args.Value(name), haveRunArgs = true;
+    else if (name == "--language") languageFile = args.PathValue(name);
+    else if (name == "--date") o.fixedDate = ParseDate(args.Value(name));
+    else if (flag("--always-confirm")) o.headerFlags |= hfAlwaysConfirm;
+    else if (flag("--span")) spanFlag = true;
+    else if (flag("--activity-bar")) o.headerFlags |= hfActivityBar;
+    else if (flag("--log")) o.headerFlags |= hfLogFile;
+    else if (flag("--internet-setup")) o.internetSetup = internetRecord = true;
+    else if (flag("--confirm-download")) o.confirmDownload = true;
+    else if (flag("--has-agent")) o.hasAgent = true;
+    else if (flag("--auto-update")) o.autoUpdate = true;
+    else if (name == "--info-base") o.update.infoBase = args.Value(name);
+    else if (name == "--info-name") o.update.infoName = PlainFileName(name, args.Value(name));
+    else if (name == "--agent") o.update.agentFileName = PlainFileName(name, args.Value(name));
+    else if (name == "--update-token") {
+      o.update.token = EncodeToken(args.Value(name));
+      if (o.update.token.empty()) throw UsageError{"--update-token must not be empty"};
+    } else if (name == "--update-token-raw") o.update.token = args.Value(name);
+    else if (flag("--silent")) o.update.silent = true;
+    else if (name == "--inet-base") o.internet.baseUrl = args.Value(name), internetRecord = true;
+    else if (name == "--inet-file") o.internet.fileName = PlainFileName(name, args.Value(name)), internetRecord = true;
+    else if (flag("--inet-always")) o.internet.alwaysDownload = internetRecord = true;
+    else if (name == "--inet-token") {
+      o.internet.token = EncodeToken(args.Value(name));
+      if (o.internet.token.empty()) throw UsageError{"--inet-token must not be empty"};
+      internetRecord = true;
+    } else if (name == "--inet-token-raw") o.internet.token = args.Value(name), internetRecord = true;
+    else if (name == "--inet-size") {
+      o.internet.sizeText = std::to_string(ParseSize(name, args.Value(name)));
+      internetRecord = true;
+    } else if (name == "--inet-size-of") {
+      const std::string path = args.PathValue(name);
+      std::string error;
+      if (!CheckInputFile(path, error)) return Failure("cannot open " + path + ": " + error);
+      plat::File in(path, plat::OpenMode::Read);
+      if (!in || in.size() < 0) return Failure("cannot open " + path);
+      o.internet.sizeText = std::to_string(in.size());
+      o.otherInputs.push_back(path);
+      internetRecord = true;
+    } else if (name == "--level") {
+      const std::string v = args.Value(name);
+      if (v.size() != 1 || v[0] < '0' || v[0] > '9') throw UsageError{"--level must be 0 to 9"};
+      o.level = v[0] - '0';
+    } else if (name == "--split-size") o.splitSize = ParseSize(name, args.Value(name));
+    else if (name == "--disk-size") o.diskSize = ParseSize(name, args.Value(name)), spanFlag = true;
+    else if (name == "--extra-space") o.extraSpace = ParseSize(name, args.Value(name));
+    else if (flag("--no-build-length")) o.writeBuildLength = false;
+    else throw UsageError{"unknown build option \"" + name + "\""};
+  }
+  if (o.stubPath.empty()) throw UsageError{"build needs --stub"};
+  if (o.outPath.empty()) throw UsageError{"build needs --out"};
+  std::vector<std::string> warnings;
+  std::vector<bool> fromDir;
+  for (auto& [file, tree] : sources) {
+    if (!tree) {
+      o.files.push_back(std::move(file));
+    } else if (std::string error; !CollectTree(*tree, excludes, o.files, warnings, error)) {
+      return Failure(error);
+    }
+    fromDir.resize(o.files.size(), tree.has_value());
+  }
+  // "--dir app --run app/Engine.exe=Engine.exe" marks the folder's own entry
+  // instead of adding the file twice.
+  for (std::size_t i = 0; i < o.files.size(); ++i) {
+    if (!o.files[i].run || fromDir[i]) continue;
+    const std::string key = TargetKey(o.files[i].target);
+    for (std::size_t j = 0; j < o.files.size(); ++j) {
+      std::error_code ec;
+      if (!fromDir[j] || TargetKey(o.files[j].target) != key ||
+          !std::filesystem::equivalent(o.files[j].source, o.files[i].source, ec))
+        continue;
+      o.files[j].run = true;
+      o.files.erase(o.files.begin() + static_cast<std::ptrdiff_t>(i));
+      fromDir.erase(fromDir.begin() + static_cast<std::ptrdiff_t>(i));
+      --i;
+      break;
+    }
+  }
+  for (const std::string& warning : warnings) std::cerr << "havrek-pack: warning: " << warning << "\n";
+  if (haveRunArgs) {
+    PackFile* run = nullptr;
+    for (PackFile& f : o.files)
+      if (f.run) run = &f;
+    if (!run) throw UsageError{"--run-args needs --run"};
+    run->runArgs = runArgs;
+  }
+  if (spanFlag) o.headerFlags |= hfSpan;
+  o.withInternetRecord = internetRecord;
+
+  if (!languageFile.empty()) {
+    std::string text, error;
+    if (!ReadWholeFile(languageFile, text, error)) return Failure(error);
+    if (!LanguageBlockFromText(text, o.languageBlock, error)) return Failure(languageFile + ": " + error);
+    o.otherInputs.push_back(languageFile);
+  }
+
+  const PackResult r = WritePackage(o);
+  if (!r.ok) return Failure(r.error);
+  std::cout << "wrote";
+  for (const std::string& path : r.written) std::cout << ' ' << path;
+  std::cout << " (" << r.entries << " entries)\n";
+  for (const std::string& path : r.removed) std::cout << "removed " << path << " (a disk file of an earlier build)\n";
+  for (const std::string& warning : r.warnings) std::cerr << "havrek-pack: " << warning << "\n";
+  return 0;
+}
+
+int InfoPage(Args& args) {
+  std::string out, token, text, textFile, name;
+  bool haveToken = false, haveText = false, scramble = false;
+  while (args.Next(name)) {
+    if (name == "--out") out = args.PathValue(name);
+    else if (name == "--token") {
+      token = EncodeToken(args.Value(name));
+      if (token.empty()) throw UsageError{"--token must not be empty"};
+      haveToken = true;
+    } else if (name == "--token-raw") token = args.Value(name), haveToken = true;
+    else if (name == "--text") text = args.Value(name), haveText = true;
+    else if (name == "--text-file") textFile = args.PathValue(name), haveText = true;
+    else if (name == "--scramble") args.NoValue(name), scramble = true;
+    else throw UsageError{"unknown info-page option \"" + name + "\""};
+  }
+  if (out.empty() || !haveToken || !haveText) throw UsageError{"info-page needs --out, a token and a text"};
+  if (token.find('|') != std::string::npos) return Failure("the token must not contain \"|\"");
+  std::string error;
+  std::vector<std::string> inputs;
+  if (!textFile.empty()) {
+    if (!ReadWholeFile(textFile, text, error)) return Failure(error);
+    inputs.push_back(textFile);
+  }
+  if (!WriteWholeFile(out, MakeInformPage(token, text, scramble), inputs, error)) return Failure(error);
+  return 0;
+}
+
+}  // namespace havrek::pack
