@@ -362,6 +362,14 @@ int Show(const std::string& path) {
   for (int i = 0; i < SpaceTableSize; ++i) std::cout << (i ? "," : "") << h.space[i];
   std::cout << "\nupdate_record=" << info.UpdateRecord() << "\ninternet_record=" << info.InternetRecord()
             << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\n";
+  const TForeignTail tail = ReadForeignTail(path);
+  if (tail.kind == TailKind::Signature)
+    std::cout << "signature=" << tail.size << " bytes after the package (certificate table of "
+              << tail.signatureSize << " bytes at " << tail.signatureOffset << ")\n";
+  else if (tail.kind == TailKind::Unknown)
+    std::cout << "signature=none (" << tail.size << " unknown bytes after the package)\n";
+  else
+    std::cout << "signature=none\n";
   return ChecksumPasses(h.checksum, sum) ? 0 : 1;
 }
 
