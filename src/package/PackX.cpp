@@ -1,5 +1,6 @@
 #include "package/PackX.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <vector>
@@ -75,6 +76,71 @@ std::int64_t PackageEnd(const plat::File& file, std::int64_t fileSize) {
   return fileSize;
 }
 
+std::int64_t CertificateEntryOffset(std::string_view head) {
+  if (!IsExecutableImage(head) || head.size() < static_cast<std::size_t>(Pe32PlusCertificateEntry + 8) ||
+      head.substr(StubPeOffset, 4) != std::string_view("PE\0\0", 4))
+    return -1;
+  const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+  const std::uint16_t optionalSize = static_cast<std::uint16_t>(p[StubPeOffset + 20] | p[StubPeOffset + 21] << 8);
+  const std::uint16_t magic =
+      static_cast<std::uint16_t>(p[PeOptionalHeaderOffset] | p[PeOptionalHeaderOffset + 1] << 8);
+  std::int64_t entry = 0, countAt = 0;
+  if (magic == 0x10B) entry = Pe32CertificateEntry, countAt = PeOptionalHeaderOffset + 92;
+  else if (magic == 0x20B) entry = Pe32PlusCertificateEntry, countAt = PeOptionalHeaderOffset + 108;
+  else return -1;
+  if (WordAt(p + countAt) <= 4 || entry + 8 > PeOptionalHeaderOffset + optionalSize) return -1;
+  return entry;
+}
+
+bool ClearSignatureFields(std::string& head) {
+  const std::int64_t entry = CertificateEntryOffset(head);
+  if (entry < 0) return false;
+  static constexpr char kZeros[8] = {};
+  if (head.compare(static_cast<std::size_t>(entry), 8, kZeros, 8) != 0) {
+    head.replace(static_cast<std::size_t>(entry), 8, kZeros, 8);
+    head.replace(static_cast<std::size_t>(PeChecksumOffset), 4, kZeros, 4);
+  }
+  return true;
+}
+
+TForeignTail ReadForeignTail(const plat::File& file) {
+  TForeignTail tail;
+  const std::int64_t size = file ? file.size() : -1;
+  if (size <= 0) return tail;
+  tail.packageEnd = PackageEnd(file, size);
+  tail.size = size - tail.packageEnd;
+  if (tail.size == 0) return tail;
+  tail.kind = TailKind::Unknown;
+
+  std::string head(static_cast<std::size_t>(std::min(size, ChecksumSkippedHead)), '\0');
+  if (!file.readAt(0, head.data(), static_cast<std::int64_t>(head.size()))) return tail;
+  const std::int64_t entry = CertificateEntryOffset(head);
+  if (entry < 0) return tail;
+  const auto* p = reinterpret_cast<const unsigned char*>(head.data()) + entry;
+  const std::int64_t offset = WordAt(p), length = WordAt(p + 4);
+  // Signing tools pad the file to a multiple of 8 bytes and put the table
+  // at its end; a table anywhere else leaves bytes nobody accounts for.
+  const std::int64_t padding = offset - tail.packageEnd;
+  if (padding < 0 || padding >= 8 || length < 8 || offset + length != size) return tail;
+  unsigned char bytes[16] = {};
+  if (!file.readAt(tail.packageEnd, bytes, padding + 8)) return tail;
+  for (std::int64_t i = 0; i < padding; ++i)
+    if (bytes[i] != 0) return tail;
+  // The table's first WIN_CERTIFICATE: its length, then revision 1.0 or 2.0.
+  const std::int64_t first = WordAt(bytes + padding);
+  const unsigned revision = bytes[padding + 4] | bytes[padding + 5] << 8;
+  if (first < 8 || first > length || (revision != 0x0100 && revision != 0x0200)) return tail;
+  tail.kind = TailKind::Signature;
+  tail.signatureOffset = offset;
+  tail.signatureSize = length;
+  return tail;
+}
+
+TForeignTail ReadForeignTail(const std::string& path) {
+  const plat::File file(path, plat::OpenMode::Read);
+  return ReadForeignTail(file);
+}
+
 bool ReadPackageHeader(const plat::File& file, TPackageHeader& header) {
   bool read = false;
   const std::int64_t size = file ? file.size() : -1;
@@ -123,8 +189,8 @@ std::uint32_t PackageChecksum(const std::string& path, std::int64_t trailerLengt
   std::int64_t remaining = size - trailerLength;
   std::int64_t start = 0;
   if (end > 0) {
-    remaining -= 512;
-    start = 512;
+    remaining -= ChecksumSkippedHead;
+    start = ChecksumSkippedHead;
   }
   if (file.seek(start) != start) return 0;
 

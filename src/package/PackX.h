@@ -92,6 +92,50 @@ std::int64_t ReadBuildLength(std::string_view bytes);
 // or bytes that only look like one), so it is ignored.
 std::int64_t PackageEnd(const plat::File& file, std::int64_t fileSize);
 
+// A code signature changes the stub image's own PE header (at StubPeOffset)
+// and appends its certificate table after the package end. The checksum
+// skips the head of the file whenever a build length is set, and every
+// field a signature changes lies within that head, so a setup signed after
+// its build still reads and passes as built.
+inline constexpr std::int64_t ChecksumSkippedHead = 512;
+inline constexpr std::int64_t PeOptionalHeaderOffset = StubPeOffset + 24;
+inline constexpr std::int64_t PeChecksumOffset = PeOptionalHeaderOffset + 64;
+// Data directory entry 4 (file offset and size of the certificate table);
+// the data directories start later in a PE32+ optional header.
+inline constexpr std::int64_t Pe32CertificateEntry = PeOptionalHeaderOffset + 96 + 4 * 8;
+inline constexpr std::int64_t Pe32PlusCertificateEntry = PeOptionalHeaderOffset + 112 + 4 * 8;
+static_assert(PeChecksumOffset + 4 <= ChecksumSkippedHead && Pe32CertificateEntry + 8 <= ChecksumSkippedHead &&
+                  Pe32PlusCertificateEntry + 8 <= ChecksumSkippedHead,
+              "signing must only change bytes that the checksum skips");
+static_assert(BuildLengthOffset + 8 <= StubPeOffset);
+
+// Offset of the certificate table's directory entry in the PE header at
+// StubPeOffset, read from the file's first bytes (head); -1 when head is no
+// PE32 or PE32+ image whose optional header holds that entry.
+std::int64_t CertificateEntryOffset(std::string_view head);
+
+// Makes a copy of the image's head that ends before the certificate table
+// an unsigned executable: clears the table's directory entry and the PE
+// checksum, which then no longer describe the file. Nothing changes when
+// the entry is already clear. False when head has no such entry.
+bool ClearSignatureFields(std::string& head);
+
+// What follows the package end (PackageEnd) of a file: nothing, a code
+// signature (the certificate table that the stub image's own PE header
+// points to fills the tail, after at most 7 bytes of zero padding), or
+// bytes of unknown origin, which the reader ignores just the same.
+enum class TailKind { None, Signature, Unknown };
+struct TForeignTail {
+  TailKind kind = TailKind::None;
+  std::int64_t packageEnd = 0;
+  std::int64_t size = 0;  // bytes after the package end
+  // The certificate table, when kind is Signature.
+  std::int64_t signatureOffset = 0;
+  std::int64_t signatureSize = 0;
+};
+TForeignTail ReadForeignTail(const plat::File& file);
+TForeignTail ReadForeignTail(const std::string& path);
+
 // Fills header (zero it first) from the end of the package. False when no
 // header bytes could be read; the block count defaults to 2 either way.
 bool ReadPackageHeader(const plat::File& file, TPackageHeader& header);

@@ -403,6 +403,9 @@ void Walker::WriteAgent(const plat::File& file) {
   if (!file.readAt(0, copy.data(), firstEntry_)) return;
   // The copy ends at its header: a build length would point past it.
   std::memset(copy.data() + kBuildLengthLow, 0, 4);
+  // A signed setup's header points at a certificate table the copy ends
+  // before: the copy is an unsigned program, and says so.
+  ClearSignatureFields(copy);
   h.autoUpdate = 1;
   h.trailerLength = PackageHeaderSize;
   copy.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);

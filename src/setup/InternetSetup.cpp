@@ -39,7 +39,11 @@ std::string AgentCopyBytes(std::string exe) {
   // length was never recorded; cutting to it would leave nothing.
   const auto built = static_cast<std::int64_t>(static_cast<std::uint32_t>(ReadBuildLength(exe)));
   const auto size = static_cast<std::int64_t>(exe.size());
-  if (built > 0 && built < size && size - built < kAgentTailLimit) exe.resize(static_cast<std::size_t>(built));
+  if (built > 0 && built < size && size - built < kAgentTailLimit) {
+    exe.resize(static_cast<std::size_t>(built));
+    // What was cut is most likely a signature, which the header still names.
+    ClearSignatureFields(exe);
+  }
   if (exe.size() > 5) exe[exe.size() - 5] = 1;
   return exe;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "package/PackX.h"
+#include "SignedImage.h"
 
 namespace havrek {
 namespace {
@@ -111,6 +112,18 @@ TEST(InternetSetup, AgentCopyIsCutToItsBuildAndMarkedAsAgent) {
     EXPECT_EQ(copy[copy.size() - 6], '\x7F') << c.what;
     EXPECT_EQ(copy.substr(0, 2), "MZ") << c.what;
   }
+}
+
+TEST(InternetSetup, AgentCopyOfASignedSetupIsAnUnsignedProgram) {
+  std::string image = Image(20000, 20000);
+  image.replace(StubPeOffset, 4, std::string("PE\0\0", 4));
+  test::SetOptionalHeader(image, test::kPe32);
+  const std::int64_t entry = CertificateEntryOffset(image);
+  image.replace(static_cast<std::size_t>(entry), 8, 8, '\0');
+  image.replace(static_cast<std::size_t>(PeChecksumOffset), 4, 4, '\0');
+  std::string expected = image;
+  expected[expected.size() - 5] = 1;
+  EXPECT_EQ(AgentCopyBytes(test::SignFile(image)), expected);
 }
 
 TEST(InternetSetup, AgentCopyOfTinyFilesIsSafe) {

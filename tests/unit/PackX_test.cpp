@@ -5,12 +5,14 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
 #include "util/Utils.h"
+#include "SignedImage.h"
 #include "TestFolder.h"
 
 namespace havrek {
@@ -144,6 +146,124 @@ TEST_F(PackXTest, BytesAfterTheBuildLengthAreIgnored) {
   EXPECT_EQ(HeaderBytes(HeaderOf(plain)), HeaderBytes(HeaderOf(tailed)));
   EXPECT_EQ(TGFileInfo(tailed).UpdateRecord(), kUpdate);
   EXPECT_EQ(PackageChecksum(plain, 74), PackageChecksum(tailed, 74));
+}
+
+TEST_F(PackXTest, ASignedPackageReadsAndPassesAsBuilt) {
+  for (const std::uint16_t magic : {test::kPe32, test::kPe32Plus}) {
+    SCOPED_TRACE(magic);
+    TPackageHeader h = BaseHeader(4096);
+    std::string bytes = ExamplePackage(4096, h);
+    test::SetOptionalHeader(bytes, magic);
+    const std::string plain = Put("plain.exe", bytes);
+    h.checksum = PackageChecksum(plain, 74);
+    bytes.replace(bytes.size() - 74, 74, HeaderBytes(h));
+    const std::string built = Put("built.exe", bytes);
+    const std::string signed_ = Put("signed.exe", test::SignFile(bytes));
+
+    EXPECT_EQ(HeaderBytes(HeaderOf(signed_)), HeaderBytes(HeaderOf(built)));
+    EXPECT_EQ(TGFileInfo(signed_).UpdateRecord(), kUpdate);
+    EXPECT_EQ(PackageChecksum(signed_, 74), h.checksum);
+  }
+}
+
+TEST_F(PackXTest, ForeignTailTellsASignatureFromOtherBytes) {
+  const std::string package = ExamplePackage(4099, BaseHeader(4099));
+  const auto end = static_cast<std::int64_t>(package.size());
+  // The signature cases need padding to show that it is allowed for.
+  ASSERT_NE(end % 8, 0);
+  const std::int64_t table = (end + 7) / 8 * 8;
+  struct Case {
+    const char* what;
+    std::uint16_t magic;
+    std::function<std::string(const std::string&)> make;  // from the package with its optional header
+    TailKind kind;
+    std::int64_t signatureSize;
+  };
+  const auto entryOf = [](const std::string& file) { return CertificateEntryOffset(file); };
+  const Case cases[] = {
+      {"no tail", test::kPe32Plus, [](const std::string& p) { return p; }, TailKind::None, 0},
+      {"PE32 signature", test::kPe32, [](const std::string& p) { return test::SignFile(p); }, TailKind::Signature,
+       1536},
+      {"PE32+ signature", test::kPe32Plus, [](const std::string& p) { return test::SignFile(p, 9000); },
+       TailKind::Signature, 9000},
+      {"unknown tail", test::kPe32Plus, [](const std::string& p) { return p + std::string(3000, '\x5A'); },
+       TailKind::Unknown, 0},
+      {"entry pointing past the file end", test::kPe32Plus,
+       [&](const std::string& p) {
+         std::string f = test::SignFile(p);
+         test::PutU32(f, entryOf(f) + 4, 1536 + 8);
+         return f;
+       },
+       TailKind::Unknown, 0},
+      {"entry pointing far outside the file", test::kPe32Plus,
+       [&](const std::string& p) {
+         std::string f = test::SignFile(p);
+         test::PutU32(f, entryOf(f), 0xFFFFFFF0u);
+         return f;
+       },
+       TailKind::Unknown, 0},
+      {"entry pointing into the package", test::kPe32Plus,
+       [&](const std::string& p) {
+         std::string f = test::SignFile(p);
+         test::PutU32(f, entryOf(f), static_cast<std::uint32_t>(table - 8));
+         test::PutU32(f, entryOf(f) + 4, 1536 + 8);
+         return f;
+       },
+       TailKind::Unknown, 0},
+      {"bytes after the table", test::kPe32Plus, [](const std::string& p) { return test::SignFile(p) + "tail"; },
+       TailKind::Unknown, 0},
+      {"padding that is not zero", test::kPe32Plus,
+       [&](const std::string& p) {
+         std::string f = test::SignFile(p);
+         f[static_cast<std::size_t>(end)] = 'x';
+         return f;
+       },
+       TailKind::Unknown, 0},
+      {"no WIN_CERTIFICATE revision", test::kPe32Plus,
+       [&](const std::string& p) {
+         std::string f = test::SignFile(p);
+         test::PutU16(f, table + 4, 0x0300);
+         return f;
+       },
+       TailKind::Unknown, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string bytes = package;
+    test::SetOptionalHeader(bytes, c.magic);
+    const std::string file = c.make(bytes);
+    const TForeignTail tail = ReadForeignTail(Put("tail.exe", file));
+    EXPECT_EQ(tail.kind, c.kind);
+    EXPECT_EQ(tail.packageEnd, end);
+    EXPECT_EQ(tail.size, static_cast<std::int64_t>(file.size()) - end);
+    EXPECT_EQ(tail.signatureSize, c.signatureSize);
+    EXPECT_EQ(tail.signatureOffset, c.kind == TailKind::Signature ? table : 0);
+  }
+  // Without a build length the whole file is the package: nothing follows it.
+  std::string unbuilt = ExamplePackage(4096, BaseHeader(4096), false);
+  test::SetOptionalHeader(unbuilt, test::kPe32Plus);
+  const TForeignTail none = ReadForeignTail(Put("unbuilt.exe", unbuilt + "tail"));
+  EXPECT_EQ(none.kind, TailKind::None);
+  EXPECT_EQ(ReadForeignTail((dir_ / "missing.exe").string()).kind, TailKind::None);
+}
+
+TEST(PackXSignature, ClearingTheFieldsLeavesAnUnsignedImage) {
+  std::string image = Stub(1024);
+  test::SetOptionalHeader(image, test::kPe32);
+  const std::string unsigned_ = image;
+  EXPECT_TRUE(ClearSignatureFields(image));
+  EXPECT_EQ(image, unsigned_) << "an unsigned image stays as it is";
+
+  std::string signed_ = test::SignFile(image).substr(0, image.size());
+  ASSERT_NE(signed_, unsigned_);
+  EXPECT_TRUE(ClearSignatureFields(signed_));
+  EXPECT_EQ(signed_, unsigned_);
+
+  std::string foreign = Stub(1024);
+  EXPECT_FALSE(ClearSignatureFields(foreign)) << "no optional header";
+  EXPECT_EQ(foreign, Stub(1024));
+  std::string tooShort = "MZ";
+  EXPECT_FALSE(ClearSignatureFields(tooShort));
 }
 
 TEST_F(PackXTest, BuildLengthZeroLocatesTheHeaderFromTheFileEnd) {

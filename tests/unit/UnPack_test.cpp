@@ -17,6 +17,7 @@
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
 #include "SealedPackage.h"
+#include "SignedImage.h"
 #include "TestFolder.h"
 
 namespace havrek {
@@ -653,6 +654,34 @@ TEST_F(UnPackTest, AgentCopyIsTheStubAndHeaderBlocksMarkedAsAgent) {
     for (const std::string& piece : DebugLines()) debug += piece;
     EXPECT_NE(debug.find(" New AU-Agent: " + agent.string()), std::string::npos);
   }
+}
+
+TEST_F(UnPackTest, AgentCopyOfASignedSetupIsAnUnsignedProgram) {
+  PackOptions o = Options();
+  std::string stub = StubImage();
+  test::SetOptionalHeader(stub, test::kPe32Plus);
+  o.stubPath = Put("stub.exe", stub);
+  o.files = {Source("a.txt", "abc", "a.txt")};
+  o.hasAgent = true;
+  ASSERT_TRUE(WritePackage(o).ok);
+  const std::string built = Slurp(o.outPath);
+  Put("setup.exe", test::SignFile(built));
+  ASSERT_EQ(ReadForeignTail(o.outPath).kind, TailKind::Signature);
+
+  const ExtractResult r = Run(o.outPath, "Agent.exe");
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_EQ(Slurp(fs::path(target_) / "a.txt"), "abc");
+  const fs::path agent = fs::path(target_) / "Agent.exe";
+  const std::string copy = Slurp(agent);
+  const std::size_t firstEntry = TGFileInfo(o.outPath).Header().payloadStart;
+  ASSERT_EQ(copy.size(), firstEntry + 74u);
+  // Byte for byte the copy an unsigned build gives: neither the table nor
+  // the header fields that named it came along.
+  std::string unsignedHead = built.substr(0, firstEntry);
+  std::memset(unsignedHead.data() + 252, 0, 4);
+  EXPECT_EQ(copy.substr(0, firstEntry), unsignedHead);
+  EXPECT_EQ(ReadForeignTail(agent.string()).kind, TailKind::None);
+  EXPECT_TRUE(TGFileInfo(agent.string()).AutoUpdate());
 }
 
 class UnPackDisksTest : public UnPackTest {

@@ -327,6 +327,17 @@ InspectArgs ReadInspectArgs(Args& args, const std::string& command, bool withDir
 // ---- extract ----
 
 #ifndef _WIN32
+// What follows the package end of path: a signature (as osslsigncode
+// appends it), other bytes, or nothing.
+std::string SignatureText(const std::string& path) {
+  const TForeignTail tail = ReadForeignTail(path);
+  if (tail.kind == TailKind::Signature)
+    return IntText(tail.size) + " bytes after the package (certificate table of " + IntText(tail.signatureSize) +
+           " bytes at " + IntText(tail.signatureOffset) + ")";
+  if (tail.kind == TailKind::Unknown) return "none (" + IntText(tail.size) + " unknown bytes after the package)";
+  return "none";
+}
+
 std::string SystemError() { return std::strerror(errno); }
 #endif
 
@@ -391,7 +402,8 @@ int Show(Args& args) {
             << "\nauto_update=" << int(h.autoUpdate) << "\nspace=";
   for (int i = 0; i < SpaceTableSize; ++i) std::cout << (i ? "," : "") << h.space[i];
   std::cout << "\nupdate_record=" << info.UpdateRecord() << "\ninternet_record=" << info.InternetRecord()
-            << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\n";
+            << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\nsignature=" << SignatureText(path)
+            << "\n";
   return ChecksumPasses(h.checksum, sum) ? 0 : 1;
 }
 
@@ -411,6 +423,7 @@ int Test(Args& args) {
                          std::to_string(d.computed) + "): the stub refuses it as damaged");
   };
   if (w.launcher) disk(*w.launcher);
+  std::cout << w.setup << ": signature " << SignatureText(w.setup) << "\n";
   for (const DiskSeen& d : w.disks) disk(d);
   if (!w.expandError.empty()) problems.push_back(w.expandError);
   if (w.result.damaged) problems.push_back(w.result.damage);
