@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <vector>
 
 #include "util/HSUB.h"
@@ -103,36 +104,60 @@ bool ClearSignatureFields(std::string& head) {
   return true;
 }
 
-TForeignTail ReadForeignTail(const plat::File& file) {
-  TForeignTail tail;
-  const std::int64_t size = file ? file.size() : -1;
-  if (size <= 0) return tail;
-  tail.packageEnd = PackageEnd(file, size);
+namespace {
+
+// Tells tail.kind for a file of size bytes whose package ends at
+// tail.packageEnd; read fetches bytes of the file.
+void ClassifyTail(TForeignTail& tail, std::int64_t size,
+                  const std::function<bool(std::int64_t at, void* to, std::int64_t n)>& read) {
   tail.size = size - tail.packageEnd;
-  if (tail.size == 0) return tail;
+  if (tail.size <= 0) return;
   tail.kind = TailKind::Unknown;
 
   std::string head(static_cast<std::size_t>(std::min(size, ChecksumSkippedHead)), '\0');
-  if (!file.readAt(0, head.data(), static_cast<std::int64_t>(head.size()))) return tail;
+  if (!read(0, head.data(), static_cast<std::int64_t>(head.size()))) return;
   const std::int64_t entry = CertificateEntryOffset(head);
-  if (entry < 0) return tail;
+  if (entry < 0) return;
   const auto* p = reinterpret_cast<const unsigned char*>(head.data()) + entry;
   const std::int64_t offset = WordAt(p), length = WordAt(p + 4);
   // Signing tools pad the file to a multiple of 8 bytes and put the table
   // at its end; a table anywhere else leaves bytes nobody accounts for.
   const std::int64_t padding = offset - tail.packageEnd;
-  if (padding < 0 || padding >= 8 || length < 8 || offset + length != size) return tail;
+  if (padding < 0 || padding >= 8 || length < 8 || offset + length != size) return;
   unsigned char bytes[16] = {};
-  if (!file.readAt(tail.packageEnd, bytes, padding + 8)) return tail;
+  if (!read(tail.packageEnd, bytes, padding + 8)) return;
   for (std::int64_t i = 0; i < padding; ++i)
-    if (bytes[i] != 0) return tail;
+    if (bytes[i] != 0) return;
   // The table's first WIN_CERTIFICATE: its length, then revision 1.0 or 2.0.
   const std::int64_t first = WordAt(bytes + padding);
   const unsigned revision = bytes[padding + 4] | bytes[padding + 5] << 8;
-  if (first < 8 || first > length || (revision != 0x0100 && revision != 0x0200)) return tail;
+  if (first < 8 || first > length || (revision != 0x0100 && revision != 0x0200)) return;
   tail.kind = TailKind::Signature;
   tail.signatureOffset = offset;
   tail.signatureSize = length;
+}
+
+}  // namespace
+
+TForeignTail ReadForeignTail(const plat::File& file) {
+  TForeignTail tail;
+  const std::int64_t size = file ? file.size() : -1;
+  if (size <= 0) return tail;
+  tail.packageEnd = PackageEnd(file, size);
+  ClassifyTail(tail, size, [&file](std::int64_t at, void* to, std::int64_t n) { return file.readAt(at, to, n); });
+  return tail;
+}
+
+TForeignTail ForeignTailOf(std::string_view bytes, std::int64_t packageEnd) {
+  TForeignTail tail;
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  if (packageEnd <= 0 || packageEnd > size) return tail;
+  tail.packageEnd = packageEnd;
+  ClassifyTail(tail, size, [bytes, size](std::int64_t at, void* to, std::int64_t n) {
+    if (at < 0 || n < 0 || at + n > size) return false;
+    std::memcpy(to, bytes.data() + at, static_cast<std::size_t>(n));
+    return true;
+  });
   return tail;
 }
 

@@ -135,6 +135,8 @@ struct TForeignTail {
 };
 TForeignTail ReadForeignTail(const plat::File& file);
 TForeignTail ReadForeignTail(const std::string& path);
+// The same for a file held in memory whose package ends at packageEnd.
+TForeignTail ForeignTailOf(std::string_view bytes, std::int64_t packageEnd);
 
 // Fills header (zero it first) from the end of the package. False when no
 // header bytes could be read; the block count defaults to 2 either way.

@@ -39,7 +39,10 @@ std::string AgentCopyBytes(std::string exe) {
   // length was never recorded; cutting to it would leave nothing.
   const auto built = static_cast<std::int64_t>(static_cast<std::uint32_t>(ReadBuildLength(exe)));
   const auto size = static_cast<std::int64_t>(exe.size());
-  if (built > 0 && built < size && size - built < kAgentTailLimit) {
+  // A signature is cut whatever its size: one with a timestamp and a full
+  // chain passes the limit, and a whole copy would start as a setup again.
+  if (built > 0 && built < size &&
+      (size - built < kAgentTailLimit || ForeignTailOf(exe, built).kind == TailKind::Signature)) {
     exe.resize(static_cast<std::size_t>(built));
     // What was cut is most likely a signature, which the header still names.
     ClearSignatureFields(exe);
