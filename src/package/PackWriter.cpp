@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -209,7 +210,14 @@ class ChunkPipeline {
       for (std::size_t i = 0; i < queue_.size() && i < window_ && !c; ++i)
         if (!queue_[i]->taken) c = queue_[i];
       if (!c) {
-        PlanOne();
+        try {
+          PlanOne();
+        } catch (const std::bad_alloc&) {
+          // The placing thread plans the piece it waits for itself, and
+          // fails the build if it cannot.
+          work_.wait_for(lock, std::chrono::milliseconds(10));
+          continue;
+        }
         c = queue_.back();
       }
       c->taken = true;
