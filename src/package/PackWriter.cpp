@@ -102,15 +102,18 @@ struct Chunk {
 };
 
 // Stores the pieces of the sources in their order on worker threads, ahead
-// of the thread that places them: at most a window of pieces is stored or
-// being stored and not yet taken, so memory stays bounded. Which pieces
+// of the thread that places them. Memory stays bounded: the pieces planned
+// and not yet taken hold at most 2 x jobs x the split size of the sources
+// (counted in bytes, so that small files go on while a large piece is being
+// stored). Which pieces
 // there are is decided here and by Restart only, never by timing, so the
 // entries are the same for every number of threads.
 class ChunkPipeline {
  public:
   ChunkPipeline(const std::vector<SourceFile>& sources, std::int64_t splitSize, int level, int jobs)
-      : sources_(sources), splitSize_(splitSize), level_(level), window_(2 * static_cast<std::size_t>(jobs)),
-        inlineStore_(level) {
+      : sources_(sources), splitSize_(splitSize), level_(level),
+        budget_(2 * static_cast<std::int64_t>(std::max(jobs, 1)) * splitSize),
+        maxPlanned_(64 * static_cast<std::size_t>(std::max(jobs, 1))), inlineStore_(level) {
     if (jobs < 2) return;  // one thread: each piece is stored when its turn comes
     for (int i = 0; i < jobs; ++i) {
       try {
@@ -149,6 +152,7 @@ class ChunkPipeline {
       done_.wait(lock, [&c] { return c->done; });
     }
     queue_.pop_front();
+    planned_ -= c->length;
     work_.notify_all();
     return c;
   }
@@ -159,6 +163,7 @@ class ChunkPipeline {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queue_.clear();
+      planned_ = 0;
       nextFile_ = offset < sources_[file].size ? file : file + 1;
       nextOffset_ = offset < sources_[file].size ? offset : 0;
     }
@@ -175,7 +180,14 @@ class ChunkPipeline {
     c->length = std::min(splitSize_, sources_[nextFile_].size - nextOffset_);
     nextOffset_ += c->length;
     if (nextOffset_ >= sources_[nextFile_].size) ++nextFile_, nextOffset_ = 0;
+    planned_ += c->length;
     queue_.push_back(std::move(c));
+  }
+
+  bool MayPlan() const {
+    if (nextFile_ == sources_.size() || queue_.size() >= maxPlanned_) return false;
+    const std::int64_t next = std::min(splitSize_, sources_[nextFile_].size - nextOffset_);
+    return queue_.empty() || planned_ + next <= budget_;
   }
 
   // An error travels with the piece to the placing thread, which fails the
@@ -202,12 +214,12 @@ class ChunkPipeline {
       std::shared_ptr<Chunk> c;
       work_.wait(lock, [&] {
         if (stop_) return true;
-        for (std::size_t i = 0; i < queue_.size() && i < window_; ++i)
-          if (!queue_[i]->taken) return true;
-        return queue_.size() < window_ && nextFile_ < sources_.size();
+        for (const std::shared_ptr<Chunk>& q : queue_)
+          if (!q->taken) return true;
+        return MayPlan();
       });
       if (stop_) return;
-      for (std::size_t i = 0; i < queue_.size() && i < window_ && !c; ++i)
+      for (std::size_t i = 0; i < queue_.size() && !c; ++i)
         if (!queue_[i]->taken) c = queue_[i];
       if (!c) {
         try {
@@ -232,13 +244,15 @@ class ChunkPipeline {
   const std::vector<SourceFile>& sources_;
   const std::int64_t splitSize_;
   const int level_;
-  const std::size_t window_;
+  const std::int64_t budget_;     // bytes of the pieces planned and not yet taken
+  const std::size_t maxPlanned_;  // pieces, however small
   EntryStore inlineStore_;
   std::mutex mutex_;
   std::condition_variable work_, done_;
   std::deque<std::shared_ptr<Chunk>> queue_;
   std::size_t nextFile_ = 0;
   std::int64_t nextOffset_ = 0;
+  std::int64_t planned_ = 0;
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };

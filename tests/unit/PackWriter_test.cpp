@@ -781,6 +781,39 @@ TEST_F(PackToolTest, TheSameInputGivesTheSameBytes) {
   EXPECT_FALSE(byName.at("own dates") == byName.at("epoch"));
 }
 
+TEST_F(PackToolTest, ShowsProgressOnATerminalOnly) {
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const std::string build = "build --stub '" + stub_ + "' --out '" + Path("p.exe") + "' --file '" + text_ +
+                            "' --file '" + noise_ + "' --file '" + empty_ + "' --split-size 1K --jobs 2";
+  struct Row {
+    const char* name;
+    bool terminal;
+  };
+  for (const Row& row : {Row{"terminal", true}, Row{"file", false}}) {
+    SCOPED_TRACE(row.name);
+    std::string out;
+    if (row.terminal) {
+      // script(1) runs the tool on a terminal of its own and copies what it shows.
+      const std::string cmd = "timeout 20 script -qec \"'" + std::string(HAVREK_PACK_EXE) + "' " + build +
+                              "\" /dev/null >'" + Path("out.txt") + "' 2>&1";
+      ASSERT_EQ(std::system(cmd.c_str()), 0);
+      out = Slurp(Path("out.txt"));
+    } else {
+      ASSERT_EQ(Tool(build, &out), 0) << out;
+    }
+    EXPECT_NE(out.find("wrote"), std::string::npos) << out;
+    const auto last = out.rfind("\r3/3 files, 0.1/0.1 MB in, ");
+    if (row.terminal) {
+      ASSERT_NE(last, std::string::npos) << out;
+      // The line ends before the summary starts.
+      EXPECT_LT(out.find('\n', last), out.find("wrote"));
+    } else {
+      EXPECT_EQ(out.find("files,"), std::string::npos) << out;
+      EXPECT_EQ(out.find('\r'), std::string::npos) << out;
+    }
+  }
+}
+
 // Every path in a folder with its type and, for regular files, its bytes.
 std::map<std::string, std::pair<fs::file_type, std::string>> Snapshot(const fs::path& folder) {
   std::map<std::string, std::pair<fs::file_type, std::string>> paths;
