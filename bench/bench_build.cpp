@@ -142,10 +142,10 @@ std::vector<PackFile> MakeTree(const fs::path& root, std::int64_t total) {
   return files;
 }
 
-// Processor time of this process, all threads.
-double CpuSeconds() {
+// Processor time of this process, all threads, or of its children waited for.
+double CpuSeconds(int who = RUSAGE_SELF) {
   rusage u{};
-  getrusage(RUSAGE_SELF, &u);
+  getrusage(who, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
@@ -218,7 +218,7 @@ int main(int argc, char** argv) {
 
   const bool zip = HaveZip();
   if (!zip) std::printf("zip: not installed, its comparison is skipped (scripts/setup.sh installs it)\n");
-  double t1 = 1e30, t2 = 1e30, tZip = 1e30, cpu1 = 0, cpu2 = 0;
+  double t1 = 1e30, t2 = 1e30, tZip = 1e30, cpu1 = 0, cpu2 = 0, cpuZip = 0;
   std::string one, two;
   // Alternating runs, the best of each; the tree stays in the page cache.
   for (int i = 0; i < reps; ++i) {
@@ -240,7 +240,12 @@ int main(int argc, char** argv) {
     }
     if (zip) {
       bool ok = true;
-      tZip = std::min(tZip, Seconds([&] { ok = Zip(dir, dir / "tree.zip"); }));
+      const double cpu = CpuSeconds(RUSAGE_CHILDREN);
+      const double t = Seconds([&] { ok = Zip(dir, dir / "tree.zip"); });
+      if (t < tZip) {
+        tZip = t;
+        cpuZip = CpuSeconds(RUSAGE_CHILDREN) - cpu;
+      }
       if (!ok) {
         std::fprintf(stderr, "zip failed\n");
         return 2;
@@ -257,17 +262,18 @@ int main(int argc, char** argv) {
   std::printf("build:   one thread %.3f s (%.0f MB/s, %.3f s of processor), two threads %.3f s (%.0f MB/s, %.3f s of "
               "processor), %.1f MB written, same bytes\n",
               t1, mb / t1, cpu1, t2, mb / t2, cpu2, static_cast<double>(one.size()) / MB);
-  // Far less processor than wall time: other work held the cores, and the
-  // ratios say little.
-  if (cpu1 < 0.8 * t1 || cpu2 < 1.6 * t2)
-    std::printf("note:    the builds got less processor time than they could use: the machine is busy\n");
+  // Cores the two threads kept busy: well below 2 on a machine with two
+  // free cores means other work held them, and the ratio says little.
+  std::printf("cores:   one thread kept %.2f busy, two threads %.2f\n", cpu1 / t1, cpu2 / t2);
   const double threads = t2 / t1;
   std::printf("threads: two over one %.2f (target <= 0.60: %s)\n", threads, Verdict(threads <= 0.6));
   bool met = threads <= 0.6;
   if (zip) {
     const double vsZip = t1 / tZip;
-    std::printf("zip:     zip -6 -r %.3f s, %.1f MB; one thread over zip %.2f (target <= 1.10: %s)\n", tZip,
-                static_cast<double>(fs::file_size(dir / "tree.zip")) / MB, vsZip, Verdict(vsZip <= 1.1));
+    std::printf("zip:     zip -6 -r %.3f s (%.3f s of processor), %.1f MB; one thread over zip %.2f (target <= 1.10: "
+                "%s), in processor time %.2f\n",
+                tZip, cpuZip, static_cast<double>(fs::file_size(dir / "tree.zip")) / MB, vsZip, Verdict(vsZip <= 1.1),
+                cpu1 / cpuZip);
     met = met && vsZip <= 1.1;
   }
   return strict && !met ? 1 : 0;
