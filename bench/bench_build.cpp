@@ -11,7 +11,7 @@
 //   build/native/bench/bench_build
 // Quick run (what ctest does): bench_build --quick
 // Options: --size=MB --reps=N --dir=PATH --strict (exit 1 when a target is
-// missed).
+// missed), --disk-size=MB (a disk set, where pieces are cut to fit).
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -179,7 +179,7 @@ const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::int64_t total = 200 * MB;
+  std::int64_t total = 200 * MB, diskSize = 0;
   int reps = 3;
   bool strict = false;
   fs::path dir = fs::temp_directory_path() / ("havrek_bbench_" + std::to_string(::getpid()));
@@ -190,6 +190,8 @@ int main(int argc, char** argv) {
       reps = 1;
     } else if (a.rfind("--size=", 0) == 0) {
       total = std::atoll(a.c_str() + 7) * MB;
+    } else if (a.rfind("--disk-size=", 0) == 0) {
+      diskSize = std::atoll(a.c_str() + 12) * MB;
     } else if (a.rfind("--reps=", 0) == 0) {
       reps = std::max(1, std::atoi(a.c_str() + 7));
     } else if (a.rfind("--dir=", 0) == 0) {
@@ -211,6 +213,7 @@ int main(int argc, char** argv) {
   PackOptions o;
   o.stubPath = (dir / "stub.exe").string();
   o.level = 6;
+  o.diskSize = diskSize;
   WriteFile(o.stubPath, Stub());
   o.files = MakeTree(dir, total);
   std::printf("tree: %zu files, %.1f MB, %u cores reported\n", o.files.size(), static_cast<double>(total) / MB,
@@ -252,8 +255,9 @@ int main(int argc, char** argv) {
       }
     }
   }
-  one = Slurp((dir / "setup1.exe").string());
-  two = Slurp((dir / "setup2.exe").string());
+  const std::string last = diskSize > 0 ? ".001" : "";
+  one = Slurp((dir / ("setup1.exe" + last)).string());
+  two = Slurp((dir / ("setup2.exe" + last)).string());
   if (one != two) {
     std::fprintf(stderr, "the builds on one and two threads differ\n");
     return 1;

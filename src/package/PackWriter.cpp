@@ -103,11 +103,10 @@ struct Chunk {
 
 // Stores the pieces of the sources in their order on worker threads, ahead
 // of the thread that places them. Memory stays bounded: the pieces planned
-// and not yet taken hold at most 2 x jobs x the split size of the sources
+// and not yet taken hold at most 3 x jobs x the split size of the sources
 // (counted in bytes, so that small files go on while a large piece is being
-// stored). Which pieces
-// there are is decided here and by Restart only, never by timing, so the
-// entries are the same for every number of threads.
+// stored). Which pieces there are is decided here and by Restart only, never
+// by timing, so the entries are the same for every number of threads.
 class ChunkPipeline {
  public:
   ChunkPipeline(const std::vector<SourceFile>& sources, std::int64_t splitSize, int level, int jobs)
@@ -138,9 +137,15 @@ class ChunkPipeline {
   // The next piece in order, stored (or with its error); null after the last.
   std::shared_ptr<Chunk> Next() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (queue_.empty()) {
+    // The piece taken last was placed whole: the rest of its file may be
+    // stored ahead again.
+    if (placedWhole_) resumeLimit_ = budget_ / 2;
+    if (resume_ && (queue_.empty() || queue_.front()->file != resumeFile_)) {
+      PlanResume();
+      work_.notify_all();
+    } else if (queue_.empty()) {
       if (nextFile_ == sources_.size()) return nullptr;
-      PlanOne();
+      PlanMain();
       work_.notify_all();
     }
     std::shared_ptr<Chunk> c = queue_.front();
@@ -153,38 +158,75 @@ class ChunkPipeline {
     }
     queue_.pop_front();
     planned_ -= c->length;
+    placedWhole_ = c->file == resumeFile_;
     work_.notify_all();
     return c;
   }
 
-  // The rest of file goes on from offset: the pieces already planned after
-  // the one just taken are dropped and planned again from there.
+  // The piece just taken was cut: the rest of its file goes on from offset.
+  // Its pieces stored ahead are dropped, those of later files kept; until a
+  // piece of it is placed whole, its pieces are stored one at a time, as
+  // the next is likely cut again to fill the same disk.
   void Restart(std::size_t file, std::int64_t offset) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      queue_.clear();
-      planned_ = 0;
-      nextFile_ = offset < sources_[file].size ? file : file + 1;
-      nextOffset_ = offset < sources_[file].size ? offset : 0;
+      while (!queue_.empty() && queue_.front()->file == file) {
+        planned_ -= queue_.front()->length;
+        queue_.pop_front();
+      }
+      if (nextFile_ == file) ++nextFile_, nextOffset_ = 0;
+      resume_ = offset < sources_[file].size;
+      resumeFile_ = file;
+      resumeOffset_ = offset;
+      resumeLimit_ = 0;
+      placedWhole_ = false;
     }
     work_.notify_all();
   }
 
  private:
+  std::shared_ptr<Chunk> MakeChunk(std::size_t file, std::int64_t offset) {
+    auto c = std::make_shared<Chunk>();
+    c->file = file;
+    c->offset = offset;
+    c->length = std::min(splitSize_, sources_[file].size - offset);
+    return c;
+  }
+
   // The next piece after those queued: up to the split size of what is left
   // of a file; an empty file is one empty piece.
-  void PlanOne() {
-    auto c = std::make_shared<Chunk>();
-    c->file = nextFile_;
-    c->offset = nextOffset_;
-    c->length = std::min(splitSize_, sources_[nextFile_].size - nextOffset_);
+  void PlanMain() {
+    std::shared_ptr<Chunk> c = MakeChunk(nextFile_, nextOffset_);
     nextOffset_ += c->length;
     if (nextOffset_ >= sources_[nextFile_].size) ++nextFile_, nextOffset_ = 0;
     planned_ += c->length;
     queue_.push_back(std::move(c));
   }
 
-  bool MayPlan() const {
+  // The next piece of a restarted file: after its pieces at the front of the
+  // queue, before those of later files.
+  void PlanResume() {
+    std::shared_ptr<Chunk> c = MakeChunk(resumeFile_, resumeOffset_);
+    resumeOffset_ += c->length;
+    resume_ = resumeOffset_ < sources_[resumeFile_].size;
+    planned_ += c->length;
+    queue_.insert(queue_.begin() + ResumePrefix(), std::move(c));
+  }
+
+  std::size_t ResumePrefix() const {
+    std::size_t n = 0;
+    while (n < queue_.size() && queue_[n]->file == resumeFile_) ++n;
+    return n;
+  }
+
+  bool MayPlanResume() const {
+    if (!resume_ || queue_.size() >= maxPlanned_) return false;
+    std::int64_t ahead = 0;
+    for (std::size_t i = 0; i < ResumePrefix(); ++i) ahead += queue_[i]->length;
+    return ahead == 0 || ahead + std::min(splitSize_, sources_[resumeFile_].size - resumeOffset_) <= resumeLimit_;
+  }
+
+  bool MayPlanMain() const {
     if (nextFile_ == sources_.size() || queue_.size() >= maxPlanned_) return false;
     const std::int64_t next = std::min(splitSize_, sources_[nextFile_].size - nextOffset_);
     return queue_.empty() || planned_ + next <= budget_;
@@ -216,21 +258,23 @@ class ChunkPipeline {
         if (stop_) return true;
         for (const std::shared_ptr<Chunk>& q : queue_)
           if (!q->taken) return true;
-        return MayPlan();
+        return MayPlanResume() || MayPlanMain();
       });
       if (stop_) return;
       for (std::size_t i = 0; i < queue_.size() && !c; ++i)
         if (!queue_[i]->taken) c = queue_[i];
       if (!c) {
         try {
-          PlanOne();
+          const bool resume = MayPlanResume();
+          if (resume) PlanResume();
+          else PlanMain();
+          c = resume ? queue_[ResumePrefix() - 1] : queue_.back();
         } catch (const std::bad_alloc&) {
           // The placing thread plans the piece it waits for itself, and
           // fails the build if it cannot.
           work_.wait_for(lock, std::chrono::milliseconds(10));
           continue;
         }
-        c = queue_.back();
       }
       c->taken = true;
       lock.unlock();
@@ -253,6 +297,12 @@ class ChunkPipeline {
   std::size_t nextFile_ = 0;
   std::int64_t nextOffset_ = 0;
   std::int64_t planned_ = 0;
+  // The rest of a file whose piece was cut.
+  bool resume_ = false;
+  std::size_t resumeFile_ = SIZE_MAX;
+  std::int64_t resumeOffset_ = 0;
+  std::int64_t resumeLimit_ = 0;  // bytes of it stored ahead; 0: one piece
+  bool placedWhole_ = false;
   bool stop_ = false;
   std::vector<std::thread> threads_;
 };

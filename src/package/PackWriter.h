@@ -148,7 +148,7 @@ struct PackOptions {
   std::int64_t extraSpace = 0;   // added to every space table entry
   std::uint32_t fixedDate = 0;   // 0: each source's own last-write date
   // Threads that compress entries; 0: one per processor core. The package
-  // is the same for every number. Memory: about 3 x jobs x splitSize.
+  // is the same for every number. Memory: about 4 x jobs x splitSize.
   int jobs = 0;
   // Called on the building thread.
   std::function<void(const PackProgress&)> progress;

@@ -95,7 +95,7 @@ build: layout
   --no-build-length      leave bytes 248..255 of the image zero
   --jobs N               compress on N threads, 1 to 256 (default: one per
                          processor core); the setup is the same for every N;
-                         memory: about 3 x N x the split size
+                         memory: about 4 x N x the split size
 On a terminal, build shows a progress line (files, MB in, MB out) on standard
 error. The same inputs and options give the same setup, byte for byte.
 
