@@ -3,11 +3,18 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <random>
 #include <set>
+#include <system_error>
+#include <thread>
 
 #include "util/Utils.h"
 #include "util/UtilsSystem.h"
@@ -24,32 +31,281 @@ constexpr std::int64_t kUnlimited = INT64_MAX / 4;
 
 void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
 
-// One entry as stored: the signed length and the bytes after it.
-std::string StoreEntry(const std::string& header, const char* data, std::int64_t size, int level) {
-  std::string content;
-  content.reserve(header.size() + 1 + static_cast<std::size_t>(size));
-  content.append(header);
-  content.push_back('\0');
-  content.append(data, static_cast<std::size_t>(size));
+// Entries as stored: the signed length and the bytes after it. One per
+// thread; the stream is kept from entry to entry.
+class EntryStore {
+ public:
+  explicit EntryStore(int level) : level_(level) {}
+  EntryStore(const EntryStore&) = delete;
+  EntryStore& operator=(const EntryStore&) = delete;
+  ~EntryStore() {
+    if (ready_) deflateEnd(&z_);
+  }
 
-  std::string stored(4, '\0');
-  if (level > 0) {
-    uLongf packed = compressBound(static_cast<uLong>(content.size()));
-    std::string z(packed, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(z.data()), &packed, reinterpret_cast<const Bytef*>(content.data()),
-                  static_cast<uLong>(content.size()), level) == Z_OK &&
-        packed < content.size()) {
-      PutWord(reinterpret_cast<unsigned char*>(stored.data()), static_cast<std::uint32_t>(packed));
-      stored.append(z.data(), packed);
-      return stored;
+  // Reads size bytes of in at offset into the entry; false when they cannot
+  // all be read.
+  bool Store(const std::string& header, const plat::File& in, std::int64_t offset, std::int64_t size,
+             std::string& stored) {
+    const std::size_t at = 4 + header.size() + 1;
+    // Length word, header, NUL and data in one buffer: read in place and
+    // stored raw without a further copy.
+    std::string content(at + static_cast<std::size_t>(size), '\0');
+    std::memcpy(content.data() + 4, header.data(), header.size());
+    if (size > 0 && !in.readAt(offset, content.data() + at, size)) return false;
+    const std::size_t plain = content.size() - 4;
+    if (level_ > 0) {
+      if (!ready_) {
+        if (deflateInit(&z_, level_) != Z_OK) throw std::bad_alloc();
+        ready_ = true;
+      } else {
+        deflateReset(&z_);
+      }
+      // Only a stream shorter than the content is kept: room for one byte
+      // less, and a stream that does not end there is given up.
+      stored.resize(4 + plain - 1);
+      z_.next_in = reinterpret_cast<Bytef*>(content.data() + 4);
+      z_.avail_in = static_cast<uInt>(plain);
+      z_.next_out = reinterpret_cast<Bytef*>(stored.data() + 4);
+      z_.avail_out = static_cast<uInt>(plain - 1);
+      if (deflate(&z_, Z_FINISH) == Z_STREAM_END) {
+        stored.resize(4 + z_.total_out);
+        PutWord(reinterpret_cast<unsigned char*>(stored.data()), static_cast<std::uint32_t>(z_.total_out));
+        return true;
+      }
+    }
+    // A length of zero or less marks the content as stored as it is.
+    PutWord(reinterpret_cast<unsigned char*>(content.data()),
+            static_cast<std::uint32_t>(-static_cast<std::int32_t>(plain)));
+    stored = std::move(content);
+    return true;
+  }
+
+ private:
+  int level_;
+  bool ready_ = false;
+  z_stream z_{};
+};
+
+struct SourceFile {
+  std::string source;
+  std::string header;
+  std::int64_t size = 0;
+};
+
+// A piece of a source file, stored as an entry ahead of its turn.
+struct Chunk {
+  std::size_t file = 0;
+  std::int64_t offset = 0, length = 0;
+  bool taken = false, done = false;
+  std::string stored;
+  std::string error;
+};
+
+// Stores the pieces of the sources in their order on worker threads, ahead
+// of the thread that places them. Memory stays bounded: the pieces planned
+// and not yet taken hold at most 3 x jobs x the split size of the sources
+// (counted in bytes, so that small files go on while a large piece is being
+// stored). Which pieces there are is decided here and by Restart only, never
+// by timing, so the entries are the same for every number of threads.
+class ChunkPipeline {
+ public:
+  ChunkPipeline(const std::vector<SourceFile>& sources, std::int64_t splitSize, int level, int jobs)
+      : sources_(sources), splitSize_(splitSize), level_(level),
+        budget_(2 * static_cast<std::int64_t>(std::max(jobs, 1)) * splitSize),
+        maxPlanned_(64 * static_cast<std::size_t>(std::max(jobs, 1))), inlineStore_(level) {
+    if (jobs < 2) return;  // one thread: each piece is stored when its turn comes
+    for (int i = 0; i < jobs; ++i) {
+      try {
+        threads_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads, or none, still build the same package
+      }
     }
   }
-  // A length of zero or less marks the content as stored as it is.
-  PutWord(reinterpret_cast<unsigned char*>(stored.data()),
-          static_cast<std::uint32_t>(-static_cast<std::int32_t>(content.size())));
-  stored.append(content);
-  return stored;
-}
+  ChunkPipeline(const ChunkPipeline&) = delete;
+  ChunkPipeline& operator=(const ChunkPipeline&) = delete;
+  // Pieces still being stored are finished and dropped.
+  ~ChunkPipeline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& t : threads_) t.join();
+  }
+
+  // The next piece in order, stored (or with its error); null after the last.
+  std::shared_ptr<Chunk> Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    // The piece taken last was placed whole: the rest of its file may be
+    // stored ahead again.
+    if (placedWhole_) resumeLimit_ = budget_ / 2;
+    if (resume_ && (queue_.empty() || queue_.front()->file != resumeFile_)) {
+      PlanResume();
+      work_.notify_all();
+    } else if (queue_.empty()) {
+      if (nextFile_ == sources_.size()) return nullptr;
+      PlanMain();
+      work_.notify_all();
+    }
+    std::shared_ptr<Chunk> c = queue_.front();
+    if (threads_.empty()) {
+      lock.unlock();
+      Process(*c, inlineStore_);
+      lock.lock();
+    } else {
+      done_.wait(lock, [&c] { return c->done; });
+    }
+    queue_.pop_front();
+    planned_ -= c->length;
+    placedWhole_ = c->file == resumeFile_;
+    work_.notify_all();
+    return c;
+  }
+
+  // The piece just taken was cut: the rest of its file goes on from offset.
+  // Its pieces stored ahead are dropped, those of later files kept; until a
+  // piece of it is placed whole, its pieces are stored one at a time, as
+  // the next is likely cut again to fill the same disk.
+  void Restart(std::size_t file, std::int64_t offset) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      while (!queue_.empty() && queue_.front()->file == file) {
+        planned_ -= queue_.front()->length;
+        queue_.pop_front();
+      }
+      if (nextFile_ == file) ++nextFile_, nextOffset_ = 0;
+      resume_ = offset < sources_[file].size;
+      resumeFile_ = file;
+      resumeOffset_ = offset;
+      resumeLimit_ = 0;
+      placedWhole_ = false;
+    }
+    work_.notify_all();
+  }
+
+ private:
+  std::shared_ptr<Chunk> MakeChunk(std::size_t file, std::int64_t offset) {
+    auto c = std::make_shared<Chunk>();
+    c->file = file;
+    c->offset = offset;
+    c->length = std::min(splitSize_, sources_[file].size - offset);
+    return c;
+  }
+
+  // The next piece after those queued: up to the split size of what is left
+  // of a file; an empty file is one empty piece.
+  void PlanMain() {
+    std::shared_ptr<Chunk> c = MakeChunk(nextFile_, nextOffset_);
+    nextOffset_ += c->length;
+    if (nextOffset_ >= sources_[nextFile_].size) ++nextFile_, nextOffset_ = 0;
+    planned_ += c->length;
+    queue_.push_back(std::move(c));
+  }
+
+  // The next piece of a restarted file: after its pieces at the front of the
+  // queue, before those of later files.
+  void PlanResume() {
+    std::shared_ptr<Chunk> c = MakeChunk(resumeFile_, resumeOffset_);
+    resumeOffset_ += c->length;
+    resume_ = resumeOffset_ < sources_[resumeFile_].size;
+    planned_ += c->length;
+    queue_.insert(queue_.begin() + ResumePrefix(), std::move(c));
+  }
+
+  std::size_t ResumePrefix() const {
+    std::size_t n = 0;
+    while (n < queue_.size() && queue_[n]->file == resumeFile_) ++n;
+    return n;
+  }
+
+  bool MayPlanResume() const {
+    if (!resume_ || queue_.size() >= maxPlanned_) return false;
+    std::int64_t ahead = 0;
+    for (std::size_t i = 0; i < ResumePrefix(); ++i) ahead += queue_[i]->length;
+    return ahead == 0 || ahead + std::min(splitSize_, sources_[resumeFile_].size - resumeOffset_) <= resumeLimit_;
+  }
+
+  bool MayPlanMain() const {
+    if (nextFile_ == sources_.size() || queue_.size() >= maxPlanned_) return false;
+    const std::int64_t next = std::min(splitSize_, sources_[nextFile_].size - nextOffset_);
+    return queue_.empty() || planned_ + next <= budget_;
+  }
+
+  // An error travels with the piece to the placing thread, which fails the
+  // build when the piece's turn comes.
+  void Process(Chunk& c, EntryStore& store) {
+    const SourceFile& f = sources_[c.file];
+    try {
+      plat::File in(f.source, plat::OpenMode::Read);
+      if (!in) c.error = "cannot open " + f.source;
+      else if (!store.Store(f.header, in, c.offset, c.length, c.stored)) c.error = "cannot read " + f.source;
+    } catch (const std::bad_alloc&) {
+      c.stored.clear();
+      c.error = "not enough memory for an entry of " + std::to_string(c.length) + " bytes of " + f.source;
+    } catch (const std::exception& e) {
+      c.stored.clear();
+      c.error = f.source + ": " + e.what();
+    }
+  }
+
+  void Work() {
+    EntryStore store(level_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      std::shared_ptr<Chunk> c;
+      work_.wait(lock, [&] {
+        if (stop_) return true;
+        for (const std::shared_ptr<Chunk>& q : queue_)
+          if (!q->taken) return true;
+        return MayPlanResume() || MayPlanMain();
+      });
+      if (stop_) return;
+      for (std::size_t i = 0; i < queue_.size() && !c; ++i)
+        if (!queue_[i]->taken) c = queue_[i];
+      if (!c) {
+        try {
+          const bool resume = MayPlanResume();
+          if (resume) PlanResume();
+          else PlanMain();
+          c = resume ? queue_[ResumePrefix() - 1] : queue_.back();
+        } catch (const std::bad_alloc&) {
+          // The placing thread plans the piece it waits for itself, and
+          // fails the build if it cannot.
+          work_.wait_for(lock, std::chrono::milliseconds(10));
+          continue;
+        }
+      }
+      c->taken = true;
+      lock.unlock();
+      Process(*c, store);
+      lock.lock();
+      c->done = true;
+      done_.notify_all();
+    }
+  }
+
+  const std::vector<SourceFile>& sources_;
+  const std::int64_t splitSize_;
+  const int level_;
+  const std::int64_t budget_;     // bytes of the pieces planned and not yet taken
+  const std::size_t maxPlanned_;  // pieces, however small
+  EntryStore inlineStore_;
+  std::mutex mutex_;
+  std::condition_variable work_, done_;
+  std::deque<std::shared_ptr<Chunk>> queue_;
+  std::size_t nextFile_ = 0;
+  std::int64_t nextOffset_ = 0;
+  std::int64_t planned_ = 0;
+  // The rest of a file whose piece was cut.
+  bool resume_ = false;
+  std::size_t resumeFile_ = SIZE_MAX;
+  std::int64_t resumeOffset_ = 0;
+  std::int64_t resumeLimit_ = 0;  // bytes of it stored ahead; 0: one piece
+  bool placedWhole_ = false;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
 
 struct DiskFile {
   std::string path;
@@ -57,12 +313,6 @@ struct DiskFile {
   bool hasStub = false;
   std::uint32_t payloadStart = 0;
   bool moreDisks = false;
-  std::int64_t size = 0;
-};
-
-struct SourceFile {
-  std::string source;
-  std::string header;
   std::int64_t size = 0;
 };
 
@@ -89,7 +339,7 @@ class Writer {
     return o_.diskSize > 0 ? o_.diskSize - curSize_ - PackageHeaderSize : kUnlimited;
   }
   bool NextDisk();
-  bool PlaceFile(const SourceFile& f);
+  bool Place(ChunkPipeline& pipeline, const Chunk& c);
   bool Finish(const DiskFile& d);
 
   const PackOptions& o_;
@@ -102,6 +352,8 @@ class Writer {
   std::vector<DiskFile> disks_;
   plat::File cur_;
   std::int64_t curSize_ = 0;
+  PackProgress progress_;
+  int jobs_ = 1;
 };
 
 bool Writer::Prepare() {
@@ -111,6 +363,8 @@ bool Writer::Prepare() {
   if (o_.diskSize < 0) return Fail("disk size must not be negative");
   if (o_.extraSpace < 0) return Fail("extra space must not be negative");
   if (o_.outPath.empty()) return Fail("no output file given");
+  if (o_.jobs > MaxJobs) return Fail("jobs must be 1 to " + std::to_string(MaxJobs));
+  jobs_ = o_.jobs > 0 ? o_.jobs : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, MaxJobs);
 
   std::string error;
   if (o_.stubPath.empty()) return Fail("no stub image given");
@@ -159,9 +413,11 @@ bool Writer::Prepare() {
     if (s.size < 0) return Fail("cannot read " + f.source);
     s.header = EntryHeader(target, f.run, f.runArgs, o_.fixedDate != 0 ? o_.fixedDate : plat::DosDate(in.get()));
     sizes.push_back(s.size);
+    progress_.totalIn += s.size;
     sources_.push_back(std::move(s));
   }
 
+  progress_.totalFiles = static_cast<std::int64_t>(sources_.size());
   header_.format = 1;
   header_.blockCount = static_cast<std::uint8_t>(o_.withInternetRecord ? 3 : 2);
   header_.magic = PackageMagic;
@@ -222,44 +478,46 @@ bool Writer::NextDisk() {
   return Open(o_.outPath + "." + ZeroPad(static_cast<std::int64_t>(disks_.size()), 3), false);
 }
 
-bool Writer::PlaceFile(const SourceFile& f) {
-  plat::File in(f.source, plat::OpenMode::Read);
-  if (!in) return Fail("cannot open " + f.source);
+// Decided here alone, on the pieces in their order: the disk a piece goes
+// to and where a piece is cut to fill the rest of a disk.
+bool Writer::Place(ChunkPipeline& pipeline, const Chunk& c) {
+  if (!c.error.empty()) return Fail(c.error);
+  const SourceFile& f = sources_[c.file];
   const std::int64_t overhead = 4 + static_cast<std::int64_t>(f.header.size()) + 1;
-  std::string data;
-  std::int64_t offset = 0;
-  do {
-    const std::int64_t remaining = f.size - offset;
-    const std::int64_t needed = overhead + (remaining > 0 ? 1 : 0);
-    if (Room() < needed) {
-      if (!NextDisk()) return false;
-      if (Room() < needed)
-        return Fail("disk size " + std::to_string(o_.diskSize) + " cannot hold an entry of " + f.source);
+  const std::int64_t needed = overhead + (f.size - c.offset > 0 ? 1 : 0);
+  if (Room() < needed) {
+    if (!NextDisk()) return false;
+    if (Room() < needed)
+      return Fail("disk size " + std::to_string(o_.diskSize) + " cannot hold an entry of " + f.source);
+  }
+  const std::int64_t room = Room();
+  std::int64_t chunk = c.length;
+  const std::string* stored = &c.stored;
+  std::string cut;
+  if (static_cast<std::int64_t>(stored->size()) > room) {
+    // Too big for what is left of this disk: guess from the ratio reached,
+    // and fall back to what surely fits raw.
+    const std::int64_t rawFit = room - overhead;
+    const double ratio = static_cast<double>(chunk) / static_cast<double>(stored->size());
+    std::int64_t guess = static_cast<std::int64_t>(static_cast<double>(room) * ratio * 0.9);
+    chunk = std::min(std::max(guess, rawFit), chunk);
+    plat::File in(f.source, plat::OpenMode::Read);
+    if (!in) return Fail("cannot open " + f.source);
+    EntryStore store(o_.level);
+    if (!store.Store(f.header, in, c.offset, chunk, cut)) return Fail("cannot read " + f.source);
+    if (static_cast<std::int64_t>(cut.size()) > room) {
+      chunk = rawFit;
+      if (!store.Store(f.header, in, c.offset, chunk, cut)) return Fail("cannot read " + f.source);
     }
-    const std::int64_t room = Room();
-    const std::int64_t rawFit = room - overhead;  // data bytes that fit even stored raw
-    std::int64_t chunk = std::min(remaining, o_.splitSize);
-    data.resize(static_cast<std::size_t>(chunk));
-    if (chunk > 0 && !in.readAt(offset, data.data(), chunk)) return Fail("cannot read " + f.source);
-
-    std::string stored = StoreEntry(f.header, data.data(), chunk, o_.level);
-    if (static_cast<std::int64_t>(stored.size()) > room) {
-      // Too big for what is left of this disk: guess from the ratio reached,
-      // and fall back to what surely fits raw.
-      const double ratio = static_cast<double>(chunk) / static_cast<double>(stored.size());
-      std::int64_t guess = static_cast<std::int64_t>(static_cast<double>(room) * ratio * 0.9);
-      guess = std::min(std::max(guess, rawFit), chunk);
-      chunk = guess;
-      stored = StoreEntry(f.header, data.data(), chunk, o_.level);
-      if (static_cast<std::int64_t>(stored.size()) > room) {
-        chunk = rawFit;
-        stored = StoreEntry(f.header, data.data(), chunk, o_.level);
-      }
-    }
-    if (!WriteBytes(stored)) return false;
-    ++r_.entries;
-    offset += chunk;
-  } while (offset < f.size);
+    stored = &cut;
+    if (chunk != c.length) pipeline.Restart(c.file, c.offset + chunk);
+  }
+  if (!WriteBytes(*stored)) return false;
+  ++r_.entries;
+  progress_.bytesIn += chunk;
+  progress_.bytesOut += static_cast<std::int64_t>(stored->size());
+  if (c.offset + chunk >= f.size) ++progress_.files;
+  if (o_.progress) o_.progress(progress_);
   return true;
 }
 
@@ -300,8 +558,11 @@ bool Writer::Run() {
   } else if (!Open(o_.outPath, true)) {
     return false;
   }
-  for (const SourceFile& f : sources_)
-    if (!PlaceFile(f)) return false;
+  {
+    ChunkPipeline pipeline(sources_, o_.splitSize, o_.level, jobs_);
+    while (const std::shared_ptr<Chunk> c = pipeline.Next())
+      if (!Place(pipeline, *c)) return false;
+  }
   if (!CloseDisk(false)) return false;
   for (const DiskFile& d : disks_)
     if (!Finish(d)) return false;
@@ -457,11 +718,11 @@ std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t se
 }
 
 std::string EncodeToken(const std::string& token) {
-  std::random_device device;
-  std::mt19937 rng(device());
-  std::uniform_int_distribution<int> filler(1, 16);
-  const int p = filler(rng), q = filler(rng);
-  return EncodeToken(token, p, q, rng());
+  // FNV-1a: any spread will do, as long as it is the same on every machine.
+  std::uint64_t h = 14695981039346656037ULL;
+  for (unsigned char c : token) h = (h ^ c) * 1099511628211ULL;
+  return EncodeToken(token, 1 + static_cast<int>(h % 16), 1 + static_cast<int>((h >> 4) % 16),
+                     static_cast<std::uint32_t>(h >> 32));
 }
 
 bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error) {
@@ -523,6 +784,27 @@ std::string EntryHeader(const std::string& target, bool run, const std::string& 
   // Read back as a signed 32-bit number, so dates from 2044 on are negative.
   return "|" + target + (run ? "*" + runArgs : std::string()) + "|" +
          std::to_string(static_cast<std::int32_t>(dosDate)) + "|";
+}
+
+bool DosDateFromEpoch(const std::string& text, std::uint32_t& dosDate, std::string& error) {
+  std::int64_t seconds = 0;
+  if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string::npos)
+    return (error = "\"" + text + "\" is not a number of seconds since 1970"), false;
+  for (char c : text) seconds = seconds * 10 + (c - '0');
+  constexpr std::int64_t first = 315532800;  // 1980-01-01 00:00:00 UTC
+  seconds = std::max(seconds, first);
+  // Days to a civil date in the proleptic Gregorian calendar (H. Hinnant's
+  // days_from_civil, inverted).
+  const std::int64_t days = seconds / 86400, rest = seconds % 86400;
+  const std::int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  if (year > 2107) return (error = "\"" + text + "\" is after 2107, the last year a setup date holds"), false;
+  dosDate = static_cast<std::uint32_t>(((year - 1980) << 25) | (month << 21) | (day << 16) | ((rest / 3600) << 11) |
+                                       ((rest / 60 % 60) << 5) | (rest % 60 / 2));
+  return true;
 }
 
 bool CheckStubImage(const std::string& bytes, std::string& error) {

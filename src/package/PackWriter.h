@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +21,8 @@ namespace havrek {
 // being the checksum; seed chooses the filler and key bytes. Empty when the
 // token is empty (an empty token never decodes) or p or q is out of range.
 std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed);
-// Random filler lengths (1..16) and key.
+// Filler lengths (1..16) and key drawn from the token itself, so that a
+// build given the same token writes the same bytes.
 std::string EncodeToken(const std::string& token);
 
 // ---- Header blocks ----
@@ -56,6 +58,13 @@ bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std:
 // ---- Entries ----
 // "|name|date|", or "|name*args|date|" for the program to run.
 std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate);
+
+// Seconds since 1970-01-01 00:00 UTC (decimal digits only, as in
+// SOURCE_DATE_EPOCH) to a DOS date-time in UTC, whatever the machine's time
+// zone. Times before 1980, the first year the format holds, become
+// 1980-01-01 00:00. False, with the reason, on anything else or on a time
+// after 2107.
+bool DosDateFromEpoch(const std::string& text, std::uint32_t& dosDate, std::string& error);
 
 // "MZ" at 0, "PE\0\0" at 256 and a zero build length at 248..255.
 bool CheckStubImage(const std::string& bytes, std::string& error);
@@ -109,6 +118,15 @@ class OutputSet {
   std::vector<Item> items_;
 };
 
+// Where a build stands, after each entry written.
+struct PackProgress {
+  std::int64_t files = 0, totalFiles = 0;  // files written completely
+  std::int64_t bytesIn = 0, totalIn = 0;   // bytes of the files
+  std::int64_t bytesOut = 0;               // bytes of the entries written
+};
+
+inline constexpr int MaxJobs = 256;
+
 struct PackOptions {
   std::string stubPath;
   std::string outPath;
@@ -129,6 +147,11 @@ struct PackOptions {
   bool writeBuildLength = true;
   std::int64_t extraSpace = 0;   // added to every space table entry
   std::uint32_t fixedDate = 0;   // 0: each source's own last-write date
+  // Threads that compress entries; 0: one per processor core. The package
+  // is the same for every number. Memory: about 4 x jobs x splitSize.
+  int jobs = 0;
+  // Called on the building thread.
+  std::function<void(const PackProgress&)> progress;
   std::vector<PackFile> files;
   // Files read for the build that are not entries (language file, ...):
   // like the stub and the sources, no output may replace one.

@@ -1,13 +1,16 @@
 #include "package/PackWriter.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -404,6 +407,145 @@ TEST_F(PackWriterTest, BadInputIsRefusedWithAReason) {
   }
 }
 
+// Every byte of every file a build wrote, in order.
+std::vector<std::string> Written(const PackResult& r) {
+  std::vector<std::string> bytes;
+  for (const std::string& path : r.written) bytes.push_back(Slurp(path));
+  return bytes;
+}
+
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const fs::directory_entry& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(PackWriterTest, EveryNumberOfThreadsWritesTheSameBytes) {
+  // Text that shrinks, in pieces that a small disk cuts to fit: the pieces
+  // stored ahead of a cut are planned again from where it fell.
+  std::string text;
+  for (int i = 0; text.size() < 200000; ++i) text += "line " + std::to_string(i * 7919 % 1000) + " of the readme\r\n";
+  const std::string big = Put("big.txt", text);
+  struct Case {
+    const char* name;
+    std::function<void(PackOptions&)> set;
+  };
+  const std::vector<Case> cases = {
+      {"one file", [](PackOptions&) {}},
+      {"split", [](PackOptions& o) { o.splitSize = 1000; }},
+      {"stored raw", [](PackOptions& o) { o.level = 0; o.splitSize = 7000; }},
+      {"disk set, raw pieces cut", [](PackOptions& o) { o.splitSize = 30000; o.diskSize = 30000; }},
+      {"disk set, packed pieces cut", [](PackOptions& o) { o.splitSize = 20000; o.diskSize = 9000; o.level = 9; }},
+      {"disk set, one-byte pieces", [](PackOptions& o) { o.splitSize = 1; o.diskSize = 6000; o.files.resize(1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> first;
+    for (int jobs : {1, 2, 3, 8}) {
+      SCOPED_TRACE(jobs);
+      PackOptions o = Options();
+      o.files.insert(o.files.begin() + 1, File(big, "docs\\big.txt"));
+      c.set(o);
+      o.jobs = jobs;
+      std::vector<PackProgress> seen;
+      o.progress = [&seen](const PackProgress& p) { seen.push_back(p); };
+      const PackResult r = WritePackage(o);
+      ASSERT_TRUE(r.ok) << r.error;
+      const Walk w = WalkPackage(r.written.size() > 1 ? r.written[1] : r.written[0]);
+      EXPECT_TRUE(w.checksumsPass);
+      EXPECT_EQ(w.entries, r.entries);
+      ASSERT_EQ(w.files.size(), o.files.size());
+      for (const PackFile& f : o.files) EXPECT_TRUE(w.files.at(f.target).data == Slurp(f.source)) << f.target;
+      ASSERT_EQ(static_cast<std::int64_t>(seen.size()), r.entries);
+      EXPECT_EQ(seen.back().files, static_cast<std::int64_t>(o.files.size()));
+      EXPECT_EQ(seen.back().files, seen.back().totalFiles);
+      EXPECT_EQ(seen.back().bytesIn, seen.back().totalIn);
+      if (jobs == 1) first = Written(r);
+      else EXPECT_TRUE(Written(r) == first) << "differs from the build on one thread";
+    }
+  }
+}
+
+TEST_F(PackWriterTest, AFileThatCannotBeReadFailsTheBuildAndLeavesNothing) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 30; ++i) names.push_back(Put("part" + std::to_string(i) + ".dat", std::string(2000, 'a' + i % 26)));
+  const auto before = Listing(dir_);
+  for (int jobs : {1, 2, 4}) {
+    SCOPED_TRACE(jobs);
+    fs::resize_file(names[20], 2000);
+    PackOptions o = Options();
+    o.jobs = jobs;
+    o.splitSize = 1000;
+    for (int i = 0; i < 30; ++i) o.files.push_back(File(names[i], "p\\" + std::to_string(i)));
+    // Far past what the threads may have read ahead when the first entry is
+    // placed: the file shrinks in the middle of the build.
+    o.progress = [&](const PackProgress&) { fs::resize_file(names[20], 500); };
+    const PackResult r = WritePackage(o);
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "cannot read " + names[20]);
+    EXPECT_TRUE(r.written.empty());
+    EXPECT_EQ(Listing(dir_), before);
+  }
+}
+
+// Out of memory on a thread that compresses: the build fails with the
+// reason instead of ending the process or waiting for the thread forever.
+TEST_F(PackWriterTest, NoMemoryForAPieceFailsTheBuild) {
+  const std::string huge = Path("huge.bin");
+  { std::ofstream(huge, std::ios::binary); }
+  fs::resize_file(huge, 768 << 20);  // sparse: no room taken on the disk
+  const auto before = Listing(dir_);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);
+    long pages = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(f, "%ld", &pages) != 1) pages = 0;
+      std::fclose(f);
+    }
+    const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (256 << 20);
+    const rlimit rl{limit, limit};
+    if (pages == 0 || setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
+    PackOptions o = Options();
+    o.jobs = 2;
+    o.splitSize = MaxSplitSize;
+    o.files.push_back(File(huge, "huge.bin"));
+    const PackResult r = WritePackage(o);
+    _exit(!r.ok && r.error.find("not enough memory") != std::string::npos ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 3) GTEST_SKIP() << "cannot limit the address space here";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  EXPECT_EQ(Listing(dir_), before);
+}
+
+TEST(PackWriterDates, SecondsSince1970BecomeAUtcDosDate) {
+  auto dos = [](int y, int mo, int d, int h, int mi, int s) {
+    return static_cast<std::uint32_t>((y - 1980) << 25 | mo << 21 | d << 16 | h << 11 | mi << 5 | s / 2);
+  };
+  const std::vector<std::pair<std::string, std::uint32_t>> good = {
+      {"0", dos(1980, 1, 1, 0, 0, 0)},           {"315532800", dos(1980, 1, 1, 0, 0, 0)},
+      {"315532801", dos(1980, 1, 1, 0, 0, 0)},   {"951782400", dos(2000, 2, 29, 0, 0, 0)},
+      {"1700000000", dos(2023, 11, 14, 22, 13, 20)}, {"4354819199", dos(2107, 12, 31, 23, 59, 58)},
+  };
+  for (const auto& [text, expected] : good) {
+    std::uint32_t date = 0;
+    std::string error;
+    EXPECT_TRUE(DosDateFromEpoch(text, date, error)) << text << ": " << error;
+    EXPECT_EQ(date, expected) << text;
+  }
+  for (const std::string text : {"", "-1", "+5", "1.5", " 1", "12x", "4354819200", "9999999999999999"}) {
+    std::uint32_t date = 7;
+    std::string error;
+    EXPECT_FALSE(DosDateFromEpoch(text, date, error)) << text;
+    EXPECT_NE(error.find("\"" + text + "\""), std::string::npos) << error;
+    EXPECT_EQ(date, 7u);
+  }
+}
+
 TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
   const std::vector<std::pair<std::string, std::string>> good = {
       {"setup.exe", "setup.exe"}, {"sub/dir/a.txt", "sub\\dir\\a.txt"}, {"a..b.txt", "a..b.txt"},
@@ -487,10 +629,10 @@ TEST(PackWriterInform, PageCarriesTheTokenBetweenTheFirstTwoBars) {
 #ifdef HAVREK_PACK_EXE
 class PackToolTest : public PackWriterTest {
  protected:
-  int Tool(const std::string& args, std::string* out = nullptr) {
+  // env: "NAME=value ..." set for the tool alone.
+  int Tool(const std::string& args, std::string* out = nullptr, const std::string& env = "") {
     // Bounded, so that a tool stuck on a FIFO fails the test instead of hanging it.
-    const std::string cmd =
-        std::string("timeout 20 '") + HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
+    const std::string cmd = env + " timeout 20 '" + HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
     const int rc = std::system(cmd.c_str());
     if (out) *out = Slurp(Path("out.txt"));
     return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -538,6 +680,7 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
     std::string args;
     int rc;
     const char* message;
+    std::string env = {};
   };
   const std::vector<Case> cases = {
       {"", 2, "no command"},
@@ -559,11 +702,17 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
       {"build --stub '" + text_ + "' --out '" + setup + "'", 1, "not a stub image"},
       {"build --stub '" + stub_ + "' --out '" + stub_ + "'", 1, "is an input of the build"},
       {"decode-token bbbb", 1, "not a valid"},
+      {base + "--jobs 0", 2, "--jobs must be 1 to 256"},
+      {base + "--jobs 257", 2, "--jobs must be 1 to 256"},
+      {base + "--jobs=two", 2, "--jobs must be 1 to 256"},
+      {base, 2, "SOURCE_DATE_EPOCH: \"1.7e9\" is not a number", "SOURCE_DATE_EPOCH=1.7e9"},
+      {base, 2, "SOURCE_DATE_EPOCH: \"\" is not a number", "SOURCE_DATE_EPOCH="},
+      {base, 2, "SOURCE_DATE_EPOCH: \"1700000000000\" is after 2107", "SOURCE_DATE_EPOCH=1700000000000"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args);
+    SCOPED_TRACE(c.env + " " + c.args);
     std::string out;
-    EXPECT_EQ(Tool(c.args, &out), c.rc) << out;
+    EXPECT_EQ(Tool(c.args, &out, c.env), c.rc) << out;
     EXPECT_NE(out.find(c.message), std::string::npos) << out;
     EXPECT_FALSE(fs::exists(setup));
   }
@@ -573,8 +722,97 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
   for (const char* option : {"--stub", "--file", "--run-args", "--disk-size", "--split-size", "--inet-token",
                              "--update-token", "--no-build-length", "--scramble", "--always-confirm", "--dir",
                              "--exclude", "@FILE", "list SETUP", "--json", "test SETUP", "extract SETUP DIR",
-                             "--list-only"})
+                             "--list-only", "--jobs", "SOURCE_DATE_EPOCH"})
     EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+TEST_F(PackToolTest, TheSameInputGivesTheSameBytes) {
+  const std::string build = "build --stub '" + stub_ + "' --out '" + Path("r.exe") + "' --file '" + text_ +
+                            "' --run '" + noise_ + "=Engine.exe' --run-args '/go fast' --file '" + empty_ +
+                            "=data/empty.dat' --update-token T-9 --inet-token N-1 --level 6 --split-size 10K";
+  const std::string epoch = "SOURCE_DATE_EPOCH=1700000000";
+  const std::int32_t epochDate = (43 << 25) | (11 << 21) | (14 << 16) | (22 << 11) | (13 << 5) | 10;
+  struct Row {
+    const char* name;
+    std::string env;       // of the first build; the second adds TZ=Asia/Kolkata when an epoch is given
+    const char* layout;    // further options
+    const char* jobs;
+  };
+  const std::vector<Row> rows = {
+      {"own dates", "TZ=UTC", "", "1"},
+      {"own dates", "TZ=UTC", "", "2"},
+      {"epoch", epoch, "", "1"},
+      {"epoch", epoch, "", "2"},
+      {"own dates, disk set", "TZ=UTC", " --disk-size 12K", "1"},
+      {"own dates, disk set", "TZ=UTC", " --disk-size 12K", "2"},
+      {"epoch, disk set", epoch, " --disk-size 12K", "1"},
+      {"epoch, disk set", epoch, " --disk-size 12K", "2"},
+  };
+  auto outputs = [this] {
+    std::vector<std::string> bytes = {Slurp(Path("r.exe"))};
+    for (int n = 1; fs::exists(Path("r.exe.00" + std::to_string(n))); ++n)
+      bytes.push_back(Slurp(Path("r.exe.00" + std::to_string(n))));
+    return bytes;
+  };
+  std::map<std::string, std::vector<std::string>> byName;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.name) + ", --jobs " + row.jobs);
+    const bool withEpoch = row.env == epoch;
+    const std::string args = build + row.layout + " --jobs " + row.jobs;
+    std::string out;
+    ASSERT_EQ(Tool(args, &out, row.env), 0) << out;
+    const std::vector<std::string> first = outputs();
+    // A file's own date no longer counts once the epoch is given.
+    if (withEpoch) fs::last_write_time(text_, fs::last_write_time(text_) - std::chrono::hours(50));
+    ASSERT_EQ(Tool(args, &out, withEpoch ? row.env + " TZ=Asia/Kolkata" : row.env), 0) << out;
+    EXPECT_TRUE(outputs() == first) << "the second build differs";
+    EXPECT_EQ(first.size() > 1, !std::string(row.layout).empty());
+    const auto [it, fresh] = byName.emplace(row.name, first);
+    if (!fresh) {
+      EXPECT_TRUE(it->second == first) << "differs from the first row of its kind";
+    }
+
+    const Walk w = WalkPackage(Path(first.size() > 1 ? "r.exe.001" : "r.exe"));
+    EXPECT_TRUE(w.checksumsPass);
+    ExpectFilesBack(w);
+    if (withEpoch) {
+      for (const auto& [name, file] : w.files) EXPECT_EQ(file.date, epochDate) << name;
+    }
+  }
+  EXPECT_FALSE(byName.at("own dates") == byName.at("epoch"));
+}
+
+TEST_F(PackToolTest, ShowsProgressOnATerminalOnly) {
+  if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0) GTEST_SKIP() << "no script(1) for a terminal";
+  const std::string build = "build --stub '" + stub_ + "' --out '" + Path("p.exe") + "' --file '" + text_ +
+                            "' --file '" + noise_ + "' --file '" + empty_ + "' --split-size 1K --jobs 2";
+  struct Row {
+    const char* name;
+    bool terminal;
+  };
+  for (const Row& row : {Row{"terminal", true}, Row{"file", false}}) {
+    SCOPED_TRACE(row.name);
+    std::string out;
+    if (row.terminal) {
+      // script(1) runs the tool on a terminal of its own and copies what it shows.
+      const std::string cmd = "timeout 20 script -qec \"'" + std::string(HAVREK_PACK_EXE) + "' " + build +
+                              "\" /dev/null >'" + Path("out.txt") + "' 2>&1";
+      ASSERT_EQ(std::system(cmd.c_str()), 0);
+      out = Slurp(Path("out.txt"));
+    } else {
+      ASSERT_EQ(Tool(build, &out), 0) << out;
+    }
+    EXPECT_NE(out.find("wrote"), std::string::npos) << out;
+    const auto last = out.rfind("\r3/3 files, 0.1/0.1 MB in, ");
+    if (row.terminal) {
+      ASSERT_NE(last, std::string::npos) << out;
+      // The line ends before the summary starts.
+      EXPECT_LT(out.find('\n', last), out.find("wrote"));
+    } else {
+      EXPECT_EQ(out.find("files,"), std::string::npos) << out;
+      EXPECT_EQ(out.find('\r'), std::string::npos) << out;
+    }
+  }
 }
 
 // Every path in a folder with its type and, for regular files, its bytes.

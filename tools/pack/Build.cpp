@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "Progress.h"
 #include "Tree.h"
 #include "files/Files.h"
 #include "package/PackWriter.h"
@@ -191,6 +193,13 @@ int Build(Args& args) {
     else if (name == "--disk-size") o.diskSize = ParseSize(name, args.Value(name)), spanFlag = true;
     else if (name == "--extra-space") o.extraSpace = ParseSize(name, args.Value(name));
     else if (flag("--no-build-length")) o.writeBuildLength = false;
+    else if (name == "--jobs") {
+      const std::string v = args.Value(name);
+      std::int64_t n = 0;
+      if (v.find_first_not_of("0123456789") != std::string::npos || !TryTextToInt64(v, n) || n < 1 || n > MaxJobs)
+        throw UsageError{"--jobs must be 1 to " + std::to_string(MaxJobs)};
+      o.jobs = static_cast<int>(n);
+    }
     else throw UsageError{"unknown build option \"" + name + "\""};
   }
   if (o.stubPath.empty()) throw UsageError{"build needs --stub"};
@@ -232,6 +241,10 @@ int Build(Args& args) {
   }
   if (spanFlag) o.headerFlags |= hfSpan;
   o.withInternetRecord = internetRecord;
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && o.fixedDate == 0) {
+    std::string error;
+    if (!DosDateFromEpoch(epoch, o.fixedDate, error)) throw UsageError{"SOURCE_DATE_EPOCH: " + error};
+  }
 
   if (!languageFile.empty()) {
     std::string text, error;
@@ -240,7 +253,10 @@ int Build(Args& args) {
     o.otherInputs.push_back(languageFile);
   }
 
+  ProgressLine progress;
+  o.progress = progress.Callback();
   const PackResult r = WritePackage(o);
+  progress.End();
   if (!r.ok) return Failure(r.error);
   std::cout << "wrote";
   for (const std::string& path : r.written) std::cout << ' ' << path;

@@ -77,7 +77,10 @@ build: files
                          "key=value" lines add its texts, ";" starts a comment;
                          without it the language block is empty (built-in texts)
   --date WHEN            give every file this date instead of its own last-write
-                         date: YYYY-MM-DD[THH:MM[:SS]] or a DOS date-time number
+                         date: YYYY-MM-DD[THH:MM[:SS]] or a DOS date-time number;
+                         without it, SOURCE_DATE_EPOCH (seconds since 1970,
+                         taken as UTC whatever the time zone; earlier than 1980
+                         is 1980-01-01) gives every file its date
 
 build: header flags
   --always-confirm       always ask to confirm the temporary space
@@ -117,6 +120,11 @@ build: layout
                          removed
   --extra-space SIZE     room the setup needs beyond its files (space table)
   --no-build-length      leave bytes 248..255 of the image zero
+  --jobs N               compress on N threads, 1 to 256 (default: one per
+                         processor core); the setup is the same for every N;
+                         memory: about 4 x N x the split size
+On a terminal, build shows a progress line (files, MB in, MB out) on standard
+error. The same inputs and options give the same setup, byte for byte.
 
 Reading setups: list, test and extract read a setup through the stub's own
 extraction code. A disk set is read from SETUP (or SETUP.001) through its
