@@ -324,9 +324,6 @@ InspectArgs ReadInspectArgs(Args& args, const std::string& command, bool withDir
   return a;
 }
 
-// ---- extract ----
-
-#ifndef _WIN32
 // What follows the package end of path: a signature (as osslsigncode
 // appends it), other bytes, or nothing.
 std::string SignatureText(const std::string& path) {
@@ -338,6 +335,9 @@ std::string SignatureText(const std::string& path) {
   return "none";
 }
 
+// ---- extract ----
+
+#ifndef _WIN32
 std::string SystemError() { return std::strerror(errno); }
 #endif
 
