@@ -10,6 +10,7 @@
 #include "diag/HDebug.h"
 #include "files/Files.h"
 #include "package/EntryName.h"
+#include "package/Integrity.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
 #include "util/HSUB.h"
@@ -93,6 +94,9 @@ class Walker {
   Bytes stored_;
   std::int64_t storedCapacity_ = 0;
   InflatedBuffer piece_;
+  // Over the blocks of the disk file being walked, as they are read: the
+  // file is read once, for its entries and its record alike.
+  IntegrityCheck integrity_;
 
   // The entry being saved. Its failure is told only once all its bytes are
   // in: a stream that breaks later raises instead, as if never saved.
@@ -167,6 +171,7 @@ void Walker::WalkDisk() {
     return;
   }
   if (disk_ == 1) Progress(0, header_.fileCount);
+  integrity_ = IntegrityCheck(HasIntegrityMark(header_), r_.verify);
 
   if (r_.targetFolder.empty()) {
     // Entries would land in the root of the current drive.
@@ -189,6 +194,8 @@ void Walker::WalkDisk() {
       break;
     }
   } while (end_ - pos_ > kTrailerRoom);
+  if (!result_.damaged)
+    if (const std::string error = integrity_.Finish(); !error.empty()) Damaged(path_ + ": " + error);
 
   if (disk_ == 1) WriteAgent(file);
 }
@@ -214,7 +221,17 @@ bool Walker::ReadBlock(const plat::File& file) {
   pos_ += n + 4;
   ++blocks_;
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
-  if (blocks_ <= header_.blockCount) return true;
+  if (blocks_ <= header_.blockCount) {
+    integrity_.Take(&length, 4);
+    integrity_.Take(stored, n);
+    return true;
+  }
+  if (integrity_.Block(length, stored, n)) {
+    if (integrity_.Error().empty()) return true;
+    // Whatever this file wrote may be damaged: nothing after it is read.
+    Damaged(path_ + ": " + integrity_.Error());
+    return false;
+  }
 
   ++entries_;
   entry_ = Entry{};

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/Files.h"
+#include "package/Integrity.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "platform/Platform.h"
@@ -362,7 +363,13 @@ int Show(const std::string& path) {
   for (int i = 0; i < SpaceTableSize; ++i) std::cout << (i ? "," : "") << h.space[i];
   std::cout << "\nupdate_record=" << info.UpdateRecord() << "\ninternet_record=" << info.InternetRecord()
             << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\n";
-  return ChecksumPasses(h.checksum, sum) ? 0 : 1;
+  // The records of every file from this one to the end of its disk set.
+  const IntegrityReport integrity = CheckPackageIntegrity(path);
+  std::cout << "integrity=" << (integrity.Verified() ? "records ok" : integrity.Sound() ? "no records" : "BAD")
+            << "\n";
+  for (const DiskIntegrity& f : integrity.files)
+    if (!f.error.empty()) std::cout << "integrity_error=" << f.path << ": " << f.error << "\n";
+  return ChecksumPasses(h.checksum, sum) && integrity.Sound() ? 0 : 1;
 }
 
 int Run(int argc, char** argv) {
