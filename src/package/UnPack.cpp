@@ -384,6 +384,8 @@ void Walker::WriteAgent(const plat::File& file) {
   std::memset(copy.data() + kBuildLengthLow, 0, 4);
   h.autoUpdate = 1;
   h.trailerLength = PackageHeaderSize;
+  // Nor does the copy carry the record its header would promise.
+  std::memset(h.integrity, 0, sizeof h.integrity);
   copy.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
 
   std::string path, error;

@@ -568,6 +568,8 @@ TEST_F(UnPackTest, AgentCopyIsTheStubAndHeaderBlocksMarkedAsAgent) {
     EXPECT_EQ(h.hasAgent, 1);
     EXPECT_EQ(h.fileCount, original.Header().fileCount);
     EXPECT_EQ(h.checksum, original.Header().checksum);
+    EXPECT_TRUE(HasIntegrityMark(original.Header()));
+    EXPECT_FALSE(HasIntegrityMark(h)) << "no record in the copy";
     // The copy reads as the same package, now an agent.
     const TGFileInfo asRead(agent.string());
     EXPECT_TRUE(asRead.AutoUpdate());
