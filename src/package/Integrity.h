@@ -48,6 +48,7 @@ class IntegrityCheck {
   // Once the file's walk is done: empty when the file is sound, else why not.
   std::string Finish();
   const std::string& Error() const { return error_; }
+  bool Checking() const { return check_; }
   bool Seen() const { return seen_; }
 
  private:

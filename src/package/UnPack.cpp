@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "diag/HDebug.h"
 #include "files/Files.h"
@@ -31,6 +33,8 @@ constexpr std::int64_t kReadPiece = 65536;
 // Expanded bytes held at a time; a write call takes at most kWritePiece.
 constexpr std::size_t kExpandPiece = std::size_t{256} << 10;
 constexpr std::int64_t kWritePiece = std::int64_t{1} << 20;
+// Smaller blocks are hashed in line: a thread would cost more than it saves.
+constexpr std::int64_t kHashAside = std::int64_t{256} << 10;
 // The walk stops when this little is left, whatever the header's own length.
 constexpr std::int64_t kTrailerRoom = 74;
 constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
@@ -60,6 +64,7 @@ class Walker {
   }
   void WalkDisk();
   bool ReadBlock(const plat::File& file);
+  std::future<void> HashAside(std::int32_t length, const char* bytes, std::int64_t n);
   void Take(const char* bytes, std::int64_t count);
   void WriteFailed();
   void StartEntry();
@@ -221,17 +226,17 @@ bool Walker::ReadBlock(const plat::File& file) {
   pos_ += n + 4;
   ++blocks_;
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
-  if (blocks_ <= header_.blockCount) {
-    integrity_.Take(&length, 4);
-    integrity_.Take(stored, n);
-    return true;
-  }
-  if (integrity_.Block(length, stored, n)) {
+  const bool entry = blocks_ > header_.blockCount;
+  if (entry && IsIntegrityRecord(length, stored, n)) {
+    integrity_.Record(stored);
     if (integrity_.Error().empty()) return true;
     // Whatever this file wrote may be damaged: nothing after it is read.
     Damaged(path_ + ": " + integrity_.Error());
     return false;
   }
+  // Joined as this block is left, whichever way: the next one reuses stored.
+  const std::future<void> hashed = HashAside(length, stored, n);
+  if (!entry) return true;
 
   ++entries_;
   entry_ = Entry{};
@@ -253,6 +258,24 @@ bool Walker::ReadBlock(const plat::File& file) {
   }
   EndEntry();
   return true;
+}
+
+std::future<void> Walker::HashAside(std::int32_t length, const char* bytes, std::int64_t n) {
+  auto hash = [this, length, bytes, n] {
+    integrity_.Take(&length, 4);
+    integrity_.Take(bytes, n);
+  };
+  // A large block is hashed on another core while this one expands and
+  // writes it: the check then costs next to no time of the walk.
+  if (integrity_.Checking() && n >= kHashAside) {
+    try {
+      return std::async(std::launch::async, hash);
+    } catch (const std::system_error&) {
+      // No thread to be had: hashed here instead.
+    }
+  }
+  hash();
+  return {};
 }
 
 void Walker::Take(const char* bytes, std::int64_t count) {
