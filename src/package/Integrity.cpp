@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "util/Utils.h"
 
@@ -55,14 +56,15 @@ void IntegrityCheck::Take(const void* bytes, std::int64_t n) {
 }
 
 void IntegrityCheck::Record(const char* content) {
-  seen_ = true;
+  const bool again = std::exchange(seen_, true);
   if (!check_) return;
+  // The record is a file's last block; what follows it is covered by nothing.
+  if (again) {
+    if (error_.empty()) error_ = "blocks follow its integrity record";
+    return;
+  }
   unsigned char digest[plat::kSha256Size];
-  // The hash runs on, so that a second record would be checked against
-  // every byte before it rather than against nothing.
-  plat::Sha256 spent = std::move(hash_);
-  hash_ = plat::Sha256();
-  if (!spent.final(digest)) {
+  if (!hash_.final(digest)) {
     if (error_.empty()) error_ = "its integrity record cannot be checked: the system gives no SHA-256";
     return;
   }

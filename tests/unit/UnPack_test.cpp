@@ -638,6 +638,7 @@ TEST_F(UnPackTest, IntegrityRecordsTellDamageTheChecksumLetsPass) {
       {"the record's digest changed", flipped(sound, header - 1), "do not match"},
       {"the record removed, the mark kept", Spliced(sound, record, IntegrityBlockSize, ""), "no integrity record"},
       {"a block after the record", Spliced(sound, header, 0, Raw("|late.txt|0|", "late")), "blocks follow"},
+      {"a second record", Spliced(sound, header, 0, sound.substr(record, IntegrityBlockSize)), "blocks follow"},
       {"a record without the mark, a byte flipped", unmarked(flipped(sound, 4096 + 200 + 15000)), "do not match"},
       {"a record without the mark", unmarked(sound), nullptr},
       // What a later format would promise is not this walk's to demand.
