@@ -596,6 +596,37 @@ TEST_F(PackToolTest, RefusesBadInputWithoutLeavingAPackage) {
     EXPECT_NE(help.find(option), std::string::npos) << option;
 }
 
+TEST_F(PackToolTest, ShowTellsWhetherTheIntegrityRecordsHold) {
+  PackOptions o = Options();
+  o.level = 0;
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string bytes = Slurp(o.outPath);
+  // The checksum passing anything, as above its size limit.
+  const std::uint32_t passes = ChecksumAlwaysPasses;
+  std::memcpy(bytes.data() + bytes.size() - 74 + offsetof(TPackageHeader, checksum), &passes, 4);
+  std::string flipped = bytes;
+  flipped[4096 + 300] ^= 0x08;
+  std::string old = bytes;
+  old.erase(old.size() - 74 - IntegrityBlockSize, IntegrityBlockSize);
+  std::memset(old.data() + old.size() - 74 + offsetof(TPackageHeader, integrity), 0, 8);
+  const std::uint32_t size = static_cast<std::uint32_t>(old.size());
+  std::memcpy(old.data() + 252, &size, 4);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int rc;
+    const char* says;
+  };
+  for (const Case& c : {Case{"sound", bytes, 0, "integrity=records ok\n"},
+                        Case{"flipped", flipped, 1, "integrity=BAD\nintegrity_error="},
+                        Case{"old", old, 0, "integrity=no records\n"}}) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    EXPECT_EQ(Tool("show '" + Put("shown.exe", c.bytes) + "'", &out), c.rc) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+  }
+}
+
 // Every path in a folder with its type and, for regular files, its bytes.
 std::map<std::string, std::pair<fs::file_type, std::string>> Snapshot(const fs::path& folder) {
   std::map<std::string, std::pair<fs::file_type, std::string>> paths;
