@@ -13,3 +13,6 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
 # Debian's i386 packages (zlib1g-dev:i386) install here.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/i386-env.sh;run;elf")
+# pkg-config would otherwise answer with the host's 64-bit libraries
+# (FindOpenSSL asks it first).
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")

@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "package/Integrity.h"
 #include "util/Utils.h"
 #include "util/UtilsSystem.h"
 
@@ -334,9 +335,10 @@ class Writer {
   bool Prepare();
   bool Open(const std::string& path, bool withStub);
   bool WriteBytes(const std::string& bytes);
+  bool WriteIntegrityRecord();
   bool CloseDisk(bool moreDisks);
   std::int64_t Room() const {
-    return o_.diskSize > 0 ? o_.diskSize - curSize_ - PackageHeaderSize : kUnlimited;
+    return o_.diskSize > 0 ? o_.diskSize - curSize_ - IntegrityBlockSize - PackageHeaderSize : kUnlimited;
   }
   bool NextDisk();
   bool Place(ChunkPipeline& pipeline, const Chunk& c);
@@ -429,9 +431,10 @@ bool Writer::Prepare() {
   header_.autoUpdate = o_.autoUpdate ? 1 : 0;
   header_.trailerLength = PackageHeaderSize;
 
-  if (o_.diskSize > 0 && o_.diskSize < static_cast<std::int64_t>(prefix_.size()) + PackageHeaderSize + 64)
+  const std::int64_t least = static_cast<std::int64_t>(prefix_.size()) + IntegrityBlockSize + PackageHeaderSize;
+  if (o_.diskSize > 0 && o_.diskSize < least + 64)
     return Fail("disk size " + std::to_string(o_.diskSize) + " cannot hold the stub image and header blocks (" +
-                std::to_string(prefix_.size() + PackageHeaderSize) + " bytes)");
+                std::to_string(least) + " bytes)");
   return true;
 }
 
@@ -464,8 +467,28 @@ bool Writer::WriteBytes(const std::string& bytes) {
   return true;
 }
 
+// Hashed from the bytes as they lie in the file, read back the way a stub
+// reads them, so that what is checked is what was written.
+bool Writer::WriteIntegrityRecord() {
+  const DiskFile& d = disks_.back();
+  const plat::File in(d.temp, plat::OpenMode::Read);
+  if (!in || in.seek(d.payloadStart) != d.payloadStart) return Fail("cannot read back " + d.path);
+  plat::Sha256 hash;
+  std::string piece(std::size_t{1} << 20, '\0');
+  for (std::int64_t left = curSize_ - d.payloadStart; left > 0;) {
+    const std::int64_t n = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size()));
+    if (!in.readExact(piece.data(), n)) return Fail("cannot read back " + d.path);
+    hash.update(piece.data(), n);
+    left -= n;
+  }
+  unsigned char digest[plat::kSha256Size];
+  if (!hash.final(digest)) return Fail("no SHA-256 for the integrity record of " + d.path);
+  return WriteBytes(IntegrityRecordBlock(digest));
+}
+
 // The header is rewritten in Finish, once the entry count is known.
 bool Writer::CloseDisk(bool moreDisks) {
+  if (!WriteIntegrityRecord()) return false;
   if (!WriteBytes(std::string(PackageHeaderSize, '\0'))) return false;
   disks_.back().moreDisks = moreDisks;
   disks_.back().size = curSize_;
@@ -523,6 +546,7 @@ bool Writer::Place(ChunkPipeline& pipeline, const Chunk& c) {
 
 bool Writer::Finish(const DiskFile& d) {
   TPackageHeader h = header_;
+  SetIntegrityMark(h);
   h.payloadStart = d.payloadStart;
   h.fileCount = static_cast<std::uint32_t>(r_.entries);
   if (d.moreDisks) h.headerFlags |= hfMoreDisks;

@@ -4,6 +4,24 @@
 // Layout of a package file: stub image (build length at 248..255), header
 // blocks (32-bit length + bytes each), entries (signed 32-bit length + bytes
 // each), then the package header whose last four bytes hold its own length.
+//
+// Integrity records. The checksum passes every file above ChecksumSizeLimit
+// and stored entries carry no check of their own, so each file havrek-pack
+// writes (a single setup, or every file of a disk set) ends its blocks, just
+// before the package header, with one record block:
+//   length  -51 (stored raw, 51 content bytes)
+//   0       NUL: the entry header is empty, so every stub, those built
+//           before records existed included, skips the block unwritten
+//   1..18   "havrek-integrity/1": the ASCII tag with the record version
+//   19..50  SHA-256 of the file's bytes from its payload start up to this
+//           block: every length word and block the walk reads before it,
+//           the header blocks of a first file included
+// The record is not counted in the header's file count. The header says that
+// records are there: integrity[0..3] = "HVIR", integrity[4] = the record
+// version (1), integrity[5..7] zero; readers from before left these bytes
+// alone. A reader that knows the version refuses a marked file whose walk
+// meets no matching record as its last block, and any file whose record does
+// not match; a file without mark and record reads as it always did.
 #pragma once
 
 #include <bit>
@@ -46,7 +64,7 @@ struct TPackageHeader {
   std::uint32_t fileCount;       // entries of the whole package
   std::uint32_t magic;
   std::uint32_t checksum;
-  std::uint8_t reserved2[8];
+  std::uint8_t integrity[8];    // the integrity mark, see above; zero without records
   // [0] unrounded; [i] rounded to clusters of 512 << (i - 1) bytes.
   std::uint32_t space[SpaceTableSize];
   std::uint8_t reserved3;
@@ -67,7 +85,7 @@ static_assert(offsetof(TPackageHeader, payloadStart) == 4);
 static_assert(offsetof(TPackageHeader, fileCount) == 8);
 static_assert(offsetof(TPackageHeader, magic) == 12);
 static_assert(offsetof(TPackageHeader, checksum) == 16);
-static_assert(offsetof(TPackageHeader, reserved2) == 20);
+static_assert(offsetof(TPackageHeader, integrity) == 20);
 static_assert(offsetof(TPackageHeader, space) == 28);
 static_assert(offsetof(TPackageHeader, reserved3) == 64);
 static_assert(offsetof(TPackageHeader, headerFlags) == 65);

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <new>
+#include <system_error>
 
 #include "diag/HDebug.h"
 #include "files/Files.h"
 #include "package/EntryName.h"
+#include "package/Integrity.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
 #include "util/HSUB.h"
@@ -30,6 +33,8 @@ constexpr std::int64_t kReadPiece = 65536;
 // Expanded bytes held at a time; a write call takes at most kWritePiece.
 constexpr std::size_t kExpandPiece = std::size_t{256} << 10;
 constexpr std::int64_t kWritePiece = std::int64_t{1} << 20;
+// Smaller blocks are hashed in line: a thread would cost more than it saves.
+constexpr std::int64_t kHashAside = std::int64_t{256} << 10;
 // The walk stops when this little is left, whatever the header's own length.
 constexpr std::int64_t kTrailerRoom = 74;
 constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
@@ -59,6 +64,7 @@ class Walker {
   }
   void WalkDisk();
   bool ReadBlock(const plat::File& file);
+  std::future<void> HashAside(std::int32_t length, const char* bytes, std::int64_t n);
   void Take(const char* bytes, std::int64_t count);
   void WriteFailed();
   void StartEntry();
@@ -95,6 +101,9 @@ class Walker {
   std::int64_t storedCapacity_ = 0;
   InflatedBuffer piece_;
   EntryFacts facts_;  // of the entry being walked, for the entry hooks
+  // Over the blocks of the disk file being walked, as they are read: the
+  // file is read once, for its entries and its record alike.
+  IntegrityCheck integrity_;
 
   // The entry being saved. Its failure is told only once all its bytes are
   // in: a stream that breaks later raises instead, as if never saved.
@@ -171,6 +180,7 @@ void Walker::WalkDisk() {
     return;
   }
   if (disk_ == 1) Progress(0, header_.fileCount);
+  integrity_ = IntegrityCheck(HasIntegrityMark(header_), r_.verify);
 
   if (r_.targetFolder.empty()) {
     // Entries would land in the root of the current drive.
@@ -193,6 +203,8 @@ void Walker::WalkDisk() {
       break;
     }
   } while (end_ - pos_ > kTrailerRoom);
+  if (!result_.damaged)
+    if (const std::string error = integrity_.Finish(); !error.empty()) Damaged(path_ + ": " + error);
 
   if (disk_ == 1 && !r_.noWrite) WriteAgent(file);
 }
@@ -218,7 +230,17 @@ bool Walker::ReadBlock(const plat::File& file) {
   pos_ += n + 4;
   ++blocks_;
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
-  if (blocks_ <= header_.blockCount) return true;
+  const bool entry = blocks_ > header_.blockCount;
+  if (entry && IsIntegrityRecord(length, stored, n)) {
+    integrity_.Record(stored);
+    if (integrity_.Error().empty()) return true;
+    // Whatever this file wrote may be damaged: nothing after it is read.
+    Damaged(path_ + ": " + integrity_.Error());
+    return false;
+  }
+  // Joined as this block is left, whichever way: the next one reuses stored.
+  const std::future<void> hashed = HashAside(length, stored, n);
+  if (!entry) return true;
 
   ++entries_;
   entry_ = Entry{};
@@ -265,6 +287,24 @@ void Walker::ReportEntry() {
   facts_.failed = e.failed;
   facts_.error = e.error;
   h_.entryDone(facts_);
+}
+
+std::future<void> Walker::HashAside(std::int32_t length, const char* bytes, std::int64_t n) {
+  auto hash = [this, length, bytes, n] {
+    integrity_.Take(&length, 4);
+    integrity_.Take(bytes, n);
+  };
+  // A large block is hashed on another core while this one expands and
+  // writes it: the check then costs next to no time of the walk.
+  if (integrity_.Checking() && n >= kHashAside) {
+    try {
+      return std::async(std::launch::async, hash);
+    } catch (const std::system_error&) {
+      // No thread to be had: hashed here instead.
+    }
+  }
+  hash();
+  return {};
 }
 
 void Walker::Take(const char* bytes, std::int64_t count) {
@@ -408,6 +448,8 @@ void Walker::WriteAgent(const plat::File& file) {
   ClearSignatureFields(copy);
   h.autoUpdate = 1;
   h.trailerLength = PackageHeaderSize;
+  // Nor does the copy carry the record its header would promise.
+  std::memset(h.integrity, 0, sizeof h.integrity);
   copy.append(reinterpret_cast<const char*>(&h), PackageHeaderSize);
 
   std::string path, error;

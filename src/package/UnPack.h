@@ -89,6 +89,10 @@ struct ExtractRequest {
   // written (no folder, no file, no agent copy); a file counts as written
   // for the check of the run file.
   bool noWrite = false;
+  // Checks each disk file's integrity record (see PackX.h) as its blocks
+  // are read. Off only to measure what the check costs: records are then
+  // skipped unchecked.
+  bool verify = true;
 };
 
 struct ExtractResult {
@@ -104,7 +108,8 @@ struct ExtractResult {
   // The package cannot be trusted as a whole (no package header, a payload
   // start or block past the end, cut short, an entry header without its end
   // within its cap, no entry although the header counts files, a disk
-  // missing with nobody to insert it); damage says what.
+  // missing with nobody to insert it, an integrity record that does not
+  // match or that the header promises and the file lacks); damage says what.
   // Nothing of it may run.
   bool damaged = false;
   std::string damage;

@@ -1,6 +1,6 @@
 // The one seam between the portable core and the operating system.
 // One POSIX and one Win32 implementation; nothing else in the core includes
-// system headers for files, time or messages.
+// system headers for files, time, messages or digests.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,39 @@ std::uint32_t ThreadId();
 // The user's locale separators for dates ("/") and times (":").
 char DateSeparator();
 char TimeSeparator();
+
+// Incremental SHA-256 from a library the system keeps up to date: CNG
+// (bcrypt.dll, loaded from the system folder) on Windows, OpenSSL's
+// libcrypto elsewhere. A digest of our own would be one more thing to get
+// right and to keep right.
+inline constexpr int kSha256Size = 32;
+class Sha256 {
+ public:
+  Sha256();
+  Sha256(Sha256&& other) noexcept : state_(std::exchange(other.state_, nullptr)) {}
+  Sha256& operator=(Sha256&& other) noexcept {
+    if (this != &other) {
+      reset();
+      state_ = std::exchange(other.state_, nullptr);
+    }
+    return *this;
+  }
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+  ~Sha256() { reset(); }
+
+  // False when the system offers no SHA-256 or a call of it failed; the
+  // digest then never comes.
+  explicit operator bool() const { return state_ != nullptr; }
+  void update(const void* data, std::int64_t count);
+  // The digest of everything given; the object is spent afterwards (reads
+  // false). False, digest untouched, when no digest could be made.
+  bool final(unsigned char (&digest)[kSha256Size]);
+
+ private:
+  void reset();
+  void* state_ = nullptr;
+};
 
 // Owns an open file of the seam.
 class File {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "package/Integrity.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
 #include "package/ZLibOpen.h"
@@ -41,7 +42,7 @@ const fs::path& Dir() {
 // The payload, then a header whose magic matches and whose checksum always
 // passes, so the fuzzer spends its time on the entries.
 void WritePackage(const fs::path& path, const std::string& payload, std::uint8_t blockCount, bool moreDisks,
-                  bool asIs) {
+                  bool asIs, bool marked) {
   std::string bytes = payload;
   if (!asIs) {
     TPackageHeader h{};
@@ -50,6 +51,7 @@ void WritePackage(const fs::path& path, const std::string& payload, std::uint8_t
     h.checksum = ChecksumAlwaysPasses;
     h.headerFlags = moreDisks ? hfMoreDisks : 0;
     h.trailerLength = PackageHeaderSize;
+    if (marked) SetIntegrityMark(h);
     bytes.append(reinterpret_cast<const char*>(&h), sizeof h);
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -83,17 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Bits: 0-1 block count, 2 a second disk, 3 the agent copy, 4 the bytes
   // as they are (header included), 5 force prompt, 6 the bytes are the
-  // content of one large entry after empty header blocks.
+  // content of one large entry after empty header blocks, 7 the headers
+  // promise integrity records.
   if (mode & 64) {
     const std::size_t blocks = (mode & 3) ? (mode & 3) : 2;
     payload = std::string(4 * blocks, '\0') + LargeEntry(payload);
   }
   const bool twoDisks = mode & 4;
   const std::size_t cut = twoDisks ? payload.size() / 2 : payload.size();
-  WritePackage(first, payload.substr(0, cut), mode & 3, twoDisks, mode & 16);
+  WritePackage(first, payload.substr(0, cut), mode & 3, twoDisks, mode & 16, mode & 128);
   std::error_code ec;
   fs::remove(second, ec);
-  if (twoDisks) WritePackage(second, payload.substr(cut), 0, false, false);
+  if (twoDisks) WritePackage(second, payload.substr(cut), 0, false, false, mode & 128);
 
   ExtractRequest request;
   request.packageFile = first.string();

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "package/Integrity.h"
 #include "package/PackX.h"
 #include "platform/Platform.h"
 #include "util/HSUB.h"
@@ -74,6 +75,9 @@ struct Walk {
   std::string run;
   int entries = 0, rawEntries = 0, disks = 0;
   bool checksumsPass = true;
+  // One per integrity record met: it matches the bytes from the file's
+  // payload start up to it, and it is the file's last block.
+  std::vector<bool> records;
   std::vector<TPackageHeader> headers;
 };
 
@@ -98,8 +102,19 @@ Walk WalkPackage(const std::string& first) {
       const std::int32_t length = static_cast<std::int32_t>(WordAt(bytes, static_cast<std::size_t>(pos)));
       const std::int64_t n = length < 0 ? -static_cast<std::int64_t>(length) : length;
       std::string block = bytes.substr(static_cast<std::size_t>(pos + 4), static_cast<std::size_t>(n));
+      const std::int64_t at = pos;
       pos += n + 4;
       if (++blocks <= h.blockCount) continue;
+      if (IsIntegrityRecord(length, block.data(), n)) {
+        plat::Sha256 hash;
+        hash.update(bytes.data() + h.payloadStart, at - h.payloadStart);
+        unsigned char digest[plat::kSha256Size] = {};
+        EXPECT_TRUE(hash.final(digest));
+        w.records.push_back(block.compare(1 + IntegrityTag.size(), plat::kSha256Size,
+                                          reinterpret_cast<const char*>(digest), plat::kSha256Size) == 0 &&
+                            end - pos <= 74);
+        continue;
+      }
       ++w.entries;
       if (length <= 0) ++w.rawEntries;
       const std::string content = length > 0 ? Inflate(block) : block;
@@ -271,6 +286,8 @@ TEST_F(PackWriterTest, EveryOptionReadsBackThroughTheReader) {
     EXPECT_EQ(w.entries, r.entries);
     EXPECT_TRUE(w.checksumsPass);
     EXPECT_EQ(w.disks, 1);
+    EXPECT_TRUE(HasIntegrityMark(info.Header()));
+    EXPECT_EQ(w.records, std::vector<bool>{true});
     ExpectFilesBack(w);
     c.check(info, w);
   }
@@ -325,19 +342,22 @@ TEST_F(PackWriterTest, DiskSetHasOneHeaderAndChecksumPerFile) {
   EXPECT_EQ(r.written[1], o.outPath + ".001");
   EXPECT_EQ(r.written[2], o.outPath + ".002");
 
-  // The program the user starts carries the header blocks but no entries.
+  // The program the user starts carries the header blocks and its record
+  // but no entries.
   const TGFileInfo launcher(o.outPath);
   EXPECT_TRUE(launcher.Span());
   EXPECT_FALSE(launcher.MoreDisks());
   EXPECT_EQ(launcher.Header().fileCount, static_cast<std::uint32_t>(r.entries));
   EXPECT_EQ(launcher.UpdateRecord(), "|http://|.info|.exe|0|0|");
-  EXPECT_EQ(fs::file_size(o.outPath), launcher.Header().payloadStart + 74u);
+  EXPECT_EQ(fs::file_size(o.outPath), launcher.Header().payloadStart + IntegrityBlockSize + 74u);
   EXPECT_EQ(WalkPackage(o.outPath).entries, 0);
+  EXPECT_EQ(WalkPackage(o.outPath).records, std::vector<bool>{true});
 
   const Walk w = WalkPackage(o.outPath + ".001");
   EXPECT_EQ(w.disks, static_cast<int>(r.written.size()) - 1);
   EXPECT_TRUE(w.checksumsPass);
   EXPECT_EQ(w.entries, r.entries);
+  EXPECT_EQ(w.records, std::vector<bool>(r.written.size() - 1, true)) << "one record per disk file";
   ExpectFilesBack(w);
   EXPECT_GT(w.files.at("Engine.exe").pieces, 1);
   for (std::size_t k = 1; k < r.written.size(); ++k) {
@@ -346,6 +366,7 @@ TEST_F(PackWriterTest, DiskSetHasOneHeaderAndChecksumPerFile) {
     EXPECT_LE(bytes.size(), 30000u);
     const TPackageHeader& h = w.headers[k - 1];
     EXPECT_EQ(h.magic, PackageMagic);
+    EXPECT_TRUE(HasIntegrityMark(h));
     EXPECT_EQ(h.fileCount, static_cast<std::uint32_t>(r.entries));
     EXPECT_EQ((h.headerFlags & hfMoreDisks) != 0, k + 1 < r.written.size());
     EXPECT_EQ(IsExecutableImage(bytes), k == 1);
@@ -812,6 +833,37 @@ TEST_F(PackToolTest, ShowsProgressOnATerminalOnly) {
       EXPECT_EQ(out.find("files,"), std::string::npos) << out;
       EXPECT_EQ(out.find('\r'), std::string::npos) << out;
     }
+  }
+}
+
+TEST_F(PackToolTest, ShowTellsWhetherTheIntegrityRecordsHold) {
+  PackOptions o = Options();
+  o.level = 0;
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string bytes = Slurp(o.outPath);
+  // The checksum passing anything, as above its size limit.
+  const std::uint32_t passes = ChecksumAlwaysPasses;
+  std::memcpy(bytes.data() + bytes.size() - 74 + offsetof(TPackageHeader, checksum), &passes, 4);
+  std::string flipped = bytes;
+  flipped[4096 + 300] ^= 0x08;
+  std::string old = bytes;
+  old.erase(old.size() - 74 - IntegrityBlockSize, IntegrityBlockSize);
+  std::memset(old.data() + old.size() - 74 + offsetof(TPackageHeader, integrity), 0, 8);
+  const std::uint32_t size = static_cast<std::uint32_t>(old.size());
+  std::memcpy(old.data() + 252, &size, 4);
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int rc;
+    const char* says;
+  };
+  for (const Case& c : {Case{"sound", bytes, 0, "integrity=records ok\n"},
+                        Case{"flipped", flipped, 1, "integrity=BAD\nintegrity_error="},
+                        Case{"old", old, 0, "integrity=no records\n"}}) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    EXPECT_EQ(Tool("show '" + Put("shown.exe", c.bytes) + "'", &out), c.rc) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
   }
 }
 

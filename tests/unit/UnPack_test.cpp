@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diag/HDebug.h"
+#include "package/Integrity.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/ZLibOpen.h"
@@ -644,6 +645,8 @@ TEST_F(UnPackTest, AgentCopyIsTheStubAndHeaderBlocksMarkedAsAgent) {
     EXPECT_EQ(h.hasAgent, 1);
     EXPECT_EQ(h.fileCount, original.Header().fileCount);
     EXPECT_EQ(h.checksum, original.Header().checksum);
+    EXPECT_TRUE(HasIntegrityMark(original.Header()));
+    EXPECT_FALSE(HasIntegrityMark(h)) << "no record in the copy";
     // The copy reads as the same package, now an agent.
     const TGFileInfo asRead(agent.string());
     EXPECT_TRUE(asRead.AutoUpdate());
@@ -682,6 +685,131 @@ TEST_F(UnPackTest, AgentCopyOfASignedSetupIsAnUnsignedProgram) {
   EXPECT_EQ(copy.substr(0, firstEntry), unsignedHead);
   EXPECT_EQ(ReadForeignTail(agent.string()).kind, TailKind::None);
   EXPECT_TRUE(TGFileInfo(agent.string()).AutoUpdate());
+}
+
+// What a package above ChecksumSizeLimit is: its checksum passes whatever
+// the bytes, so only the integrity records can tell damage.
+std::string ChecksumAlwaysPassing(std::string bytes) {
+  const std::uint32_t passes = ChecksumAlwaysPasses;
+  std::memcpy(bytes.data() + bytes.size() - 74 + offsetof(TPackageHeader, checksum), &passes, 4);
+  return bytes;
+}
+
+// Bytes cut out of or put into a package before its header; its build length
+// follows.
+std::string Spliced(std::string bytes, std::size_t at, std::size_t remove, const std::string& insert) {
+  bytes.replace(at, remove, insert);
+  const std::uint32_t size = static_cast<std::uint32_t>(bytes.size());
+  std::memcpy(bytes.data() + 252, &size, 4);
+  return bytes;
+}
+
+TEST_F(UnPackTest, IntegrityRecordsTellDamageTheChecksumLetsPass) {
+  const std::string text = std::string(20000, 't');
+  const std::string noise = Noise(30000, 11);
+  PackOptions o = Options();
+  o.level = 0;
+  o.files = {Source("a.txt", text, "a.txt"), Source("engine.bin", noise, "Engine.exe", true)};
+  ASSERT_TRUE(WritePackage(o).ok);
+  const std::string sound = ChecksumAlwaysPassing(Slurp(o.outPath));
+  const std::size_t header = sound.size() - 74;
+  const std::size_t record = header - IntegrityBlockSize;
+  const std::size_t mark = header + offsetof(TPackageHeader, integrity);
+  const std::map<std::string, std::string> all = {{"a.txt", text}, {"Engine.exe", noise}};
+
+  auto flipped = [](std::string bytes, std::size_t at) {
+    bytes[at] ^= 0x04;
+    return bytes;
+  };
+  auto unmarked = [mark](std::string bytes) {
+    std::memset(bytes.data() + mark, 0, 8);
+    return bytes;
+  };
+  std::string laterVersion = sound;
+  laterVersion[mark + 4] = 2;
+  // A file of this package that an old writer would have made.
+  const std::string old = Spliced(unmarked(sound), record, IntegrityBlockSize, "");
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* damage;  // nullptr: extracts whole
+    bool verify = true;
+  };
+  const std::vector<Case> cases = {
+      {"sound", sound, nullptr},
+      {"a byte of a raw entry's data flipped", flipped(sound, 4096 + 200 + 15000), "do not match"},
+      {"a byte of a header block flipped", flipped(sound, 4096 + 10), "do not match"},
+      {"the record's digest changed", flipped(sound, header - 1), "do not match"},
+      {"the record removed, the mark kept", Spliced(sound, record, IntegrityBlockSize, ""), "no integrity record"},
+      {"a block after the record", Spliced(sound, header, 0, Raw("|late.txt|0|", "late")), "blocks follow"},
+      {"a second record", Spliced(sound, header, 0, sound.substr(record, IntegrityBlockSize)), "blocks follow"},
+      {"a record without the mark, a byte flipped", unmarked(flipped(sound, 4096 + 200 + 15000)), "do not match"},
+      {"a record without the mark", unmarked(sound), nullptr},
+      // What a later format would promise is not this walk's to demand.
+      {"the mark of a later version, no record", Spliced(laterVersion, record, IntegrityBlockSize, ""), nullptr},
+      {"neither mark nor record (an old package)", old, nullptr},
+      {"unchecked: a flipped byte passes, the record is no file", flipped(sound, 4096 + 200 + 15000), nullptr,
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(target_);
+    seen_ = {};
+    ExtractRequest r;
+    r.packageFile = Put("setup.exe", c.bytes);
+    r.targetFolder = target_;
+    r.verify = c.verify;
+    const ExtractResult got = Extract(r, Hooks());
+    EXPECT_TRUE(got.checksumOk);
+    EXPECT_EQ(got.damaged, c.damage != nullptr);
+    if (c.damage) {
+      EXPECT_NE(got.damage.find(c.damage), std::string::npos) << got.damage;
+      EXPECT_NE(got.damage.find(r.packageFile), std::string::npos) << got.damage;
+      EXPECT_EQ(got.runCommand, "") << "nothing of a damaged package runs";
+      continue;
+    }
+    EXPECT_EQ(got.damage, "");
+    EXPECT_EQ(got.runCommand, "Engine.exe*");
+    EXPECT_EQ(got.failedSaves, 0);
+    EXPECT_EQ(seen_.steps(), 2) << "the record is no file";
+    if (!c.verify) continue;
+    EXPECT_EQ(Tree(target_), all);
+    // The check without extracting agrees with the walk.
+    EXPECT_TRUE(CheckPackageIntegrity(r.packageFile).Sound());
+  }
+  for (const Case& c : cases) {
+    if (!c.damage) continue;
+    SCOPED_TRACE(std::string("without extracting: ") + c.name);
+    const IntegrityReport report = CheckPackageIntegrity(Put("setup.exe", c.bytes));
+    ASSERT_EQ(report.files.size(), 1u);
+    EXPECT_NE(report.files[0].error.find(c.damage), std::string::npos) << report.files[0].error;
+  }
+  EXPECT_TRUE(CheckPackageIntegrity(Put("setup.exe", sound)).Verified());
+  EXPECT_FALSE(CheckPackageIntegrity(Put("setup.exe", old)).Verified());
+}
+
+// Above ChecksumSizeLimit the checksum is 1234 and passes anything.
+TEST_F(UnPackTest, AFlippedByteInALargeStoredSetupIsDamage) {
+  const std::size_t size = static_cast<std::size_t>(ChecksumSizeLimit) + (1 << 20);
+  const std::string big = Noise(size, 21);
+  PackOptions o = Options();
+  o.level = 0;
+  o.splitSize = MaxSplitSize;
+  o.files = {Source("big.bin", big, "big.bin"), Source("engine.bin", "MZ", "Engine.exe", true)};
+  ASSERT_TRUE(WritePackage(o).ok);
+  ASSERT_GT(static_cast<std::int64_t>(fs::file_size(o.outPath)), ChecksumSizeLimit);
+  {
+    std::fstream f(o.outPath, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(fs::file_size(o.outPath) / 2));
+    f.put(static_cast<char>(big[size / 2 - 4200] ^ 0x01));  // about there: any change will do
+  }
+  const ExtractResult r = Run(o.outPath);
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_TRUE(r.damaged);
+  EXPECT_NE(r.damage.find("do not match its integrity record"), std::string::npos) << r.damage;
+  EXPECT_EQ(r.runCommand, "");
+  EXPECT_FALSE(CheckPackageIntegrity(o.outPath).Sound());
 }
 
 class UnPackDisksTest : public UnPackTest {
@@ -775,6 +903,25 @@ TEST_F(UnPackDisksTest, ADamagedLaterDiskKeepsWhatCameBefore) {
   EXPECT_FALSE(r.checksumOk);
   EXPECT_FALSE(Tree(target_).empty());
   EXPECT_TRUE(seen_.prompts.empty());
+}
+
+TEST_F(UnPackDisksTest, EachDiskFileIsCheckedByItsOwnRecord) {
+  EXPECT_TRUE(CheckPackageIntegrity(first_).Verified());
+  EXPECT_EQ(CheckPackageIntegrity(first_).files.size(), static_cast<std::size_t>(disks_));
+  // Past the checksum (as above its size limit), a change in disk 2.
+  const std::string second = base_ + ".002";
+  std::string bytes = ChecksumAlwaysPassing(Slurp(second));
+  bytes[100] ^= 0x02;
+  Put(fs::relative(second, dir_).string(), bytes);
+  const ExtractResult r = Run(first_);
+  EXPECT_TRUE(r.checksumOk);
+  EXPECT_TRUE(r.damaged);
+  EXPECT_NE(r.damage.find(second + ": its bytes do not match"), std::string::npos) << r.damage;
+  EXPECT_EQ(r.runCommand, "");
+  const IntegrityReport report = CheckPackageIntegrity(first_);
+  ASSERT_EQ(report.files.size(), 2u) << "the check ends at the damaged file";
+  EXPECT_EQ(report.files[0].error, "");
+  EXPECT_NE(report.files[1].error, "");
 }
 
 TEST(UnPackRead, ReadChunkedStopsAtTheEndOfTheFile) {

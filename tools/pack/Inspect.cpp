@@ -21,6 +21,7 @@
 
 #include "Commands.h"
 #include "package/EntryName.h"
+#include "package/Integrity.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
@@ -81,6 +82,14 @@ bool HoldsNoEntries(const std::string& path, const TPackageHeader& h) {
     std::uint32_t length = 0;
     if (!f.readAt(pos, &length, 4)) return false;
     pos += 4 + static_cast<std::int64_t>(length);
+  }
+  // Its integrity record may follow, but no entry.
+  if (end - pos > PackageHeaderSize && end - pos <= PackageHeaderSize + IntegrityBlockSize) {
+    std::int32_t length = 0;
+    std::string content(static_cast<std::size_t>(IntegrityContentSize), '\0');
+    if (f.readAt(pos, &length, 4) && f.readAt(pos + 4, content.data(), IntegrityContentSize) &&
+        IsIntegrityRecord(length, content.data(), IntegrityContentSize))
+      pos += IntegrityBlockSize;
   }
   return end - pos <= PackageHeaderSize;
 }
@@ -404,7 +413,13 @@ int Show(Args& args) {
   std::cout << "\nupdate_record=" << info.UpdateRecord() << "\ninternet_record=" << info.InternetRecord()
             << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\nsignature=" << SignatureText(path)
             << "\n";
-  return ChecksumPasses(h.checksum, sum) ? 0 : 1;
+  // The records of every file from this one to the end of its disk set.
+  const IntegrityReport integrity = CheckPackageIntegrity(path);
+  std::cout << "integrity=" << (integrity.Verified() ? "records ok" : integrity.Sound() ? "no records" : "BAD")
+            << "\n";
+  for (const DiskIntegrity& f : integrity.files)
+    if (!f.error.empty()) std::cout << "integrity_error=" << f.path << ": " << f.error << "\n";
+  return ChecksumPasses(h.checksum, sum) && integrity.Sound() ? 0 : 1;
 }
 
 int List(Args& args) {
@@ -427,6 +442,19 @@ int Test(Args& args) {
   for (const DiskSeen& d : w.disks) disk(d);
   if (!w.expandError.empty()) problems.push_back(w.expandError);
   if (w.result.damaged) problems.push_back(w.result.damage);
+  // Checked on their own as well: the walk does not read a disk set's setup,
+  // and stops at the first damage.
+  std::vector<std::string> starts = {w.setup};
+  if (w.launcher) starts.push_back(w.first);
+  for (const std::string& start : starts) {
+    const IntegrityReport integrity = CheckPackageIntegrity(start);
+    for (const DiskIntegrity& f : integrity.files) {
+      std::cout << f.path << ": integrity "
+                << (!f.error.empty() ? "FAILED" : f.recorded ? "record ok" : "no record (an older build)") << "\n";
+      if (!f.error.empty() && !(w.result.damaged && w.result.damage.find(f.error) != std::string::npos))
+        problems.push_back(f.path + ": " + f.error);
+    }
+  }
 
   std::int64_t bytes = 0;
   std::set<std::string> files;
