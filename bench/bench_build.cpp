@@ -28,29 +28,17 @@
 #include <thread>
 #include <vector>
 
+#include "BenchData.h"
 #include "package/PackWriter.h"
 #include "platform/Platform.h"
 
 using namespace havrek;
+using namespace havrek::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::int64_t MB = 1 << 20;
-
-double Seconds(const std::function<void()>& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-struct Rng {
-  std::uint64_t s;
-  std::uint32_t next() {
-    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(s >> 33);
-  }
-};
 
 // Words with a skewed frequency and numbers: compresses about like source
 // code and documentation (3 to 4 times at level 6).
@@ -71,34 +59,6 @@ void TextLike(std::string& out, std::size_t n, Rng& r) {
     else out += ' ';
   }
   out.resize(n);
-}
-
-// Opcode-like bytes: a few frequent patterns with random operands.
-void ExeLike(std::string& out, std::size_t n, Rng& r) {
-  static const unsigned char ops[][3] = {{0x8B, 0x45, 0}, {0x89, 0x44, 0x24}, {0xE8, 0, 0}, {0x83, 0xC4, 0},
-                                         {0x55, 0x8B, 0xEC}, {0xFF, 0x15, 0}, {0x33, 0xC0, 0}, {0xC3, 0, 0}};
-  while (out.size() < n) {
-    const auto* op = ops[r.next() % 8];
-    out.append(reinterpret_cast<const char*>(op), 3);
-    const std::uint32_t operand = r.next() % 4 == 0 ? r.next() : r.next() & 0xFF;
-    out.append(reinterpret_cast<const char*>(&operand), r.next() % 2 ? 4 : 1);
-  }
-  out.resize(n);
-}
-
-// Already compressed data (pictures, archives): does not shrink.
-void Random(std::string& out, std::size_t n, Rng& r) {
-  out.resize(n);
-  for (std::size_t i = 0; i + 4 <= n; i += 4) {
-    const std::uint32_t v = r.next();
-    std::memcpy(out.data() + i, &v, 4);
-  }
-}
-
-bool WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  const plat::File f(path.string(), plat::OpenMode::Create);
-  return f && f.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
 // An application's tree of about total bytes: a few large files (the
@@ -150,13 +110,6 @@ double CpuSeconds(int who = RUSAGE_SELF) {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-std::string Stub() {
-  std::string stub(4096, '\0');
-  stub.replace(0, 2, "MZ");
-  stub.replace(256, 4, std::string("PE\0\0", 4));
-  return stub;
-}
-
 std::string Slurp(const std::string& path) {
   const plat::File f(path, plat::OpenMode::Read);
   std::string s(static_cast<std::size_t>(f.size()), '\0');
@@ -179,36 +132,24 @@ const char* Verdict(bool ok) { return ok ? "met" : "MISSED"; }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::int64_t total = 200 * MB, diskSize = 0;
-  int reps = 3;
-  bool strict = false;
-  fs::path dir = fs::temp_directory_path() / ("havrek_bbench_" + std::to_string(::getpid()));
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
+  std::int64_t diskSize = 0;
+  BenchRun run(200 * MB, 3, "havrek_bbench");
+  const bool read = run.Read(argc, argv, [&](const std::string& a) {
     if (a == "--quick") {
-      total = 8 * MB;
-      reps = 1;
-    } else if (a.rfind("--size=", 0) == 0) {
-      total = std::atoll(a.c_str() + 7) * MB;
+      run.total = 8 * MB;
+      run.reps = 1;
     } else if (a.rfind("--disk-size=", 0) == 0) {
       diskSize = std::atoll(a.c_str() + 12) * MB;
-    } else if (a.rfind("--reps=", 0) == 0) {
-      reps = std::max(1, std::atoi(a.c_str() + 7));
-    } else if (a.rfind("--dir=", 0) == 0) {
-      dir = fs::path(a.substr(6)) / ("havrek_bbench_" + std::to_string(::getpid()));
-    } else if (a == "--strict") {
-      strict = true;
     } else {
-      std::fprintf(stderr, "unknown option %s\n", a.c_str());
-      return 2;
+      return false;
     }
-  }
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  struct Cleanup {
-    fs::path d;
-    ~Cleanup() { fs::remove_all(d); }
-  } cleanup{dir};
+    return true;
+  });
+  if (!read) return 2;
+  const std::int64_t total = run.total;
+  const int reps = run.reps;
+  const bool strict = run.strict;
+  const fs::path dir = run.dir;
 
   PackOptions o;
   o.stubPath = (dir / "stub.exe").string();

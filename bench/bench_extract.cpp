@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "package/PackWriter.h"
+#include "BenchData.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
 #include "SealedPackage.h"
@@ -44,27 +45,14 @@
 #include "platform/Platform.h"
 
 using namespace havrek;
+using namespace havrek::bench;
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr std::int64_t MB = 1 << 20;
 
-double Seconds(const std::function<void()>& f) {
-  const auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
 // ---- Generated sources ----
-
-struct Rng {
-  std::uint64_t s;
-  std::uint32_t next() {
-    s = s * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(s >> 33);
-  }
-};
 
 void TextLike(std::string& out, std::size_t n, Rng& r) {
   static const char* const words[] = {"the", "setup", "file", "of", "a", "program", "is", "written", "into",
@@ -75,39 +63,6 @@ void TextLike(std::string& out, std::size_t n, Rng& r) {
     out += (r.next() % 11 == 0) ? "\r\n" : " ";
   }
   out.resize(n);
-}
-
-// Opcode-like bytes: a few frequent patterns with random operands.
-void ExeLike(std::string& out, std::size_t n, Rng& r) {
-  static const unsigned char ops[][3] = {{0x8B, 0x45, 0}, {0x89, 0x44, 0x24}, {0xE8, 0, 0}, {0x83, 0xC4, 0},
-                                         {0x55, 0x8B, 0xEC}, {0xFF, 0x15, 0}, {0x33, 0xC0, 0}, {0xC3, 0, 0}};
-  while (out.size() < n) {
-    const auto* op = ops[r.next() % 8];
-    out.append(reinterpret_cast<const char*>(op), 3);
-    const std::uint32_t operand = r.next() % 4 == 0 ? r.next() : r.next() & 0xFF;
-    out.append(reinterpret_cast<const char*>(&operand), r.next() % 2 ? 4 : 1);
-  }
-  out.resize(n);
-}
-
-void Random(std::string& out, std::size_t n, Rng& r) {
-  out.resize(n);
-  for (std::size_t i = 0; i + 4 <= n; i += 4) {
-    const std::uint32_t v = r.next();
-    std::memcpy(out.data() + i, &v, 4);
-  }
-}
-
-bool WriteFile(const fs::path& path, const std::string& bytes) {
-  const plat::File f(path.string(), plat::OpenMode::Create);
-  return f && f.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-}
-
-std::string Stub() {
-  std::string stub(4096, '\0');
-  stub.replace(0, 2, "MZ");
-  stub.replace(256, 4, std::string("PE\0\0", 4));
-  return stub;
 }
 
 // ---- Baseline: plain zlib inflation plus writing, no checks ----
@@ -291,37 +246,26 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::int64_t total = 200 * MB, zeros = 200 * MB;
-  int reps = 5;
-  bool strict = false;
-  fs::path dir = fs::temp_directory_path() / ("havrek_bench_" + std::to_string(::getpid()));
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
+  std::int64_t zeros = 200 * MB;
+  BenchRun run(200 * MB, 5, "havrek_bench");
+  const bool read = run.Read(argc, argv, [&](const std::string& a) {
     if (a == "--quick") {
-      total = 16 * MB;
+      run.total = 16 * MB;
       zeros = 32 * MB;
-      reps = 1;
-    } else if (a.rfind("--size=", 0) == 0) {
-      total = std::atoll(a.c_str() + 7) * MB;
+      run.reps = 1;
     } else if (a.rfind("--zeros=", 0) == 0) {
       zeros = std::atoll(a.c_str() + 8) * MB;
-    } else if (a.rfind("--reps=", 0) == 0) {
-      reps = std::max(1, std::atoi(a.c_str() + 7));
-    } else if (a.rfind("--dir=", 0) == 0) {
-      dir = fs::path(a.substr(6)) / ("havrek_bench_" + std::to_string(::getpid()));
-    } else if (a == "--strict") {
-      strict = true;
     } else {
-      std::fprintf(stderr, "unknown option %s\n", a.c_str());
-      return 2;
+      return false;
     }
-  }
-  fs::remove_all(dir);
+    return true;
+  });
+  if (!read) return 2;
+  const std::int64_t total = run.total;
+  const int reps = run.reps;
+  const bool strict = run.strict;
+  const fs::path dir = run.dir;
   fs::create_directories(dir / "src");
-  struct Cleanup {
-    fs::path d;
-    ~Cleanup() { fs::remove_all(d); }
-  } cleanup{dir};
 
   // ---- Sources and the package ----
   PackOptions o;
