@@ -29,13 +29,8 @@ namespace havrek {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string Word(std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); }
+using test::Slurp;
+using test::Word;
 
 std::string StubImage() {
   std::string stub(4096, '\0');

@@ -32,11 +32,7 @@ namespace havrek {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using test::Slurp;
 
 std::uint32_t WordAt(const std::string& s, std::size_t at) {
   std::uint32_t w;

@@ -19,8 +19,7 @@ namespace havrek {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Word(std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); }
+using test::Word;
 
 std::string HeaderBytes(const TPackageHeader& h) { return std::string(reinterpret_cast<const char*>(&h), sizeof h); }
 

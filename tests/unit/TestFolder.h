@@ -1,10 +1,14 @@
-// A fresh folder for one test under the system's temporary folder: named
-// after the process and the running test, so parallel runs never share one.
+// A fresh folder for one test under the system's temporary folder (named
+// after the process and the running test, so parallel runs never share one),
+// and reading back what was written there.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/Platform.h"
@@ -20,5 +24,14 @@ inline std::filesystem::path FreshTestFolder(const std::string& unit) {
   std::filesystem::create_directories(dir);
   return dir;
 }
+
+// The whole file; empty when it cannot be read.
+inline std::string Slurp(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A 32-bit word as the package format stores it (little-endian hosts).
+inline std::string Word(std::uint32_t w) { return std::string(reinterpret_cast<const char*>(&w), 4); }
 
 }  // namespace havrek::test

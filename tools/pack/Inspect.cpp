@@ -56,13 +56,19 @@ struct Walked {
   std::int64_t expandIndex = 0;  // that entry's number
 };
 
-std::string Quoted(const std::string& name) {
+// text in double quotes with its control bytes escaped; for JSON also its
+// quotes, backslashes and bytes above 126 (stored names are 8-bit ANSI, not
+// UTF-8), as \u00XX.
+std::string Escaped(const std::string& text, bool json) {
   std::string out = "\"";
-  for (const char c : name) {
+  for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 32 || u == 127) {
+    if (json && (c == '"' || c == '\\')) {
+      out += '\\';
+      out += c;
+    } else if (u < 32 || u == 127 || (json && u > 127)) {
       char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
+      std::snprintf(hex, sizeof hex, json ? "\\u%04x" : "\\x%02X", u);
       out += hex;
     } else {
       out += c;
@@ -70,6 +76,8 @@ std::string Quoted(const std::string& name) {
   }
   return out + "\"";
 }
+
+std::string Quoted(const std::string& name) { return Escaped(name, false); }
 
 // A disk set's setup holds the stub and header blocks only; its entries are
 // in SETUP.001, SETUP.002, ... (the span copy starts at the first).
@@ -225,23 +233,7 @@ std::string RunArgs(const FileRow& r) {
   return star == std::string::npos ? std::string() : r.runCommand.substr(star + 1);
 }
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 32 || u >= 127) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\u%04x", u);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+std::string Json(const std::string& text) { return Escaped(text, true); }
 
 std::string Ratio(std::int64_t stored, std::int64_t size) {
   char text[32];
