@@ -142,12 +142,16 @@ void DeleteLeftOvers(const std::string& target) {
 
 std::uint32_t TickCount32() { return static_cast<std::uint32_t>(::GetTickCount64()); }
 
-// A read asks for what has arrived and no more, so that it never waits for
-// the network once something is there. Reads are gathered into rounds of at
-// most this many bytes and milliseconds, each written at once and followed
-// by serving the windows: small reads one by one would cost the throughput.
+// A read asks for what has arrived, or for what the transfer's rate so far
+// brings in within kAheadMs when that is more: the system tells at most its
+// own read buffer as arrived (8 KB under Wine), and a call per 8 KB costs more
+// than the bytes on a fast link; on a slow one a read never waits for the
+// network once something is there. Reads are gathered into rounds of at most
+// this many bytes and milliseconds, each written at once and followed by
+// serving the windows.
 constexpr DWORD kRoundBytes = 1024 * 1024;
 constexpr std::int64_t kRoundMs = 30;
+constexpr std::int64_t kAheadMs = 5;
 
 int HTTP_GetStatusCode(HINTERNET request) {
   DWORD status = 0;
@@ -331,6 +335,7 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     plat::File sideFile;
     std::vector<char> buffer(kRoundBytes);
     std::int64_t received = 0;
+    const std::int64_t transferStart = TickMs();
     bool readOk = true;
     bool ended = false;
     do {
@@ -346,8 +351,13 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
         DWORD available = 0;
         DWORD n = 0;
         // Nothing available means the end: the read of one byte says so.
-        readOk = InetDataAvailable(handle, &available) &&
-                 InetRead(handle, buffer.data() + got, std::clamp<DWORD>(available, 1, kRoundBytes - got), &n);
+        readOk = InetDataAvailable(handle, &available);
+        if (readOk) {
+          const std::int64_t ahead = ReadAheadBytes(received + got, TickMs() - transferStart, kAheadMs);
+          const std::int64_t ask = std::clamp<std::int64_t>(std::max<std::int64_t>(available, ahead), 1,
+                                                            kRoundBytes - got);
+          readOk = InetRead(handle, buffer.data() + got, static_cast<DWORD>(ask), &n);
+        }
         if (!readOk) {
           code = ::GetLastError();
           break;

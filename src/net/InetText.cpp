@@ -85,6 +85,14 @@ std::int64_t UnknownLengthLimit(std::int64_t expected) {
   return expected > kMax - extra ? kMax : expected + extra;
 }
 
+std::int64_t ReadAheadBytes(std::int64_t received, std::int64_t elapsedMs, std::int64_t aheadMs) {
+  if (received <= 0 || elapsedMs <= 0 || aheadMs <= 0) return 0;
+  // In doubles: a huge count times the time cannot wrap.
+  const double ahead = static_cast<double>(received) * static_cast<double>(aheadMs) / static_cast<double>(elapsedMs);
+  constexpr double kMax = 4503599627370496.0;  // 2^52: exact in a double, far beyond any read
+  return static_cast<std::int64_t>(std::min(ahead, kMax));
+}
+
 ProgressPlan PlanProgress(std::int64_t size) {
   const std::int64_t total = EffectiveSize(size);
   const std::int64_t chunk = std::clamp<std::int64_t>(total / 10, 1, 8192);

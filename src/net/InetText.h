@@ -50,6 +50,15 @@ inline constexpr std::int64_t kUnknownLengthSlack = 1048576;
 // the slack. -1 (no limit) when nothing is expected.
 std::int64_t UnknownLengthLimit(std::int64_t expected);
 
+// ---- Reading ahead ----
+
+// What a read may ask for beyond what has arrived: the bytes the transfer
+// brought in aheadMs at its mean rate so far. A link that fast delivers them
+// within about that time, so the read does not stall the windows; on a slow
+// link it is less than what has arrived, and nothing is asked beyond it.
+// 0 before the first millisecond has passed.
+std::int64_t ReadAheadBytes(std::int64_t received, std::int64_t elapsedMs, std::int64_t aheadMs);
+
 // ---- Progress ----
 
 // The bar's maximum is 16 bits wide, and every step costs a round of message

@@ -87,6 +87,21 @@ TEST(InetText, SideFileNamesAndLeftOvers) {
   for (const Case& c : cases) EXPECT_EQ(IsLeftOverName(c.target, c.name), c.leftOver) << c.target << " " << c.name;
 }
 
+TEST(InetText, ReadAheadFollowsTheRateSoFar) {
+  struct Case {
+    std::int64_t received, elapsedMs, aheadMs, ahead;
+  };
+  const Case cases[] = {
+      {0, 100, 5, 0},                   // nothing arrived yet
+      {100000, 0, 5, 0},                // no time has passed to tell a rate
+      {500000000, 1000, 5, 2500000},    // loopback: 500 MB/s, 2.5 MB in 5 ms
+      {100000, 1000, 5, 500},           // a slow link: less than one piece
+      {std::numeric_limits<std::int64_t>::max(), 1, 5, std::int64_t{1} << 52},  // no wrap
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ReadAheadBytes(c.received, c.elapsedMs, c.aheadMs), c.ahead) << c.received << " in " << c.elapsedMs;
+}
+
 TEST(InetText, UnknownLengthLimit) {
   EXPECT_EQ(UnknownLengthLimit(-1), -1);
   EXPECT_EQ(UnknownLengthLimit(0), -1);
