@@ -58,8 +58,11 @@ void LogLine(const std::string& text) {
   if (!LogEnabled()) return;
   const std::string path = LogFilePath();
   if (path.empty()) return;
-  AppendText(path, LogLineText(plat::Now(), plat::DateSeparator(), plat::TimeSeparator(), plat::ThreadId(),
-                               LogPrefix(), text));
+  const std::string line =
+      LogLineText(plat::Now(), plat::DateSeparator(), plat::TimeSeparator(), plat::ThreadId(), LogPrefix(), text);
+  // The plain agent and its copy share one log.
+  const plat::PathLock lock(path);
+  AppendText(path, line);
 }
 
 // The lock is recursive because sending to the viewer is a synchronous

@@ -86,6 +86,25 @@ class Sha256 {
   void* state_ = nullptr;
 };
 
+// Held while it lives by one writer at a time among all processes that name
+// the same file: for lines several processes append to one log. Windows
+// appends atomically, Wine does not (a line written at the same instant by
+// another process can vanish); POSIX appends with O_APPEND are atomic, so
+// there it holds nothing. A holder that hangs is waited for a few seconds at
+// most; the write then goes ahead without the lock.
+class PathLock {
+ public:
+  explicit PathLock(const std::string& path);
+  PathLock(const PathLock&) = delete;
+  PathLock& operator=(const PathLock&) = delete;
+  ~PathLock();
+  bool held() const { return held_; }
+
+ private:
+  void* handle_ = nullptr;
+  bool held_ = false;
+};
+
 // Owns an open file of the seam.
 class File {
  public:

@@ -119,6 +119,9 @@ void Sleep(std::uint32_t ms) {
   ::nanosleep(&ts, nullptr);
 }
 
+PathLock::PathLock(const std::string&) {}
+PathLock::~PathLock() = default;
+
 void ServeMessages() {}
 
 std::uint32_t ProcessId() { return static_cast<std::uint32_t>(::getpid()); }

@@ -132,6 +132,30 @@ void ServeMessages() {
   }
 }
 
+PathLock::PathLock(const std::string& path) {
+  // One mutex per file, named after its full path in capitals (the system
+  // compares names without case); a name cannot hold "\\", so it holds a hash.
+  char full[MAX_PATH * 2];
+  const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  std::string key = n > 0 && n < sizeof full ? std::string(full, n) : path;
+  ::CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
+  std::uint64_t hash = 14695981039346656037ULL;
+  for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  char name[64];
+  wsprintfA(name, "Local\\havrek-file-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
+            static_cast<unsigned long>(hash & 0xFFFFFFFF));
+  handle_ = ::CreateMutexA(nullptr, FALSE, name);
+  if (!handle_) return;
+  const DWORD waited = ::WaitForSingleObject(handle_, 5000);
+  // An abandoned mutex is owned all the same: its holder ended mid-write.
+  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+PathLock::~PathLock() {
+  if (held_) ::ReleaseMutex(handle_);
+  if (handle_) ::CloseHandle(handle_);
+}
+
 std::uint32_t ProcessId() { return ::GetCurrentProcessId(); }
 std::uint32_t ThreadId() { return ::GetCurrentThreadId(); }
 char DateSeparator() { return LocaleChar(LOCALE_SDATE, '/'); }
