@@ -103,10 +103,10 @@ PackFile FileArg(Args& args, const std::string& name, bool run) {
   return f;
 }
 
-TreeSpec DirArg(Args& args, const std::string& name) {
+FolderSource DirArg(Args& args, const std::string& name) {
   const std::string value = args.Value(name);
   const auto eq = value.find('=');
-  TreeSpec t;
+  FolderSource t;
   t.source = value.substr(0, eq);
   if (t.source.empty()) throw UsageError{name + " needs a source folder"};
   t.source = args.PathOf(t.source);
@@ -129,7 +129,7 @@ int Build(Args& args) {
   bool haveRunArgs = false;
   // --file and --dir in the order given; a folder's files are listed once
   // every --exclude is known.
-  std::vector<std::pair<PackFile, std::optional<TreeSpec>>> sources;
+  std::vector<std::pair<PackFile, std::optional<FolderSource>>> sources;
   std::vector<std::string> excludes;
   std::string name;
   while (args.Next(name)) {

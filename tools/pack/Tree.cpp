@@ -127,21 +127,21 @@ struct Walk {
 
 bool GlobMatch(const std::string& pattern, const std::string& text) { return Match(pattern, 0, text, 0); }
 
-bool CollectTree(const TreeSpec& spec, const std::vector<std::string>& excludes, std::vector<PackFile>& files,
+bool CollectTree(const FolderSource& folder, const std::vector<std::string>& excludes, std::vector<PackFile>& files,
                  std::vector<std::string>& warnings, std::string& error) {
   std::error_code ec;
-  const fs::file_status st = fs::status(spec.source, ec);
-  if (!fs::exists(st)) return (error = spec.source + ": no such folder"), false;
-  if (!fs::is_directory(st)) return (error = spec.source + ": not a folder"), false;
+  const fs::file_status st = fs::status(folder.source, ec);
+  if (!fs::exists(st)) return (error = folder.source + ": no such folder"), false;
+  if (!fs::is_directory(st)) return (error = folder.source + ": not a folder"), false;
 
-  std::string target = spec.target;
+  std::string target = folder.target;
   std::replace(target.begin(), target.end(), '/', '\\');
   target.erase(0, target.find_first_not_of('\\') == std::string::npos ? target.size()
                                                                        : target.find_first_not_of('\\'));
   while (!target.empty() && target.back() == '\\') target.pop_back();
 
   Walk walk{excludes, {}, warnings, {}};
-  if (!walk.Folder(spec.source, "")) return (error = walk.error), false;
+  if (!walk.Folder(folder.source, "")) return (error = walk.error), false;
   std::sort(walk.found.begin(), walk.found.end());
   for (const auto& [below, source] : walk.found) {
     PackFile f;

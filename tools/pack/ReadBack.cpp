@@ -301,13 +301,13 @@ int PrintList(const Walked& w, bool json) {
 }
 
 // SETUP [--json] (and [DIR] for extract --list-only).
-struct InspectArgs {
+struct ReadBackArgs {
   std::string setup, dir;
   bool json = false, listOnly = false;
 };
 
-InspectArgs ReadInspectArgs(Args& args, const std::string& command, bool withDir) {
-  InspectArgs a;
+ReadBackArgs ReadBackArguments(Args& args, const std::string& command, bool withDir) {
+  ReadBackArgs a;
   std::string name;
   std::vector<std::string> plain;
   while (args.Next(name)) {
@@ -415,12 +415,12 @@ int Show(Args& args) {
 }
 
 int List(Args& args) {
-  const InspectArgs a = ReadInspectArgs(args, "list", false);
+  const ReadBackArgs a = ReadBackArguments(args, "list", false);
   return PrintList(WalkSetup(a.setup), a.json);
 }
 
 int Test(Args& args) {
-  const InspectArgs a = ReadInspectArgs(args, "test", false);
+  const ReadBackArgs a = ReadBackArguments(args, "test", false);
   const Walked w = WalkSetup(a.setup);
   std::vector<std::string> problems;
   auto disk = [&](const DiskSeen& d) {
@@ -486,7 +486,7 @@ int Test(Args& args) {
 }
 
 int Extract(Args& args) {
-  const InspectArgs a = ReadInspectArgs(args, "extract", true);
+  const ReadBackArgs a = ReadBackArguments(args, "extract", true);
   if (a.listOnly) return PrintList(WalkSetup(a.setup), a.json);
 
   std::error_code ec;
