@@ -5,21 +5,10 @@
 # in the setup folder; the script prints that report, the debug channel and
 # the exit code the stub handed on.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-
-bash scripts/setup.sh || exit 1
-bash scripts/build.sh native win64 || exit 1
-
-wine_run=build/win64/wine-run.sh
-"$wine_run" --prefix-ready || { echo "could not prepare the Wine prefix" >&2; exit 1; }
-
-work=build/example
-rm -rf "$work" && mkdir -p "$work"
-pack=build/native/tools/pack/havrek-pack
+source "$(dirname "$0")/example-env.sh"
+example_env build/example
 engine=build/win64/tests/fixtures/test_engine.exe
 ex=examples/hello
-winpath() { echo "Z:$(realpath "$1" | sed 's|/|\\|g')"; }
 
 # The engine finds its report location in the control file packed beside it.
 report="$work/engine-report.txt"

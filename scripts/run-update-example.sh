@@ -15,23 +15,11 @@
 # starts. The setups run the test engine, which copies the files it is told
 # to into the installation folder.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
-
-bash scripts/setup.sh || exit 1
-bash scripts/build.sh native win64 || exit 1
-
-wine_run=build/win64/wine-run.sh
-"$wine_run" --prefix-ready || { echo "could not prepare the Wine prefix" >&2; exit 1; }
-
-work=build/update-example
-rm -rf "$work" && mkdir -p "$work"
-work=$(realpath "$work")
-pack=build/native/tools/pack/havrek-pack
+source "$(dirname "$0")/example-env.sh"
+example_env build/update-example
 fixtures=build/win64/tests/fixtures
 ex=examples/updatable
 token=TOOL-example-build
-winpath() { echo "Z:$(realpath -m "$1" | sed 's|/|\\|g')"; }
 crlf() { sed -e '/^;/d' -e 's/$/\r/'; }
 
 install="$work/Program Files/Tool"
