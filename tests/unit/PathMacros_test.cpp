@@ -48,6 +48,7 @@ struct FakeMachine {
   std::map<int, std::string> slots;
   MacroClock clock;
   int valueCalls = 0, slotCalls = 0, clockCalls = 0;
+  std::map<MacroValue, int> asked;
   std::vector<std::string> fullPathCalls;
 
   FakeMachine() {
@@ -60,7 +61,7 @@ struct FakeMachine {
   }
 
   MacroSources Sources() {
-    return {[this](MacroValue v) { return ++valueCalls, values.at(v); },
+    return {[this](MacroValue v) { return ++valueCalls, ++asked[v], values.at(v); },
             [this](int slot) { return ++slotCalls, slots.at(slot); },
             [this] { return ++clockCalls, clock; },
             [this](const std::string& path) {
@@ -225,6 +226,7 @@ TEST(PathMacros, ReplaceDirTokenDecidesFromTheFirstOccurrence) {
       {"<T> x", "\\", "F x"},
       {"<T>x<T>", "\\", "F\\xF\\"},  // every occurrence gets the first one's join
       {"<T><T>", "\\", "F\\F\\"},    // "<" never ends a field
+      {"<T><", "\\", "F\\<"},        // not even in a text that "<" encloses
       {"a<T>a", "\\", "aF\\a"},      // a letter never ends a field
       {"|<T>|", "\\", "|F|"},
       {";<T>;x;", "\\", ";F;x;"},
@@ -267,6 +269,12 @@ TEST(PathMacros, DateTokens) {
   };
   for (const auto& c : cases) EXPECT_EQ(ExpandDateToken(c.text, clock), c.expected) << c.text;
 
+  // The date and the time each take their own separator.
+  clock.dateSeparator = '/';
+  clock.timeSeparator = ':';
+  EXPECT_EQ(ExpandDateToken("<Date=7>", clock), "2019-03-05 14:07:09");
+  EXPECT_EQ(ExpandDateToken("<Date=#>", clock), "05/March/2019");
+
   clock.now = {2000, 1, 2, 23, 59, 59, 0};
   EXPECT_EQ(ExpandDateToken("<Date=0>", clock), "1");
   clock.now = {2000, 1, 1, 0, 0, 0, 0};
@@ -303,6 +311,17 @@ TEST(PathMacros, NormalizeDotsExpandsOnlyWhatHoldsDots) {
   FakeMachine machine;
   EXPECT_EQ(machine.Expand("<InstallDir>..\\x.exe"), "[D:\\Apps\\..\\x.exe]");
   EXPECT_EQ(machine.Expand("a\\..\\b"), "[a\\..\\b]");
+}
+
+TEST(PathMacros, EveryFolderIsLookedUpOnEachExpansion) {
+  // The shell's lookups create missing standard folders; settings written
+  // for this expander may count on that, whichever token they name.
+  for (const std::string text : {"<InstallDir>x.exe", "<LoggedUserName>", "<Foo>"}) {
+    FakeMachine machine;
+    machine.Expand(text);
+    for (int v = static_cast<int>(MacroValue::WindowsDir); v <= static_cast<int>(MacroValue::AllUsersDesktopDir); ++v)
+      EXPECT_GE(machine.asked[static_cast<MacroValue>(v)], 1) << text << " value " << v;
+  }
 }
 
 TEST(PathMacros, RunTimeSlotsAreEmptyAndLookedAtOnlyWhenNamed) {

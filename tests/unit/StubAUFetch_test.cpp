@@ -139,6 +139,22 @@ TEST(StubAUFetch, ThePageTokenComparesDecoded) {
   // Two tokens that do not decode never match, not even each other.
   EXPECT_FALSE(SamePageTokenText("|garbage|||page", "garbage"));
 
+  // Decoded tokens must be equal byte for byte: no case folding, no
+  // trimming, no prefix.
+  const struct {
+    const char* pageToken;
+    bool same;
+  } decoded[] = {
+      {"Build-77", true}, {"build-77", false}, {"BUILD-77", false}, {"Build-7", false},
+      {"Build-770", false}, {"Build-77 ", false}, {" Build-77", false},
+  };
+  for (const auto& c : decoded)
+    EXPECT_EQ(SamePageTokenText(MakeInformPage(EncodeToken(c.pageToken, 4, 6, 11), "Welcome", false), own), c.same)
+        << "[" << c.pageToken << "]";
+  // An own token that does not decode matches no page.
+  EXPECT_FALSE(SamePageTokenText(page, "garbage"));
+  EXPECT_FALSE(SamePageTokenText(page, ""));
+
   EXPECT_EQ(PageToken("head|tok|rest|"), "tok");
   EXPECT_EQ(PageToken("||"), "");
   EXPECT_EQ(PageToken("|tok"), "");

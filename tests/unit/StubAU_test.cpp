@@ -487,6 +487,12 @@ TEST_F(AgentTest, UserProbeReportNamesWhatWentWrong) {
   r = UserProbeReport(in);
   EXPECT_EQ(r.kind, ProbeReportKind::error);
   EXPECT_EQ(r.text, "404 Not Found");
+  // In test mode a missing file is the normal answer: nothing new, no error.
+  in.testMode = true;
+  r = UserProbeReport(in);
+  EXPECT_EQ(r.kind, ProbeReportKind::warning);
+  EXPECT_EQ(r.text, "Nothing new");
+  in.testMode = false;
 
   in.fetchError.clear();
   in.developerMode = true;
