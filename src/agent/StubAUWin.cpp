@@ -6,6 +6,7 @@
 #include "agent/StubAU.h"
 #include "agent/StubAUFetch.h"
 #include "agent/StubInformDlg.h"
+#include "agent/UpdateShortcuts.h"
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "environment/PathMacros.h"
@@ -202,6 +203,7 @@ bool PerformAutoUpdate() {
     SetAgentState(kAgentInstalling);
     NotifyListener(kNotifyInstall, 1);
 
+    const UpdateShortcuts shortcuts = ReadUpdateShortcuts();
     Marker("==== PerformAutoUpdate-10 ====");
     installed = ExtractAndRun(SetupFolder(), package, OwnPackage().AgentFileName(), extraSwitch,
                               !GetAUOption(auoBackgroundUpdate));
@@ -209,7 +211,10 @@ bool PerformAutoUpdate() {
 
     Marker("==== PerformAutoUpdate-11 ====");
     NotifyListener(kNotifyInstall, 2);
-    if (installed) SetVersionOriginal(GetVersionNew());
+    if (installed) {
+      SetVersionOriginal(GetVersionNew());
+      RemoveUpdateShortcuts(shortcuts, SystemShortcutActions());
+    }
     ::DeleteFileA(package.c_str());
 
     const std::string finish = ReplaceAll(GetAUText("s16"), "PROG_NAME", programName);

@@ -26,6 +26,8 @@ enum ShellFolderId : int {
   kFolderCommonPrograms = 23,
   kFolderDesktop = 16,
   kFolderCommonDesktop = 25,
+  kFolderStartup = 7,
+  kFolderCommonStartup = 24,
 };
 
 inline constexpr char kShellFoldersKey[] =

@@ -2,7 +2,6 @@
 
 #include <exception>
 
-#include "agent/Settings.h"
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
@@ -61,10 +60,6 @@ bool RunEngine(const TGFileInfo& reader, const std::string& target, const std::s
   in.autoUpdate = IsAutoUpdateProg();
   const std::string cmd = EngineCommandLine(in);
 
-  // Read before the engine runs: it may rewrite the settings file.
-  const std::string startUpLink = GetStartUpLink();
-  const std::string checkLink = GetCheckforNewUpdateLink();
-
   DebugLine(PidText() + " ==== WinExec(Engine.exe) >>" + cmd + "<<");
   const std::string atomName = EngineAtomName();
   DropStaleEngineAtom(atomName);
@@ -90,14 +85,7 @@ bool RunEngine(const TGFileInfo& reader, const std::string& target, const std::s
   WaitYielding(0, 1000);
 
   const GlobalAtom left(::GlobalFindAtomA(atomName.c_str()));
-  const bool done = !left;
-  if (done) {
-    if (GetRemoveStartUpShortcut() && !startUpLink.empty() && plat::Exists(startUpLink))
-      ::DeleteFileA(startUpLink.c_str());
-    if (GetRemoveCheckForNewUpdateShortcut() && !checkLink.empty() && plat::Exists(checkLink))
-      ::DeleteFileA(checkLink.c_str());
-  }
-  return done;
+  return !left;
 }
 
 bool ExtractAndRunFlow(std::string target, const std::string& package, const std::string& agent,

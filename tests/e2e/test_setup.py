@@ -6,8 +6,10 @@ import random
 import subprocess
 import unittest
 
-from harness import (EngineReport, Scenario, STUB, WINE_RUN, dos_datetime, engine_files, pack, run_windows,
-                     run_windows_timed, wait_for, winpath, workdir)
+from harness import (EngineReport, Scenario, STUB, WINE_RUN, dos_datetime, engine_files, linuxpath, pack, reg_get,
+                     run_windows, run_windows_timed, wait_for, winpath, workdir)
+
+SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
 
 BASE_TIME = 1600000000  # 2020-09-13, even seconds keep DOS dates exact
 
@@ -150,8 +152,10 @@ class ExtractAndRunHidden(Scenario):
 
 
 class ShortcutRemoval(Scenario):
-    """After an engine that finished (deleted the atom), the shortcuts the
-    .info file asks for are removed; after one that did not, nothing is."""
+    """A setup reads no agent settings: a .original and a .info planted
+    beside it that name a document and a Start Menu shortcut for removal
+    make it delete nothing, whether its engine finished or not (removing
+    shortcuts belongs to the agent's update)."""
 
     def make(self, name):
         folder = workdir(name)
@@ -159,23 +163,27 @@ class ShortcutRemoval(Scenario):
         engine, ini = engine_files(folder, report)
         setup = os.path.join(folder, "setup.exe")
         pack("build", "--stub", STUB, "--out", setup, "--info-name", "Editor.info", "--file", ini, "--run", engine)
-        links = {key: os.path.join(folder, key + ".lnk") for key in ("startup", "check")}
+        startup_windows = reg_get(SHELL_FOLDERS, "StartUp")
+        startup = linuxpath(startup_windows)
+        os.makedirs(startup, exist_ok=True)
+        links = {"startup": os.path.join(folder, "thesis.docx"), "check": os.path.join(startup, name + ".lnk")}
         for path in links.values():
             with open(path, "w") as f:
-                f.write("shortcut")
+                f.write("must stay")
         with open(os.path.join(folder, "Editor.original"), "w", newline="\r\n") as f:
             f.write("[UnInstall]\nStartUpLink=%s\nCheckforNewUpdateLink=%s\n"
-                    % (winpath(links["startup"]), winpath(links["check"])))
+                    % (winpath(links["startup"]), startup_windows + "\\" + name + ".lnk"))
         with open(os.path.join(folder, "Editor.info"), "w", newline="\r\n") as f:
-            f.write("[NewSetup]\nRemoveStartUpShortcut=1\nRemoveCheckForNewUpdateShortcut=0\n")
+            f.write("[NewSetup]\nRemoveStartUpShortcut=1\nRemoveCheckForNewUpdateShortcut=1\n")
+        self.addCleanup(lambda: os.path.exists(links["check"]) and os.remove(links["check"]))
         return setup, report, links
 
-    def test_a_finished_engine_gets_the_start_up_shortcut_removed(self):
+    def test_a_finished_engine_leaves_the_named_files(self):
         setup, report, links = self.make("setup_shortcuts_done")
         self.assertEqual(run_windows(setup, "/hide"), 0)
         self.assertEqual(EngineReport(report).get("atom_after"), "deleted")
-        self.assertFalse(os.path.exists(links["startup"]))
-        self.assertTrue(os.path.exists(links["check"]), "RemoveCheckForNewUpdateShortcut is 0")
+        self.assertTrue(os.path.exists(links["startup"]), "a document named by StartUpLink")
+        self.assertTrue(os.path.exists(links["check"]), "a Start Menu shortcut named by CheckforNewUpdateLink")
 
     def test_an_engine_that_leaves_the_atom_keeps_both_shortcuts(self):
         setup, report, links = self.make("setup_shortcuts_failed")
