@@ -350,6 +350,18 @@ def prefix_processes():
     return found
 
 
+SHELL_FOLDERS_KEY = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+
+
+def startup_folder():
+    """The user's Startup folder of the prefix: (Windows path, Linux path),
+    the folder made when missing."""
+    windows = reg_get(SHELL_FOLDERS_KEY, "StartUp")
+    linux = linuxpath(windows)
+    os.makedirs(linux, exist_ok=True)
+    return windows, linux
+
+
 def setup_folder_of(exe):
     """The Linux path of the SETUP_ folder the stub computes for exe: the
     time-of-day half of its last-write time in DOS form."""

@@ -5,6 +5,7 @@ installs through the test engine, records the new version, tells the user,
 starts the program again and hands over to a fresh agent. The same from the
 web server fixture over HTTP and HTTPS, and from a folder with no server at
 all."""
+import contextlib
 import os
 import shutil
 import signal
@@ -12,8 +13,9 @@ import subprocess
 import sys
 import unittest
 
-from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, UiDriver, WINE_RUN, engine_files, fixture,
-                     pack, prefix_processes, run_windows, start_tls_server, wait_for, winpath, workdir)
+from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, UiDriver, WINE_RUN, agent_log_lines,
+                     engine_files, fixture, pack, prefix_processes, run_windows, start_tls_server, startup_folder,
+                     wait_for, winpath, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -54,6 +56,18 @@ def end_processes(names):
                 pass
 
 
+def ini_text(sections, changes):
+    """An INI file of {section: {key: value}}, with changes of the same form
+    merged in (a value of None drops the key)."""
+    lines = []
+    for section in list(sections) + [name for name in changes if name not in sections]:
+        keys = dict(sections.get(section, {}))
+        keys.update(changes.get(section, {}))
+        lines.append("[%s]" % section)
+        lines += ["%s=%s" % (k, v) for k, v in keys.items() if v is not None]
+    return "\r\n".join(lines) + "\r\n"
+
+
 class UpdatedProgram:
     """One prepared installation: the stand-in program v1 and its agent in
     "<work>/Program Files/Tool", the source folder that holds the .info file
@@ -80,29 +94,34 @@ class UpdatedProgram:
         with open(path, "w", newline="") as f:
             f.write(text)
 
-    def prepare(self, base):
+    def prepare(self, base, info=None, original=None, info_base=None, **control):
         """Packs the agent and the v2 update for the base location (a URL or
-        a folder) and writes the .info and .original files."""
+        a folder) and writes the .info and .original files. info and
+        original: {section: {key: value}} merged into the files (None drops
+        a key); info_base: where the agent fetches its .info file, base by
+        default; control: the test engine's control keys."""
         src = os.path.join(self.work, "v2")
         os.makedirs(src)
         self.write(os.path.join(src, "version.txt"), "2\r\n")
-        engine, ini = engine_files(src, self.report, install="version.txt|" + winpath(self.install))
+        engine, ini = engine_files(src, self.report, install="version.txt|" + winpath(self.install), **control)
         package = os.path.join(self.source, UPDATE)
         pack("build", "--stub", STUB, "--out", package, "--file", os.path.join(src, "version.txt"), "--file", ini,
              "--run", engine, "--update-token", TOKEN)
         pack("build", "--stub", STUB, "--out", self.agent, "--auto-update", "--agent", "agent.exe", "--log",
-             "--info-base", base, "--info-name", "Tool.info", "--update-token", TOKEN)
-        self.write(os.path.join(self.source, "Tool.info"), "\r\n".join([
-            "[NewSetup]", "VersionNew=2", "Stamp=2", "ProgramName=Tool",
-            "DownloadURL_UPDATE=" + base, "NameOfUpdateFile=" + UPDATE,
-            "SizeOfUpdateFile=%d" % os.path.getsize(package),
-            "RunningProcess=<Application Folder>\\Tool.exe", "ShutDownMethod=Using WM_CLOSE",
-            "RequestConfirmationBeforeDownload=1", "InformFinish=1", "RestartProcess=1", ""]))
-        self.write(os.path.join(self.install, "Tool.original"), "\r\n".join([
-            "[OriginalSetup]", "VersionOriginal=1", "Stamp=1", "ProgramName=Tool", "ProbeSecondsInterval=0",
-            "[Directories]", "TargetDir=" + winpath(self.install),
-            "[AutoUpdate]", "s11=A new version of PROG_NAME is available.", "s12=<P>Download and install it now?",
-            "s16=PROG_NAME has been updated.", "s17=<P>Start it again now?", ""]))
+             "--info-base", info_base or base, "--info-name", "Tool.info", "--update-token", TOKEN)
+        self.write(os.path.join(self.source, "Tool.info"), ini_text({"NewSetup": {
+            "VersionNew": "2", "Stamp": "2", "ProgramName": "Tool",
+            "DownloadURL_UPDATE": base, "NameOfUpdateFile": UPDATE,
+            "SizeOfUpdateFile": "%d" % os.path.getsize(package),
+            "RunningProcess": "<Application Folder>\\Tool.exe", "ShutDownMethod": "Using WM_CLOSE",
+            "RequestConfirmationBeforeDownload": "1", "InformFinish": "1", "RestartProcess": "1"}}, info or {}))
+        self.write(os.path.join(self.install, "Tool.original"), ini_text({
+            "OriginalSetup": {"VersionOriginal": "1", "Stamp": "1", "ProgramName": "Tool",
+                              "ProbeSecondsInterval": "0"},
+            "Directories": {"TargetDir": winpath(self.install)},
+            "AutoUpdate": {"s11": "A new version of PROG_NAME is available.",
+                           "s12": "<P>Download and install it now?",
+                           "s16": "PROG_NAME has been updated.", "s17": "<P>Start it again now?"}}, original or {}))
 
     def program_lines(self):
         return read_text(self.program + ".report").splitlines()
@@ -217,6 +236,184 @@ class AgentUpdate(Scenario):
             if server.socket.fileno() != -1:
                 server.shutdown()
                 server.server_close()
+
+
+class UpdateCycle(Scenario):
+    """The paths of the update cycle that the whole update above does not
+    take, one row each. A row runs the agent copy itself (its first tick
+    probes) while a listener orders it to quit two ticks on, or starts a
+    probe on the user's behalf through the plain agent, which adds the same
+    stop: either way a stop is pending when the cycle ends, so no fresh
+    agent is started and the copy ends by itself once the row is decided."""
+
+    def run_row(self, name, answers=(), program=False, user_probe=False, exit_code=0, **prepare):
+        setup = UpdatedProgram(name)
+        # A shortcut outside the Start Menu folders, for the rows that name it.
+        setup.write(os.path.join(setup.install, "Tool.lnk"), "planted")
+        original = prepare.pop("original", {})
+        original = {section: {k: v.replace("<install>", winpath(setup.install)) for k, v in keys.items()}
+                    for section, keys in original.items()}
+        setup.prepare(winpath(setup.source), original=original, **prepare)
+        found = {"setup": setup, "notes": [], "boxes": []}
+        copy_lines = lambda: agent_log_lines(setup.install, copy=True)
+        started = []
+        try:
+            with DebugViewer(setup.work) as viewer, contextlib.ExitStack() as stack:
+                if program:
+                    started.append(subprocess.Popen([WINE_RUN, setup.program], stdout=subprocess.DEVNULL,
+                                                    stderr=subprocess.DEVNULL))
+                    self.assertTrue(wait_for(lambda: "ready" in " ".join(setup.program_lines()), timeout=30))
+                driver = stack.enter_context(UiDriver(setup.work, *answers, timeout=60)) if answers else None
+                if user_probe:
+                    self.assertEqual(run_windows(setup.agent, "/TEST=2"), 0)
+                else:
+                    listener = stack.enter_context(Listener(setup.work, ".AutoUpdate.X_agent", stop_ticks=2))
+                    copy = os.path.join(setup.install, "X_agent.exe")
+                    shutil.copy(setup.agent, copy)
+                    # The engine's exit code is the copy's, as a setup's is.
+                    self.assertEqual(run_windows(copy, "/SleepX=0"), exit_code)
+                    found["notes"] = [n for n in listener.notifications() if n.split()[0] in ("40", "41", "42")]
+                self.assertTrue(wait_for(lambda: any(l.startswith("=== EXIT ===") for l in copy_lines()),
+                                         timeout=90), copy_lines()[-5:])
+                if program:
+                    wait_for(lambda: len([l for l in setup.program_lines() if l.endswith(" ready")]) >= 2,
+                             timeout=30)
+                if driver:
+                    found["boxes"] = driver.boxes()
+                found["debug"] = viewer.lines()
+        finally:
+            end_processes(["Tool.exe", "agent.exe", "X_agent.exe"])
+            for proc in started:
+                try:
+                    proc.wait(timeout=30)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        found["log"] = copy_lines()
+        found["original"] = read_text(os.path.join(setup.install, "Tool.original"))
+        found["engine"] = EngineReport(setup.report)
+        return found
+
+    def check_boxes(self, boxes, expected):
+        """expected: (caption, [texts the box shows], number of buttons or None) per box."""
+        self.assertEqual(len(boxes), len(expected), boxes)
+        for box, (caption, texts, buttons) in zip(boxes, expected):
+            self.assertEqual(box.get("caption"), caption, box)
+            for text in texts:
+                self.assertIn(text, box.get("text", ""), box)
+            if buttons is not None:
+                self.assertEqual(len(box.get("buttons", [])), buttons, box)
+
+    def check_installed(self, found, installed, engine_ran=True):
+        setup, log = found["setup"], found["log"]
+        self.assertIn("VersionOriginal=%d" % (2 if installed else 1), found["original"])
+        self.assertIn("PerformAutoUpdate() - END    Result=%s" % ("TRUE" if installed else "FALSE"), log)
+        if engine_ran:
+            self.assertFalse(os.path.exists(os.path.join(setup.install, UPDATE)), "the package is deleted")
+        # A stop was pending: the copy did not hand over to a fresh agent.
+        self.assertFalse([l for l in log if l.startswith(".. WinExec")], log)
+        if installed:
+            self.assertIsNone(in_order(log, [".. ReStartAutoUpdateExe() - Start", ".. ReStartAutoUpdateExe() - End",
+                                             "=== EXIT ==="]), log)
+        else:
+            self.assertNotIn(".. ReStartAutoUpdateExe() - Start", log)
+
+    def test_paths_of_the_update_cycle(self):
+        startup_windows, startup = startup_folder()
+        server, port = http_server.start()
+        self.addCleanup(server.server_close)
+        self.addCleanup(server.shutdown)
+        server.root = workdir("update_cycle_empty_root")
+
+        def declined(found):
+            self.check_boxes(found["boxes"], [("Confirm", ["Install Tool now?"], None)])
+            self.assertEqual(found["notes"], ["40 1", "40 2", "41 1", "41 2"])
+            self.assertEqual(found["engine"].runs(), 0)
+            self.assertIn("==== PerformAutoUpdate-6 ====", " ".join(found["debug"]))
+            self.assertNotIn("==== PerformAutoUpdate-7 ====", " ".join(found["debug"]))
+            self.check_installed(found, False, engine_ran=False)
+
+        def forced(found):
+            # Notices without a choice: one button, and the update goes on.
+            self.check_boxes(found["boxes"], [
+                ("Attention", ["A new version of Tool is available.", "It will be downloaded and installed."], 1),
+                ("Attention", ["Tool will be installed now."], 1)])
+            self.assertEqual(found["engine"].runs(), 1)
+            self.assertEqual(found["engine"].get("show"), "1", "the engine runs in the foreground")
+            self.check_installed(found, True)
+            # Named for removal, but no shortcut.
+            self.assertTrue(os.path.exists(os.path.join(startup, "update_cycle_forced.txt")))
+            self.assertTrue([l for l in found["log"] if l.startswith("StartUpLink not removed")], found["log"])
+
+        def background(found):
+            self.assertEqual(found["engine"].get("show"), "0", "a background update runs the engine hidden")
+            self.assertEqual(found["notes"], ["40 1", "40 2", "41 1", "41 2", "42 1", "42 2"])
+            self.check_installed(found, True)
+            self.assertFalse(os.path.exists(os.path.join(startup, "update_cycle_background.lnk")))
+            self.assertTrue(os.path.exists(os.path.join(found["setup"].install, "Tool.lnk")),
+                            "a shortcut outside the Start Menu folders stays")
+
+        def engine_fails(found):
+            setup = found["setup"]
+            self.assertEqual(found["engine"].get("atom_after"), "kept")
+            self.check_installed(found, False)
+            # The program the agent stopped is started again all the same.
+            self.assertIsNone(in_order(setup.program_lines(), ["ready", "WM_CLOSE 15 255", "end exit=", "ready"]),
+                              setup.program_lines())
+            self.assertIn("TRUE TRUE >%s<" % winpath(setup.program), found["debug"])
+
+        def nothing_new(found):
+            self.check_boxes(found["boxes"], [("Confirm", ["Check Tool now?"], None),
+                                              ("Attention", ["No newer version."], None)])
+            self.assertIn("GetOkToPerformAU = 3 - New version is not higher then old version", found["log"])
+            self.assertNotIn("PerformAutoUpdate() - START", found["log"])
+
+        def fetch_error(found):
+            boxes = found["boxes"]
+            self.check_boxes(boxes, [("Confirm", ["Check Tool now?"], None), ("Error", [], None)])
+            self.assertIn("404", boxes[1]["text"], boxes[1])
+            self.assertNotIn("No newer version.", boxes[1]["text"])
+            self.assertIn("GetOkToPerformAU = 0 - Error downloading .INFO file", found["log"])
+
+        user_texts = {"AutoUpdate": {"s21": "No newer version.", "s22": "Check PROG_NAME now?"},
+                      "OriginalSetup": {"ProbeSecondsInterval": "-1"}}
+        rows = [
+            ("update_cycle_declined", dict(
+                answers=["key:N"],
+                info={"NewSetup": {"RequestConfirmationBeforeDownload": "0", "RequestConfirmationBeforeInstall": "1"}},
+                original={"AutoUpdate": {"s14": "Install PROG_NAME now?"}}), declined),
+            ("update_cycle_forced", dict(
+                answers=["key:O", "key:O"],
+                info={"NewSetup": {"RequestConfirmationBeforeDownloadForce": "1",
+                                   "RequestConfirmationBeforeInstall": "1",
+                                   "RequestConfirmationBeforeInstallForce": "1", "InformFinish": "0",
+                                   "RemoveStartUpShortcut": "1"}},
+                original={"AutoUpdate": {"s19": "<P>It will be downloaded and installed.",
+                                         "s20": "PROG_NAME will be installed now."},
+                          "UnInstall": {"StartUpLink": startup_windows + "\\update_cycle_forced.txt"}}), forced),
+            ("update_cycle_background", dict(
+                info={"NewSetup": {"RequestConfirmationBeforeDownload": "0", "BackgroundUpdate": "1",
+                                   "InformFinish": "0", "RemoveStartUpShortcut": "1",
+                                   "RemoveCheckForNewUpdateShortcut": "1"}},
+                original={"UnInstall": {"StartUpLink": startup_windows + "\\update_cycle_background.lnk",
+                                        "CheckforNewUpdateLink": "<install>\\Tool.lnk"}}), background),
+            ("update_cycle_engine_fails", dict(
+                program=True, keepatom="1", exit="3", exit_code=3,
+                info={"NewSetup": {"RequestConfirmationBeforeDownload": "0"}}), engine_fails),
+            ("update_cycle_user_nothing_new", dict(
+                answers=["key:Y", "key:O"], user_probe=True, info={"NewSetup": {"VersionNew": "1"}},
+                original=user_texts), nothing_new),
+            ("update_cycle_user_fetch_error", dict(
+                answers=["key:Y", "key:O"], user_probe=True, info_base="http://127.0.0.1:%d/404" % port,
+                original=user_texts), fetch_error),
+        ]
+        for name, options, check in rows:
+            with self.subTest(name):
+                for planted in ("update_cycle_forced.txt", "update_cycle_background.lnk"):
+                    with open(os.path.join(startup, planted), "w") as f:
+                        f.write("planted")
+                    self.addCleanup(lambda p=os.path.join(startup, planted): os.path.exists(p) and os.remove(p))
+                check(self.run_row(name, **options))
 
 
 if __name__ == "__main__":

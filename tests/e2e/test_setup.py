@@ -6,10 +6,8 @@ import random
 import subprocess
 import unittest
 
-from harness import (EngineReport, Scenario, STUB, WINE_RUN, dos_datetime, engine_files, linuxpath, pack, reg_get,
-                     run_windows, run_windows_timed, wait_for, winpath, workdir)
-
-SHELL_FOLDERS = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"
+from harness import (EngineReport, Scenario, STUB, WINE_RUN, dos_datetime, engine_files, pack, run_windows,
+                     run_windows_timed, startup_folder, wait_for, winpath, workdir)
 
 BASE_TIME = 1600000000  # 2020-09-13, even seconds keep DOS dates exact
 
@@ -163,9 +161,7 @@ class ShortcutRemoval(Scenario):
         engine, ini = engine_files(folder, report)
         setup = os.path.join(folder, "setup.exe")
         pack("build", "--stub", STUB, "--out", setup, "--info-name", "Editor.info", "--file", ini, "--run", engine)
-        startup_windows = reg_get(SHELL_FOLDERS, "StartUp")
-        startup = linuxpath(startup_windows)
-        os.makedirs(startup, exist_ok=True)
+        startup_windows, startup = startup_folder()
         links = {"startup": os.path.join(folder, "thesis.docx"), "check": os.path.join(startup, name + ".lnk")}
         for path in links.values():
             with open(path, "w") as f:
