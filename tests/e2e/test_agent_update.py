@@ -4,7 +4,9 @@ a higher version offered, asks, fetches the package, stops the program,
 installs through the test engine, records the new version, tells the user,
 starts the program again and hands over to a fresh agent. The same from the
 web server fixture over HTTP and HTTPS, and from a folder with no server at
-all."""
+all. Then the cycle's other paths as a table: the installation declined,
+forced notices, a background update with its shortcuts, an engine that
+fails, and the probes a user asked for."""
 import contextlib
 import os
 import shutil
@@ -279,6 +281,12 @@ class UpdateCycle(Scenario):
                     wait_for(lambda: len([l for l in setup.program_lines() if l.endswith(" ready")]) >= 2,
                              timeout=30)
                 if driver:
+                    # Each box is recorded once it has closed; the driver
+                    # ends after its last one.
+                    try:
+                        driver.wait(timeout=30)
+                    except subprocess.TimeoutExpired:
+                        pass
                     found["boxes"] = driver.boxes()
                 found["debug"] = viewer.lines()
         finally:
