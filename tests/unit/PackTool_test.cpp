@@ -404,6 +404,66 @@ TEST_F(PackToolFiles, ExtractNeverWritesThroughALink) {
   EXPECT_EQ(Slurp(x / "hard.txt"), "new");
 }
 
+TEST_F(PackToolFiles, LaterPiecesGoOnlyToTheFileTheirFirstPieceMade) {
+  std::string big;
+  for (int i = 0; big.size() < 20000; ++i) big += std::to_string(i) + ",";
+  Put("big.bin", big);
+  std::string out;
+  ASSERT_EQ(Tool(Build("--out " + Q("split.exe") + " --level 0 --split-size 4K --file " + Q("big.bin")), &out), 0)
+      << out;
+  Put("case.exe", Laid({Raw("|A.txt|1|", "one"), Raw("|a.txt|1|", "two")}));
+  Put("twice.exe", Laid({Raw("|b.txt|1|", "first"), Raw("|b.txt|1|", "second")}));
+  struct Package {
+    std::string setup;
+    std::string later;   // the name its later piece gives
+    std::string file;    // the one file extract makes of the pieces
+    std::string bytes;
+  };
+  const std::vector<Package> packages = {{"case.exe", "a.txt", "A.txt", "onetwo"},
+                                         {"twice.exe", "b.txt", "b.txt", "firstsecond"},
+                                         {"split.exe", "big.bin", "big.bin", big}};
+  const fs::path x = dir_ / "x", outside = dir_ / "outside" / "keep.txt";
+  struct Arrangement {
+    std::string name;
+    std::function<void(const fs::path&)> arrange;  // at the later piece's name
+  };
+  const std::vector<Arrangement> arrangements = {
+      {"absent", [](const fs::path&) {}},
+      {"a regular file", [](const fs::path& at) { std::ofstream(at) << "an older and longer file"; }},
+      {"a hard link outside", [&](const fs::path& at) { fs::create_hard_link(outside, at); }},
+      {"a symbolic link", [&](const fs::path& at) { fs::create_symlink(outside, at); }},
+  };
+  for (const Package& p : packages) {
+    for (const Arrangement& a : arrangements) {
+      SCOPED_TRACE(p.setup + " over " + a.name);
+      fs::remove_all(dir_ / "outside");
+      Put("outside/keep.txt", "keep");
+      fs::remove_all(x);
+      fs::create_directories(x);
+      a.arrange(x / p.later);
+      // Written through the link only when the later piece's name is the file's own.
+      const bool refused = a.name == "a symbolic link" && p.later == p.file;
+      EXPECT_EQ(Tool("extract " + Q(p.setup) + " " + Q("x"), &out), refused ? 1 : 0) << out;
+      EXPECT_EQ(Tree(dir_ / "outside"), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
+      if (refused) {
+        EXPECT_NE(out.find(p.later + " is a symbolic link: not written through"), std::string::npos) << out;
+        continue;
+      }
+      EXPECT_NE(out.find("extracted 1 files"), std::string::npos) << out;
+      EXPECT_EQ(Slurp(x / p.file), p.bytes);
+      if (p.later != p.file) {
+        EXPECT_NE(out.find("a.txt joined to " + (x / "A.txt").string()), std::string::npos) << out;
+        // Not a file of the setup to Windows: left as it was.
+        EXPECT_EQ(fs::exists(fs::symlink_status(x / p.later)), a.name != "absent");
+      }
+    }
+  }
+  // list counts what extract makes: one file of both pieces.
+  ASSERT_EQ(Tool("list " + Q("case.exe") + " --json", &out), 0) << out;
+  EXPECT_NE(out.find("\"name\":\"A.txt\",\"size\":6,"), std::string::npos) << out;
+  EXPECT_NE(out.find("\"totals\":{\"files\":1,"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace havrek
 

@@ -16,6 +16,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -377,6 +378,40 @@ plat::File OpenInside(const std::string& root, const std::string& path, bool fir
 #endif
 }
 
+// A file extract made, and which one it is: a later piece goes to that
+// file or nowhere.
+struct MadeFile {
+  std::string path;
+  bool made = false;
+#ifndef _WIN32
+  dev_t device = 0;
+  ino_t inode = 0;
+#endif
+};
+
+bool Identify(const plat::File& f, MadeFile& m) {
+#ifndef _WIN32
+  struct stat st {};
+  if (::fstat(static_cast<int>(f.get()), &st) != 0) return false;
+  m.device = st.st_dev;
+  m.inode = st.st_ino;
+#endif
+  return true;
+}
+
+// The file made at the first piece, still with no other name: a hard link
+// made since would take the bytes outside the folder.
+bool SameFile(const plat::File& f, const MadeFile& m) {
+#ifndef _WIN32
+  struct stat st {};
+  return ::fstat(static_cast<int>(f.get()), &st) == 0 && st.st_dev == m.device && st.st_ino == m.inode &&
+         st.st_nlink == 1;
+#else
+  (void)f, (void)m;
+  return true;
+#endif
+}
+
 }  // namespace
 
 int Show(Args& args) {
@@ -502,16 +537,46 @@ int Extract(Args& args) {
   Walked w;
   std::string writing;
   std::int64_t writingEntry = 0;
-  WalkSetup(w, a.setup, root, [&](const std::string& path, bool first, std::string& error) {
-    plat::File f = OpenInside(root, path, first, error);
+  // The files this run made, by their name as Windows compares it: pieces
+  // whose names differ only in letter case are one file to the stub, so
+  // they go to the file the first piece made, and list, test and extract
+  // count the same files. A later piece is appended only to the very file
+  // this run made, never to one that was there before.
+  std::map<std::string, MadeFile> made;
+  std::vector<std::string> notes;
+  WalkSetup(w, a.setup, root, [&](const std::string& path, bool, std::string& error) {
+    const auto [it, first] = made.try_emplace(UpperCase(path));
+    MadeFile& m = it->second;
     writing = path;
     writingEntry = static_cast<std::int64_t>(w.entries.size());
+    if (first) {
+      m.path = path;
+      plat::File f = OpenInside(root, path, true, error);
+      m.made = f && Identify(f, m);
+      return f;
+    }
+    writing = m.path;
+    if (!m.made) return (error = "not written: its first piece was not"), plat::File();
+    if (path != m.path)
+      notes.push_back(path + " joined to " + m.path + " (names that differ only in letter case are one file to the stub)");
+    plat::File f = OpenInside(root, m.path, false, error);
+    if (f && !SameFile(f, m)) {
+      error = m.path + " was replaced while extracting: not appended to";
+      return plat::File();
+    }
     return f;
   });
   std::vector<std::string> problems;
   if (const std::string f = WalkFailure(w); !f.empty()) problems.push_back(f);
   if (!w.expandError.empty() && writingEntry == w.expandIndex && fs::remove(writing, ec))
     problems.push_back("removed " + writing + ": its entry did not expand");
+  // A set that ends at a missing disk or cut short may hold the rest of the
+  // last file written in what is missing: nothing shows whether it is whole.
+  const bool unfinished = w.result.cutShort || EndsWith(": disk file missing", w.result.damage, false);
+  if (unfinished && w.expandError.empty() && !writing.empty() && fs::remove(writing, ec)) {
+    made.erase(UpperCase(writing));
+    problems.push_back("removed " + writing + ": it cannot be completed, its rest may be in what is missing");
+  }
   std::int64_t bytes = 0;
   std::set<std::string> files;
   for (const EntryFacts& e : w.entries) {
@@ -521,12 +586,13 @@ int Extract(Args& args) {
       problems.push_back(where + "name refused (" + e.refused.substr(e.refused.find(':') + 2) + "), not written");
     } else if (e.failed) {
       problems.push_back(where + e.error);
-    } else {
-      files.insert(e.path);
+    } else if (made.count(UpperCase(e.path))) {
+      files.insert(UpperCase(e.path));
       bytes += e.dataSize;
     }
   }
   std::cout << "extracted " << files.size() << " files (" << bytes << " bytes) into " << root << "\n";
+  for (const std::string& n : notes) std::cerr << "havrek-pack: note: " << n << "\n";
   for (const std::string& p : problems) std::cerr << "havrek-pack: " << p << "\n";
   return problems.empty() ? 0 : 1;
 }

@@ -149,7 +149,11 @@ extract SETUP DIR        writes the files into DIR (made when missing; files
                          already there are replaced) with their stored dates
                          (local time), "\" in names making folders; names the
                          stub refuses are not written and named; nothing is
-                         written through a symbolic link or outside DIR.
+                         written through a symbolic link or outside DIR (a
+                         hard link is replaced by a new file); names that
+                         differ only in letter case are one file, as on
+                         Windows (a note names both); a file that cannot be
+                         completed (disk missing, setup cut short) is removed.
                          Exit 1 when anything was not extracted
   --list-only            list instead of extracting (DIR may be left out)
 
