@@ -241,6 +241,14 @@ class ChunkPipeline {
       plat::File in(f.source, plat::OpenMode::Read);
       if (!in) c.error = "cannot open " + f.source;
       else if (!store.Store(f.header, in, c.offset, c.length, c.stored)) c.error = "cannot read " + f.source;
+      else if (c.offset + c.length == f.size) {
+        // A file that grows or shrinks meanwhile, or one whose size tells
+        // nothing (/proc), would be packed cut or padded without a word.
+        char more = 0;
+        if (in.size() != f.size || in.readAt(f.size, &more, 1))
+          c.error = f.source + " changed while it was read, or holds more bytes than its size (" +
+                    std::to_string(f.size) + ")";
+      }
     } catch (const std::bad_alloc&) {
       c.stored.clear();
       c.error = "not enough memory for an entry of " + std::to_string(c.length) + " bytes of " + f.source;
