@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <utility>
 
 namespace havrek::pack {
@@ -15,30 +16,64 @@ namespace {
 // Deeper than any build needs; a guard against chains the loop check
 // cannot see (the same file under ever new names).
 constexpr int kMaxNesting = 32;
+// Files that name each other several times multiply: seven small files can
+// ask for ten million arguments. No build needs near these.
+constexpr std::size_t kMaxArguments = 1000000;
+constexpr std::size_t kMaxBytesRead = std::size_t{64} << 20;
 
-void Expand(const std::vector<Arg>& args, std::vector<std::string>& open, std::vector<Arg>& out) {
+struct ReadFile {
+  std::string key;  // its canonical path, for the loop check
+  std::string text;
+};
+
+struct Expansion {
+  std::vector<std::string> open;  // the files being read, outermost first
+  std::size_t bytesRead = 0;
+  // Each file is read once, however often it is named.
+  std::map<std::string, ReadFile> files;
+};
+
+void Expand(const std::vector<Arg>& args, Expansion& x, std::vector<Arg>& out) {
+  std::vector<std::string>& open = x.open;
   for (const Arg& a : args) {
     if (a.text.size() < 2 || a.text[0] != '@') {
+      if (out.size() >= kMaxArguments)
+        throw ToolFailure{"argument files give more than " + std::to_string(kMaxArguments) + " arguments" +
+                          (a.origin.empty() ? std::string() : " (" + a.origin + ")")};
       out.push_back(a);
       continue;
     }
     const std::string file = Resolve(a.base, a.text.substr(1));
     const std::string from = a.origin.empty() ? std::string() : " (" + a.origin + ")";
-    std::error_code ec;
-    const fs::file_status st = fs::status(file, ec);
-    if (!fs::exists(st)) throw ToolFailure{"cannot read argument file " + file + from + ": no such file"};
-    if (!fs::is_regular_file(st))
-      throw ToolFailure{"cannot read argument file " + file + from + ": not a regular file"};
-    const std::string key = fs::weakly_canonical(file, ec).string();
+    const std::string tooMuch =
+        "argument files read more than " + std::to_string(kMaxBytesRead >> 20) + " MB, at " + file + from;
+    auto known = x.files.find(file);
+    if (known == x.files.end()) {
+      std::error_code ec;
+      const fs::file_status st = fs::status(file, ec);
+      if (!fs::exists(st)) throw ToolFailure{"cannot read argument file " + file + from + ": no such file"};
+      if (!fs::is_regular_file(st))
+        throw ToolFailure{"cannot read argument file " + file + from + ": not a regular file"};
+      // Checked before reading too, so that one huge file is not read whole first.
+      if (const std::uintmax_t size = fs::file_size(file, ec); !ec && size > kMaxBytesRead - x.bytesRead)
+        throw ToolFailure{tooMuch};
+      std::ifstream in(file, std::ios::binary);
+      if (!in) throw ToolFailure{"cannot read argument file " + file + from};
+      std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      if (in.bad()) throw ToolFailure{"cannot read argument file " + file + from};
+      known = x.files.emplace(file, ReadFile{fs::weakly_canonical(file, ec).string(), std::move(text)}).first;
+    }
+    const std::string& key = known->second.key;
+    const std::string& text = known->second.text;
     for (const std::string& o : open)
       if (o == key) throw ToolFailure{"argument file " + file + from + " reads itself again"};
     if (static_cast<int>(open.size()) >= kMaxNesting)
       throw ToolFailure{"argument file " + file + from + ": nested more than " + std::to_string(kMaxNesting) +
                         " deep"};
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw ToolFailure{"cannot read argument file " + file + from};
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) throw ToolFailure{"cannot read argument file " + file + from};
+    // Counted as often as a file is named: what is expanded, not what the
+    // disk gave.
+    if (text.size() > kMaxBytesRead - x.bytesRead) throw ToolFailure{tooMuch};
+    x.bytesRead += text.size();
 
     const std::string base = fs::path(file).parent_path().string();
     std::vector<Arg> lines;
@@ -55,7 +90,7 @@ void Expand(const std::vector<Arg>& args, std::vector<std::string>& open, std::v
       lines.push_back({line, base, file + " line " + std::to_string(lineNo)});
     }
     open.push_back(key);
-    Expand(lines, open, out);
+    Expand(lines, x, out);
     open.pop_back();
   }
 }
@@ -73,9 +108,9 @@ int Failure(const std::string& message) {
 }
 
 std::vector<Arg> ExpandArgFiles(const std::vector<Arg>& args) {
-  std::vector<std::string> open;
+  Expansion x;
   std::vector<Arg> out;
-  Expand(args, open, out);
+  Expand(args, x, out);
   return out;
 }
 
