@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,8 @@
 namespace havrek::pack {
 
 namespace {
+
+constexpr std::int64_t kMaxSpace = 0xFFFFFFFF;
 
 std::int64_t ParseSize(const std::string& name, const std::string& text) {
   std::string digits = text;
@@ -91,10 +94,11 @@ std::string PlainFileName(const std::string& option, const std::string& value) {
 }
 
 // SRC[=TARGET], SRC relative to the argument file it came from.
-PackFile FileArg(Args& args, const std::string& name, bool run) {
+PackFile FileArg(Args& args, const std::string& name, bool run, bool* targetGiven = nullptr) {
   const std::string value = args.Value(name);
   PackFile f;
   const auto eq = value.find('=');
+  if (targetGiven) *targetGiven = eq != std::string::npos;
   f.source = value.substr(0, eq);
   if (f.source.empty()) throw UsageError{name + " needs a source path"};
   f.target = eq == std::string::npos ? FileNamePart(f.source) : value.substr(eq + 1);
@@ -114,6 +118,17 @@ FolderSource DirArg(Args& args, const std::string& name) {
   return t;
 }
 
+// An output goes into a folder that is there: the writer's own message
+// would name only its temporary file.
+void CheckOutputFolder(const std::string& option, const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+    throw ToolFailure{"cannot write " + path + ": " +
+                      (std::filesystem::exists(folder, ec) ? "not a folder: " : "no such folder: ") +
+                      folder.string() + " (" + option + ")"};
+}
+
 // A target as the writer compares them for duplicates.
 std::string TargetKey(const std::string& target) {
   std::string normalized, error;
@@ -126,7 +141,7 @@ int Build(Args& args) {
   PackOptions o;
   bool internetRecord = false, spanFlag = false;
   std::string runArgs, languageFile;
-  bool haveRunArgs = false;
+  bool haveRunArgs = false, runTargetGiven = false;
   // --file and --dir in the order given; a folder's files are listed once
   // every --exclude is known.
   std::vector<std::pair<PackFile, std::optional<FolderSource>>> sources;
@@ -141,7 +156,7 @@ int Build(Args& args) {
     if (name == "--stub") o.stubPath = args.PathValue(name);
     else if (name == "--out") o.outPath = args.PathValue(name);
     else if (name == "--file") sources.push_back({FileArg(args, name, false), std::nullopt});
-    else if (name == "--run") sources.push_back({FileArg(args, name, true), std::nullopt});
+    else if (name == "--run") sources.push_back({FileArg(args, name, true, &runTargetGiven), std::nullopt});
     else if (name == "--dir") sources.push_back({PackFile{}, DirArg(args, name)});
     else if (name == "--exclude") {
       excludes.push_back(args.Value(name));
@@ -191,7 +206,14 @@ int Build(Args& args) {
       o.level = v[0] - '0';
     } else if (name == "--split-size") o.splitSize = ParseSize(name, args.Value(name));
     else if (name == "--disk-size") o.diskSize = ParseSize(name, args.Value(name)), spanFlag = true;
-    else if (name == "--extra-space") o.extraSpace = ParseSize(name, args.Value(name));
+    else if (name == "--extra-space") {
+      const std::string v = args.Value(name);
+      o.extraSpace = ParseSize(name, v);
+      // The space table holds 32-bit byte counts: more would silently count as 4G.
+      if (o.extraSpace > kMaxSpace)
+        throw UsageError{name + ": \"" + v + "\" is past the space table's field: at most " +
+                         std::to_string(kMaxSpace) + " bytes (4G less one byte)"};
+    }
     else if (flag("--no-build-length")) o.writeBuildLength = false;
     else if (name == "--jobs") {
       const std::string v = args.Value(name);
@@ -204,6 +226,7 @@ int Build(Args& args) {
   }
   if (o.stubPath.empty()) throw UsageError{"build needs --stub"};
   if (o.outPath.empty()) throw UsageError{"build needs --out"};
+  CheckOutputFolder("--out", o.outPath);
   std::vector<std::string> warnings;
   std::vector<bool> fromDir;
   for (auto& [file, tree] : sources) {
@@ -214,16 +237,22 @@ int Build(Args& args) {
     }
     fromDir.resize(o.files.size(), tree.has_value());
   }
-  // "--dir app --run app/Engine.exe=Engine.exe" marks the folder's own entry
-  // instead of adding the file twice.
+  // A missing source is named before its target can clash with another:
+  // "--run app/engine.exe" beside a folder's Engine.exe is a misspelling.
+  for (std::size_t i = 0; i < o.files.size(); ++i)
+    if (std::string error; !fromDir[i] && !CheckInputFile(o.files[i].source, error))
+      return Failure("cannot open " + o.files[i].source + ": " + error);
+  // "--dir app --run app/Engine.exe" marks the folder's own entry instead of
+  // adding the file twice, away from the files it goes with.
   for (std::size_t i = 0; i < o.files.size(); ++i) {
     if (!o.files[i].run || fromDir[i]) continue;
     const std::string key = TargetKey(o.files[i].target);
     for (std::size_t j = 0; j < o.files.size(); ++j) {
       std::error_code ec;
-      if (!fromDir[j] || TargetKey(o.files[j].target) != key ||
-          !std::filesystem::equivalent(o.files[j].source, o.files[i].source, ec))
-        continue;
+      if (!fromDir[j] || !std::filesystem::equivalent(o.files[j].source, o.files[i].source, ec)) continue;
+      if (runTargetGiven && TargetKey(o.files[j].target) != key)
+        return Failure("--run " + o.files[i].source + " as " + o.files[i].target + ": a --dir adds that file as " +
+                       o.files[j].target + " already; give that target or none to mark it");
       o.files[j].run = true;
       o.files.erase(o.files.begin() + static_cast<std::ptrdiff_t>(i));
       fromDir.erase(fromDir.begin() + static_cast<std::ptrdiff_t>(i));
@@ -231,6 +260,8 @@ int Build(Args& args) {
       break;
     }
   }
+  if (!o.files.empty() && std::none_of(o.files.begin(), o.files.end(), [](const PackFile& f) { return f.run; }))
+    warnings.push_back("no --run: the setup extracts its files and starts nothing (test reports it)");
   for (const std::string& warning : warnings) std::cerr << "havrek-pack: warning: " << warning << "\n";
   if (haveRunArgs) {
     PackFile* run = nullptr;
@@ -241,7 +272,8 @@ int Build(Args& args) {
   }
   if (spanFlag) o.headerFlags |= hfSpan;
   o.withInternetRecord = internetRecord;
-  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && o.fixedDate == 0) {
+  // Set but empty, as CI systems export it, is unset.
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch && o.fixedDate == 0) {
     std::string error;
     if (!DosDateFromEpoch(epoch, o.fixedDate, error)) throw UsageError{"SOURCE_DATE_EPOCH: " + error};
   }
@@ -282,6 +314,7 @@ int InfoPage(Args& args) {
     else throw UsageError{"unknown info-page option \"" + name + "\""};
   }
   if (out.empty() || !haveToken || !haveText) throw UsageError{"info-page needs --out, a token and a text"};
+  CheckOutputFolder("--out", out);
   if (token.find('|') != std::string::npos) return Failure("the token must not contain \"|\"");
   std::string error;
   std::vector<std::string> inputs;
