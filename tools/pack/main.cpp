@@ -1,7 +1,9 @@
 // havrek-pack: joins a stub image with the files of a setup into a package,
 // makes the build tokens and information pages that go with it, and lists,
 // tests and extracts setups.
+#include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,7 +30,8 @@ Usage:
   havrek-pack encode-token TOKEN
   havrek-pack decode-token ENCODED
   havrek-pack info-page --out FILE (--token TOKEN | --token-raw TEXT) (--text TEXT | --text-file FILE) [--scramble]
-  havrek-pack --help | help
+  havrek-pack --help | help | COMMAND --help
+  havrek-pack --version
 
 Options take their value as the next argument or after "=" (--level=6).
 SIZE is a number of bytes with an optional K, M or G suffix (powers of 1024).
@@ -139,12 +142,15 @@ list SETUP [--json]      one line per stored file: size, compressed size (its
                          outside printable ASCII as \u00XX). Exit 1 when the
                          setup cannot be read whole (what was read is listed)
 test SETUP               checks the setup as the stub extracts it: the checksum
-                         of every disk file, every entry expanded, every name
-                         under the stub's name rule, a run mark naming a file
-                         of the setup. Prints what it found; each problem
+                         and integrity record of every disk file, every entry
+                         expanded, every name under the stub's name rule, a
+                         run mark naming a file of the setup (an agent
+                         package, built with --auto-update, has no files and
+                         needs none). Prints what it found; each problem
                          names the disk file, the entry and the reason. Exit 0
                          only when the stub would extract it all and start
-                         its program
+                         its program; an agent copy (the agent a setup writes
+                         beside its files) is named as such, exit 1
 extract SETUP DIR        writes the files into DIR (made when missing; files
                          already there are replaced) with their stored dates
                          (local time), "\" in names making folders; names the
@@ -157,8 +163,14 @@ extract SETUP DIR        writes the files into DIR (made when missing; files
                          Exit 1 when anything was not extracted
   --list-only            list instead of extracting (DIR may be left out)
 
-show SETUP               header, flags, space table and records; exit 1 if
-                         the checksum fails
+show SETUP               header, flags, space table, records, integrity records
+                         and signature; exit 1 if the checksum or an integrity
+                         record fails (an agent copy carries its setup's
+                         checksum: it is named, not checked)
+
+encode-token TOKEN       prints TOKEN encoded, as --update-token and --token
+                         store it
+decode-token ENCODED     prints the token an encoded token holds
 
 info-page: writes an information page for the update agent
   --out FILE             the page file
@@ -171,6 +183,49 @@ info-page: writes an information page for the update agent
 Exit codes: 0 done, 1 failed (message on standard error, naming the file and
 the reason), 2 bad usage.
 )";
+
+#ifndef HAVREK_VERSION
+#define HAVREK_VERSION "unknown"
+#endif
+
+// What the usage says of one command: its usage lines, its part of the text
+// and the exit codes.
+std::string CommandUsage(const std::string& command) {
+  const std::string all = kUsage;
+  struct Part {
+    const char* command;
+    const char* from;
+    const char* to;
+  };
+  static const Part parts[] = {
+      {"build", "\nbuild: files", "\nReading setups:"},
+      {"list", "\nlist SETUP", "\ntest SETUP"},
+      {"test", "\ntest SETUP", "\nextract SETUP DIR"},
+      {"extract", "\nextract SETUP DIR", "\nshow SETUP"},
+      {"show", "\nshow SETUP", "\ninfo-page:"},
+      {"info-page", "\ninfo-page:", "\nExit codes:"},
+      {"encode-token", "\nencode-token TOKEN", "\ninfo-page:"},
+      {"decode-token", "\nencode-token TOKEN", "\ninfo-page:"},
+  };
+  std::string out = "Usage:\n";
+  const std::string prefix = "  havrek-pack " + command + " ";
+  for (std::size_t at = all.find(prefix); at != std::string::npos; at = all.find(prefix, at + 1)) {
+    const std::size_t end = all.find('\n', at);
+    out += all.substr(at, end - at) + "\n";
+    // A usage line may go on, indented, on the next lines.
+    for (std::size_t next = end + 1; all.compare(next, 20, std::string(20, ' ')) == 0;) {
+      const std::size_t e = all.find('\n', next);
+      out += all.substr(next, e - next) + "\n";
+      next = e + 1;
+    }
+  }
+  for (const Part& p : parts)
+    if (command == p.command) {
+      const std::size_t from = all.find(p.from), to = all.find(p.to);
+      out += all.substr(from, to - from) + "\n";
+    }
+  return out + all.substr(all.find("\nExit codes:"));
+}
 
 // A command of one plain argument.
 std::string OneArgument(Args& args, const std::string& command) {
@@ -195,6 +250,19 @@ int Run(int argc, char** argv) {
     std::cout << kUsage;
     return 0;
   }
+  if (command == "--version") {
+    std::cout << "havrek-pack " << HAVREK_VERSION << "\n";
+    return 0;
+  }
+  static const char* const commands[] = {"build", "info-page",    "show",        "list",
+                                         "test",  "extract",      "encode-token", "decode-token"};
+  // Wherever it stands: "--help" as an option's value is written --name=--help.
+  if (std::find(std::begin(commands), std::end(commands), command) != std::end(commands))
+    for (std::size_t i = 1; i < all.size(); ++i)
+      if (all[i].text == "--help" || all[i].text == "-h") {
+        std::cout << CommandUsage(command);
+        return 0;
+      }
   Args args(std::vector<Arg>(all.begin() + 1, all.end()));
   try {
     if (command == "build") return Build(args);
