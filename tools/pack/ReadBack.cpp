@@ -49,6 +49,7 @@ struct Walked {
   std::string setup;      // as given
   std::string first;      // the file the walk starts at (SETUP.001 for a disk set)
   bool diskSet = false;
+  bool agent = false;     // an agent package: auto-update flag set
   std::optional<DiskSeen> launcher;  // the setup of a disk set, checked on its own
   std::vector<DiskSeen> disks;
   std::vector<EntryFacts> entries;
@@ -103,6 +104,17 @@ bool HoldsNoEntries(const std::string& path, const TPackageHeader& h) {
   return end - pos <= PackageHeaderSize;
 }
 
+// The agent a setup writes beside its files: the stub image and header
+// blocks under a header marked auto-update that keeps its setup's checksum.
+bool IsAgentCopy(const std::string& path, const TPackageHeader& h) {
+  return h.autoUpdate && !ChecksumPasses(h.checksum, PackageChecksum(path, h.trailerLength)) &&
+         HoldsNoEntries(path, h);
+}
+
+const char kAgentCopy[] =
+    ": an agent copy, not a setup (the agent a setup writes beside its files: it holds no files and keeps the "
+    "checksum of its setup)";
+
 DiskSeen CheckDisk(const std::string& path, int number) {
   TPackageHeader h{};
   ReadPackageHeader(path, h);
@@ -121,6 +133,8 @@ void WalkSetup(Walked& w, const std::string& setup, const std::string& folder,
   TPackageHeader h{};
   ReadPackageHeader(setup, h);
   if (h.magic != PackageMagic) throw ToolFailure{setup + ": holds no package (no package header at its end)"};
+  if (IsAgentCopy(setup, h)) throw ToolFailure{setup + kAgentCopy};
+  w.agent = h.autoUpdate != 0;
   if ((h.headerFlags & hfSpan) && !EndsWith(".001", setup, false) && HoldsNoEntries(setup, h)) {
     w.diskSet = true;
     w.launcher = CheckDisk(setup, 0);
@@ -430,9 +444,11 @@ int Show(Args& args) {
   if (h.magic != PackageMagic) return Failure(path + " holds no package");
   const TGFileInfo info(path);
   const std::uint32_t sum = PackageChecksum(path, h.trailerLength);
+  const bool agentCopy = IsAgentCopy(path, h);
   std::cout << "format=" << int(h.format) << "\nblocks=" << int(h.blockCount)
             << "\npayload_start=" << h.payloadStart << "\nfile_count=" << h.fileCount
-            << "\nchecksum=" << h.checksum << (ChecksumPasses(h.checksum, sum) ? " ok" : " BAD")
+            << "\nchecksum=" << h.checksum
+            << (agentCopy ? std::string(" not checked") + kAgentCopy : ChecksumPasses(h.checksum, sum) ? " ok" : " BAD")
             << "\nheader_flags=" << int(h.headerFlags) << "\ninternet_setup=" << int(h.internetSetup)
             << "\nconfirm_download=" << int(h.confirmDownload) << "\nhas_agent=" << int(h.hasAgent)
             << "\nauto_update=" << int(h.autoUpdate) << "\nspace=";
@@ -446,7 +462,7 @@ int Show(Args& args) {
             << "\n";
   for (const DiskIntegrity& f : integrity.files)
     if (!f.error.empty()) std::cout << "integrity_error=" << f.path << ": " << f.error << "\n";
-  return ChecksumPasses(h.checksum, sum) && integrity.Sound() ? 0 : 1;
+  return (agentCopy || ChecksumPasses(h.checksum, sum)) && integrity.Sound() ? 0 : 1;
 }
 
 int List(Args& args) {
@@ -504,6 +520,8 @@ int Test(Args& args) {
   const ExtractResult& r = w.result;
   if (!r.runRefused.empty()) {
     problems.push_back("run mark refused: " + r.runRefused);
+  } else if (r.runCommand.empty() && !r.damaged && w.expandError.empty() && w.agent && w.entries.empty()) {
+    std::cout << "an agent package (auto-update): no files and nothing to run, by design\n";
   } else if (r.runCommand.empty() && !r.damaged && w.expandError.empty()) {
     problems.push_back(w.first + ": no entry is marked to run: the setup would start nothing");
   } else if (!r.runCommand.empty()) {
