@@ -22,6 +22,7 @@
 
 #include "SealedPackage.h"
 #include "TestFolder.h"
+#include "package/UnPack.h"
 
 #if defined(HAVREK_PACK_EXE) && defined(HAVREK_EXAMPLES_DIR)
 
@@ -462,6 +463,128 @@ TEST_F(PackToolFiles, LaterPiecesGoOnlyToTheFileTheirFirstPieceMade) {
   ASSERT_EQ(Tool("list " + Q("case.exe") + " --json", &out), 0) << out;
   EXPECT_NE(out.find("\"name\":\"A.txt\",\"size\":6,"), std::string::npos) << out;
   EXPECT_NE(out.find("\"totals\":{\"files\":1,"), std::string::npos) << out;
+}
+
+TEST_F(PackToolFiles, PublisherMistakesGetAClearAnswer) {
+  Put("app/Engine.exe", "engine");
+  Put("app/data.txt", "data");
+  // Each names the next ten times: ten million arguments at the end.
+  for (int i = 0; i < 7; ++i) {
+    std::string text;
+    for (int k = 0; k < 10; ++k) text += i < 6 ? "@f" + std::to_string(i + 1) + "\n" : "x\n";
+    Put("fan/f" + std::to_string(i), text);
+  }
+  Put("huge.args", "");
+  fs::resize_file(dir_ / "huge.args", (std::uintmax_t{64} << 20) + 1);
+  const std::string dir = " --dir " + Q("app") + "=app";
+  struct Row {
+    std::string what;
+    std::string args;
+    int rc;
+    std::string message;  // in the output
+    std::string env = {};  // SOURCE_DATE_EPOCH when not empty; "-" for set but empty
+  };
+  const std::vector<Row> rows = {
+      {"--run of a file a --dir adds, without TARGET", Build("--out " + Q("s.exe") + dir + " --run " + Q("app/Engine.exe")),
+       0, "wrote"},
+      {"--run of a file a --dir adds, under another TARGET",
+       Build("--out " + Q("s.exe") + dir + " --run " + Q("app/Engine.exe") + "=Engine.exe"), 1,
+       "a --dir adds that file as app\\Engine.exe already"},
+      {"--run misspelt in letter case", Build("--out " + Q("s.exe") + " --dir " + Q("app") + " --run " + Q("app/engine.exe")),
+       1, "app/engine.exe: no such file"},
+      {"no --run", Build("--out " + Q("s.exe") + dir), 0, "warning: no --run"},
+      {"--out into a missing folder", Build("--out " + Q("none/s.exe") + dir), 1, "no such folder: " + Path("none")},
+      {"info-page --out into a missing folder", "info-page --out " + Q("none/p.inf") + " --token t --text x", 1,
+       "no such folder: " + Path("none")},
+      {"a file that reads past its size", Build("--out " + Q("s.exe") + " --file /proc/self/status"), 1,
+       "/proc/self/status changed while it was read, or holds more bytes than its size"},
+      {"--extra-space past the field", Build("--out " + Q("s.exe") + dir + " --extra-space 99999999G"), 2,
+       "at most 4294967295 bytes"},
+      {"--extra-space at the field's limit", Build("--out " + Q("s.exe") + dir + " --extra-space 4294967295"), 0,
+       "wrote"},
+      {"SOURCE_DATE_EPOCH set but empty", Build("--out " + Q("s.exe") + dir), 0, "wrote", "-"},
+      {"SOURCE_DATE_EPOCH not a number", Build("--out " + Q("s.exe") + dir), 2, "SOURCE_DATE_EPOCH", "x"},
+      {"argument files that fan out", "@" + Q("fan/f0"), 1, "argument files give more than 1000000 arguments"},
+      {"an argument file past 64 MB", "@" + Q("huge.args"), 1, "argument files read more than 64 MB"},
+      {"--version", "--version", 0, std::string("havrek-pack ") + HAVREK_VERSION + "\n"},
+      {"encode-token --help", "encode-token --help", 0, "Usage:\n  havrek-pack encode-token TOKEN\n"},
+      {"decode-token --help", "decode-token --help", 0, "Usage:\n  havrek-pack decode-token ENCODED\n"},
+      {"build --help", "build --stub x --help", 0, "Usage:\n  havrek-pack build --stub"},
+      {"list --help", "list --help", 0, "Usage:\n  havrek-pack list SETUP"},
+      {"test --help", "test -h", 0, "Usage:\n  havrek-pack test SETUP\n"},
+      {"extract --help", "extract --help", 0, "Usage:\n  havrek-pack extract SETUP DIR\n"},
+      {"show --help", "show --help", 0, "Usage:\n  havrek-pack show SETUP\n"},
+      {"info-page --help", "info-page --help", 0, "--token-raw TEXT"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (!row.env.empty()) setenv("SOURCE_DATE_EPOCH", row.env == "-" ? "" : row.env.c_str(), 1);
+    std::string out;
+    EXPECT_EQ(Tool(row.args, &out), row.rc) << out;
+    unsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_NE(out.find(row.message), std::string::npos) << out;
+    if (row.rc != 0) {
+      EXPECT_FALSE(fs::exists(dir_ / "s.exe"));
+    }
+    if (row.what.find("TARGET") != std::string::npos && row.rc == 0) {
+      // Marked where the folder puts it, and packed once.
+      ASSERT_EQ(Tool("list " + Q("s.exe") + " --json", &out), 0) << out;
+      EXPECT_NE(out.find("{\"name\":\"app\\\\Engine.exe\",\"size\":6,"), std::string::npos) << out;
+      EXPECT_NE(out.find("\"run\":true"), std::string::npos) << out;
+      EXPECT_NE(out.find("\"totals\":{\"files\":2,"), std::string::npos) << out;
+    }
+    fs::remove(dir_ / "s.exe");
+  }
+}
+
+TEST_F(PackToolFiles, AgentsAndBrokenDiskSetsAreNamedForWhatTheyAre) {
+  Put("app/Engine.exe", "engine");
+  std::string big;
+  for (int i = 0; big.size() < 300000; ++i) big += std::to_string(i * 7919 % 10007) + ",";
+  Put("app/big.bin", big);
+  Put("app/small.txt", "small");
+  std::string out;
+  ASSERT_EQ(Tool(Build("--out " + Q("agent.exe") + " --auto-update"), &out), 0) << out;
+  EXPECT_EQ(Tool("test " + Q("agent.exe"), &out), 0) << out;
+  EXPECT_NE(out.find("an agent package (auto-update): no files and nothing to run, by design"), std::string::npos)
+      << out;
+
+  // The agent copy a setup writes beside its files.
+  ASSERT_EQ(Tool(Build("--out " + Q("setup.exe") + " --dir " + Q("app") + " --run " + Q("app/Engine.exe")), &out), 0)
+      << out;
+  ExtractRequest request;
+  request.packageFile = Path("setup.exe");
+  request.targetFolder = Path("x");
+  request.agentFileName = "copy.exe";
+  const int saveErrors = SaveErrorCount();
+  ASSERT_FALSE(Extract(request, ExtractHooks{}).damaged);
+  SetSaveErrorCount(saveErrors);
+  ASSERT_TRUE(fs::exists(dir_ / "x" / "copy.exe"));
+  for (const std::string command : {"test", "list", "show"}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Tool(command + " " + Q("x/copy.exe"), &out), command == "show" ? 0 : 1) << out;
+    EXPECT_NE(out.find(command == "show" ? "not checked: an agent copy, not a setup" : "copy.exe: an agent copy, not a setup"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("FAILED"), std::string::npos) << out;
+  }
+
+  // A disk set without its last disk: the file that goes on there is removed.
+  ASSERT_EQ(Tool(Build("--out " + Q("set.exe") + " --level 0 --disk-size 200K --dir " + Q("app") + " --run " +
+                       Q("app/Engine.exe")),
+                 &out),
+            0)
+      << out;
+  ASSERT_EQ(Tool("list " + Q("set.exe") + " --json", &out), 0) << out;
+  const std::size_t at = out.find("{\"name\":\"big.bin\"");
+  ASSERT_NE(at, std::string::npos) << out;
+  ASSERT_EQ(out.find("\"disks\":[1,2]"), out.find("\"disks\"", at)) << out;
+  fs::remove(dir_ / "set.exe.002");
+  EXPECT_EQ(Tool("extract " + Q("set.exe") + " " + Q("y"), &out), 1) << out;
+  EXPECT_NE(out.find("set.exe.002: disk file missing"), std::string::npos) << out;
+  EXPECT_NE(out.find("removed " + Path("y") + "/big.bin: it cannot be completed"), std::string::npos) << out;
+  EXPECT_NE(out.find("extracted 1 files"), std::string::npos) << out;
+  EXPECT_EQ(Tree(dir_ / "y"), (std::map<std::string, std::string>{{"Engine.exe", "engine"}}));
 }
 
 }  // namespace
