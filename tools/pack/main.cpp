@@ -42,9 +42,12 @@ blanks and tabs around a line and a CR that ends it are dropped, empty lines
 and lines starting with "#" are skipped. A path given in FILE (of --stub,
 --out, --file, --run, --dir, --language, --inet-size-of, --text-file, a
 setup or a folder, or a further @FILE) is relative to FILE's folder. A file
-that reads itself again, directly or through others, is refused. An
-option value that starts with "@" is given as --name=@value, a plain
-argument as ./@name.
+that reads itself again, directly or through others, is refused, and so is
+an expansion past a million arguments or 64 MB read. An option value that
+starts with "@" is given as --name=@value, a plain argument as ./@name.
+
+Every command answers --help (or -h) with its own usage; a value "--help"
+is given as --name=--help.
 
 build: files
   --stub FILE            stub image: "MZ" at 0, "PE\0\0" at 256, bytes 248..255 zero
@@ -52,12 +55,15 @@ build: files
                          every output is written under a temporary name and
                          renamed into place when the build succeeded; outputs
                          that exist and are no regular file, or that are an
-                         input of the build, are refused
+                         input of the build, are refused, as is a folder
+                         that is not there
   --file SRC[=TARGET]    add file SRC, extracted as TARGET (default: SRC's file
                          name); TARGET is relative to the setup folder, "\" or
                          "/" separate sub-folders; absolute paths, drives, "..",
                          device names and ":" streams are refused; a TARGET
-                         given twice (whatever its case) is refused
+                         given twice (whatever its case) is refused; a file
+                         whose size changes while it is read, or that reads
+                         past its size (as under /proc), fails the build
   --dir SRC[=TARGET]     add every file under folder SRC, in the byte order of
                          their paths below SRC, into folder TARGET of the setup
                          ("/" or "\" separated; empty or absent: the top);
@@ -73,17 +79,20 @@ build: files
                          "/", "[a-z]" one of a set, "[!a-z]" one not in it;
                          repeatable, wherever it stands
   --run SRC[=TARGET]     like --file, and marks it as the program to run (one
-                         only); when a --dir adds the same file under TARGET,
-                         that entry is marked instead of adding it twice
+                         only); when a --dir adds the same file, that entry
+                         is marked instead of adding it twice (a TARGET other
+                         than the folder's is refused, naming both); without
+                         --run the build warns: the setup would start nothing
   --run-args ARGS        command-line arguments given to the program to run
   --language FILE        plain language file: "[Name]" lines open a language,
                          "key=value" lines add its texts, ";" starts a comment;
                          without it the language block is empty (built-in texts)
   --date WHEN            give every file this date instead of its own last-write
-                         date: YYYY-MM-DD[THH:MM[:SS]] or a DOS date-time number;
-                         without it, SOURCE_DATE_EPOCH (seconds since 1970,
-                         taken as UTC whatever the time zone; earlier than 1980
-                         is 1980-01-01) gives every file its date
+                         date: YYYY-MM-DD[THH:MM[:SS]] (1980 to 2107) or a DOS
+                         date-time number; without it, SOURCE_DATE_EPOCH
+                         (seconds since 1970, taken as UTC whatever the time
+                         zone; earlier than 1980 is 1980-01-01; set but empty
+                         is unset) gives every file its date
 
 build: header flags
   --always-confirm       always ask to confirm the temporary space
@@ -121,7 +130,8 @@ build: layout
                          blocks and first entries, OUT.002... further entries;
                          disk files of an earlier build past the new set are
                          removed
-  --extra-space SIZE     room the setup needs beyond its files (space table)
+  --extra-space SIZE     room the setup needs beyond its files (space table; at
+                         most 4294967295 bytes, the table's field)
   --no-build-length      leave bytes 248..255 of the image zero
   --jobs N               compress on N threads, 1 to 256 (default: one per
                          processor core); the setup is the same for every N;
