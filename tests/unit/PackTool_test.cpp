@@ -585,6 +585,18 @@ TEST_F(PackToolFiles, AgentsAndBrokenDiskSetsAreNamedForWhatTheyAre) {
   EXPECT_NE(out.find("removed " + Path("y") + "/big.bin: it cannot be completed"), std::string::npos) << out;
   EXPECT_NE(out.find("extracted 1 files"), std::string::npos) << out;
   EXPECT_EQ(Tree(dir_ / "y"), (std::map<std::string, std::string>{{"Engine.exe", "engine"}}));
+
+  // Nor is anything removed that this run did not make.
+  fs::remove_all(dir_ / "y");
+  fs::create_directories(dir_ / "y");
+  Put("outside.txt", "keep");
+  fs::create_symlink(dir_ / "outside.txt", dir_ / "y" / "big.bin");
+  EXPECT_EQ(Tool("extract " + Q("set.exe") + " " + Q("y"), &out), 1) << out;
+  EXPECT_NE(out.find("big.bin is a symbolic link: not written through"), std::string::npos) << out;
+  EXPECT_EQ(out.find("removed"), std::string::npos) << out;
+  EXPECT_TRUE(fs::is_symlink(fs::symlink_status(dir_ / "y" / "big.bin")));
+  EXPECT_EQ(Slurp(dir_ / "y" / "Engine.exe"), "engine");
+  EXPECT_EQ(Slurp(dir_ / "outside.txt"), "keep");
 }
 
 }  // namespace

@@ -565,28 +565,35 @@ int Extract(Args& args) {
   WalkSetup(w, a.setup, root, [&](const std::string& path, bool, std::string& error) {
     const auto [it, first] = made.try_emplace(UpperCase(path));
     MadeFile& m = it->second;
-    writing = path;
-    writingEntry = static_cast<std::int64_t>(w.entries.size());
+    plat::File f;
     if (first) {
       m.path = path;
-      plat::File f = OpenInside(root, path, true, error);
+      f = OpenInside(root, path, true, error);
       m.made = f && Identify(f, m);
-      return f;
+      if (f && !m.made) {
+        error = "cannot tell which file " + path + " is: " + std::strerror(errno);
+        f.reset();
+      }
+    } else if (!m.made) {
+      error = "not written: its first piece was not";
+    } else {
+      if (path != m.path)
+        notes.push_back(path + " joined to " + m.path +
+                        " (names that differ only in letter case are one file to the stub)");
+      f = OpenInside(root, m.path, false, error);
+      if (f && !SameFile(f, m)) {
+        error = m.path + " was replaced while extracting: not appended to";
+        f.reset();
+      }
     }
-    writing = m.path;
-    if (!m.made) return (error = "not written: its first piece was not"), plat::File();
-    if (path != m.path)
-      notes.push_back(path + " joined to " + m.path + " (names that differ only in letter case are one file to the stub)");
-    plat::File f = OpenInside(root, m.path, false, error);
-    if (f && !SameFile(f, m)) {
-      error = m.path + " was replaced while extracting: not appended to";
-      return plat::File();
-    }
+    // Only a file this run made may be removed again.
+    writing = f ? m.path : std::string();
+    writingEntry = static_cast<std::int64_t>(w.entries.size());
     return f;
   });
   std::vector<std::string> problems;
   if (const std::string f = WalkFailure(w); !f.empty()) problems.push_back(f);
-  if (!w.expandError.empty() && writingEntry == w.expandIndex && fs::remove(writing, ec))
+  if (!w.expandError.empty() && writingEntry == w.expandIndex && !writing.empty() && fs::remove(writing, ec))
     problems.push_back("removed " + writing + ": its entry did not expand");
   // A set that ends at a missing disk or cut short may hold the rest of the
   // last file written in what is missing: nothing shows whether it is whole.
