@@ -2,7 +2,7 @@
 """Makes a linked Stub.exe conform to the package format, and checks it.
 
   pe_image.py conform <exe>            move the PE header to offset 256, zero 248..255
-  pe_image.py check <exe> <machine>    verify the image (machine: i386 or amd64)
+  pe_image.py check <exe> <machine>    verify the image and its manifest (machine: i386 or amd64)
 
 The package reader finds the stub's own PE header at the fixed offset 256 and
 keeps the build length in bytes 248..255, just before it, so both must hold
@@ -58,18 +58,23 @@ def conform(path):
     open(path, "wb").write(data)
 
 
-def imports(data, opt, opt_size, nsections, pe32plus):
-    dir_off = opt + (112 if pe32plus else 96) + 8  # data directory 1: imports
-    rva = struct.unpack_from("<I", data, dir_off)[0]
-    if rva == 0:
-        return []
+def rva_to_offset(data, opt, opt_size, nsections):
     sections = [struct.unpack_from("<IIII", data, opt + opt_size + 40 * i + 8) for i in range(nsections)]
 
     def to_off(r):
         for vsize, vaddr, rsize, raw in sections:
             if vaddr <= r < vaddr + max(vsize, rsize):
                 return r - vaddr + raw
-        fail("import RVA %#x outside every section" % r)
+        fail("RVA %#x outside every section" % r)
+    return to_off
+
+
+def imports(data, opt, opt_size, nsections, pe32plus):
+    dir_off = opt + (112 if pe32plus else 96) + 8  # data directory 1: imports
+    rva = struct.unpack_from("<I", data, dir_off)[0]
+    if rva == 0:
+        return []
+    to_off = rva_to_offset(data, opt, opt_size, nsections)
 
     names, off = [], to_off(rva)
     while True:
@@ -79,6 +84,49 @@ def imports(data, opt, opt_size, nsections, pe32plus):
         n = to_off(name_rva)
         names.append(bytes(data[n:data.index(b"\0", n)]).decode().lower())
         off += 20
+
+
+# The application manifest: run as the invoker (no installer detection, no
+# file virtualization), on Vista, 7, 8, 8.1 and 10/11.
+REQUIRED_MANIFEST = [
+    'level="asInvoker"',
+    "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+    "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+    "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+    "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+    "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+]
+
+
+def manifest(data, opt, opt_size, nsections, pe32plus):
+    """The text of resource 1 of type 24 (RT_MANIFEST), or None."""
+    dir_off = opt + (112 if pe32plus else 96) + 16  # data directory 2: resources
+    rva = struct.unpack_from("<I", data, dir_off)[0]
+    if rva == 0:
+        return None
+    to_off = rva_to_offset(data, opt, opt_size, nsections)
+    root = to_off(rva)
+
+    def entries(table):
+        named, ids = struct.unpack_from("<HH", data, table + 12)
+        for i in range(named + ids):
+            yield struct.unpack_from("<II", data, table + 16 + 8 * i)
+
+    def child(table, wanted):
+        for name, target in entries(table):
+            if wanted is None or name == wanted:
+                return target
+        return None
+
+    node = root
+    for wanted in (24, 1, None):  # type, name, first language
+        target = child(node, wanted)
+        if target is None:
+            return None
+        node = root + (target & 0x7FFFFFFF)
+    data_rva, size = struct.unpack_from("<II", data, node)
+    start = to_off(data_rva)
+    return bytes(data[start:start + size]).decode("utf-8", "replace")
 
 
 def check(path, machine_name):
@@ -97,7 +145,14 @@ def check(path, machine_name):
     planted = [d for d in imports(data, opt, opt_size, nsections, magic == 0x20B) if d not in KNOWN_DLLS]
     if planted:
         fail("load-time imports outside the known system libraries: %s" % ", ".join(planted))
-    print("%s: MZ, PE at %d, %s, GUI subsystem, 248..255 zero, imports ok" % (path, PE_OFFSET, machine_name))
+    text = manifest(data, opt, opt_size, nsections, magic == 0x20B)
+    if text is None:
+        fail("no application manifest (resource 1 of type 24)")
+    missing = [m for m in REQUIRED_MANIFEST if m not in text]
+    if missing:
+        fail("the manifest lacks %s" % ", ".join(missing))
+    print("%s: MZ, PE at %d, %s, GUI subsystem, 248..255 zero, imports ok, manifest ok"
+          % (path, PE_OFFSET, machine_name))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #include "agent/AgentStateWin.h"
 
 #include "context/StubContext.h"
+#include "diag/HDebug.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
@@ -9,6 +10,8 @@ namespace havrek {
 namespace {
 
 void PostToListener(std::uintptr_t window, std::uint32_t message, std::uintptr_t code, std::intptr_t value) {
+  // A listener that has gone may leave its handle to another program's window.
+  if (!::IsWindow(reinterpret_cast<HWND>(window))) return;
   ::PostMessageA(reinterpret_cast<HWND>(window), message, static_cast<WPARAM>(code), static_cast<LPARAM>(value));
 }
 
@@ -33,6 +36,14 @@ void AgentSleepTicks(std::int64_t n) { SetAutoUpdateTimerCount(-n); }
 void AgentShutDown(WPARAM countdown) { SetQuitCountdown(static_cast<std::int32_t>(countdown)); }
 
 void AgentRegisterListener(WPARAM window, LPARAM message) {
+  // Anybody may register: a number that is no window, or HWND_BROADCAST,
+  // would have the notifications (any message the sender chose, WM_CLOSE
+  // too) reach every window of the session. Window 0 still unregisters.
+  const HWND listener = reinterpret_cast<HWND>(window);
+  if (listener && (listener == HWND_BROADCAST || !::IsWindow(listener))) {
+    LogLine("Listener refused: " + std::to_string(static_cast<unsigned long long>(window)) + " is no window");
+    return;
+  }
   SetListener(static_cast<std::uintptr_t>(window), static_cast<std::uint32_t>(message));
   NotifyListener(kNotifyAgentWindow, reinterpret_cast<std::intptr_t>(MainWindowHandle()));
   NotifyListener(kNotifyCommandMessage, kAgentCommandMessage);

@@ -1,5 +1,7 @@
 #include "agent/Settings.h"
 
+#include <set>
+
 #include "diag/HDebug.h"
 #include "util/HSUB.h"
 #include "util/Utils.h"
@@ -10,6 +12,7 @@ namespace {
 SettingsIni ini;
 std::uint8_t overrides[AUOptionCount] = {255, 255, 255, 255, 255, 255, 255, 255};
 bool autoProbeEnabled = true;
+std::set<std::string> notedValues;
 
 const char kOriginalSetup[] = "OriginalSetup";
 const char kNewSetup[] = "NewSetup";
@@ -34,6 +37,9 @@ std::int64_t ReadInt(const std::string& file, const char* section, const char* k
   if (TryTextToInt64(text, value)) return value;
   const std::string note = "Settings: " + FileNamePart(file) + " [" + section + "] " + key + "=\"" + text +
                            "\" is no number, " + IntText(def) + " used";
+  // Some values are read at every tick (the message box's font): one note
+  // per value and run says it, a note a second would fill the disk.
+  if (!notedValues.insert(note).second) return def;
   DebugLine(PidText() + " " + note);
   LogLine(note);
   return def;

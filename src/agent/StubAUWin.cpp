@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "agent/AgentState.h"
+#include "agent/OfferCheck.h"
 #include "agent/ProcessWin.h"
 #include "agent/Settings.h"
 #include "agent/StubAU.h"
@@ -64,7 +65,7 @@ void StartProgram(const std::string& commandLine, int showMode) {
 
 void JustFetchInfo() {
   NotifyListener(kNotifyInfoFetch, 1);
-  DownloadFileAU(InfoLocation(), GetInfoFileName(), fkInfo);
+  if (DownloadFileAU(InfoLocation(), GetInfoFileName(), fkInfo).success) DiagnoseOffer(GetInfoFileName());
   NotifyListener(kNotifyInfoFetch, 2);
 }
 
@@ -108,6 +109,7 @@ void PerformShot() {
   const FetchResult fetch = DownloadFileAU(InfoLocation(), GetInfoFileName(), fkInfo);
   NotifyListener(kNotifyInfoFetch, 2);
   SetProbeSecondsLast(now);
+  if (fetch.success) DiagnoseOffer(GetInfoFileName());
 
   const AUDecision decision = GetOkToPerformAU(fetch.success);
   if (decision.due) {

@@ -104,7 +104,8 @@ LRESULT CALLBACK PageProc(HWND window, UINT msg, WPARAM wParam, LPARAM lParam) {
   return result;
 }
 
-void ShowWindowAndWait(HWND owner, const std::string& title, const std::string& buttonCaption,
+// False when the window could not be made: nothing was shown.
+bool ShowWindowAndWait(HWND owner, const std::string& title, const std::string& buttonCaption,
                        const std::string& pageText, int width, int height, const std::string& faceName, int points,
                        int charset) {
   g_page.done = false;
@@ -131,8 +132,10 @@ void ShowWindowAndWait(HWND owner, const std::string& title, const std::string& 
                                     WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_VISIBLE, at.x, at.y,
                                     at.width, at.height, owner, nullptr, g_page.module, nullptr);
   if (!g_page.window) {
-    DebugLine(PidText() + " ShowInformPage: no window (" + std::to_string(::GetLastError()) + ")");
-    return;
+    const std::string why = "ShowInformPage: no window (" + std::to_string(::GetLastError()) + ")";
+    DebugLine(PidText() + " " + why);
+    LogLine(why);
+    return false;
   }
 
   g_page.edit = ::CreateWindowExA(0, kRichEditClass, "",
@@ -163,6 +166,7 @@ void ShowWindowAndWait(HWND owner, const std::string& title, const std::string& 
   LayOut(g_page.window);
   ::UpdateWindow(g_page.window);
   RunModalLoop(g_page.done, g_page.window, nullptr, "ShowInformPage");
+  return true;
 }
 
 }  // namespace
@@ -185,8 +189,7 @@ bool ShowInformPage(std::intptr_t owner, const std::string& title, const std::st
   g_page.link = trimmed;
   HWND parent = reinterpret_cast<HWND>(owner);
   if (parent && !::IsWindow(parent)) parent = nullptr;
-  ShowWindowAndWait(parent, title, buttonCaption, pageText, width, height, faceName, points, charset);
-  return true;
+  return ShowWindowAndWait(parent, title, buttonCaption, pageText, width, height, faceName, points, charset);
 }
 
 bool PerformAutoInform() {

@@ -14,6 +14,7 @@ std::atomic<bool> g_logEnabled{false};
 std::mutex g_logStateLock;
 std::string g_logPrefix = "   ";
 std::string g_logFilePath;
+std::string g_logFallbackDir;
 
 DebugStream& Stream() {
   // Never destroyed: static destructors of other units may still write.
@@ -49,6 +50,11 @@ std::string LogFilePath() {
   return g_logFilePath;
 }
 
+void SetLogFallbackDir(const std::string& dir) {
+  std::lock_guard<std::mutex> hold(g_logStateLock);
+  g_logFallbackDir = dir;
+}
+
 std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
                         const std::string& prefix, const std::string& text) {
   return LogStamp(t, dateSep, timeSep) + " " + PadLeft(IntText(threadId), 5) + prefix + text + "\r\n";
@@ -60,9 +66,21 @@ void LogLine(const std::string& text) {
   if (path.empty()) return;
   const std::string line =
       LogLineText(plat::Now(), plat::DateSeparator(), plat::TimeSeparator(), plat::ThreadId(), LogPrefix(), text);
-  // The plain agent and its copy share one log.
-  const plat::PathLock lock(path);
-  AppendText(path, line);
+  {
+    // The plain agent and its copy share one log.
+    const plat::PathLock lock(path);
+    if (AppendText(path, line)) return;
+  }
+  std::string fallbackDir;
+  {
+    std::lock_guard<std::mutex> hold(g_logStateLock);
+    fallbackDir = g_logFallbackDir;
+  }
+  if (fallbackDir.empty()) return;
+  const std::string fallback = SetTrailingBackslash(fallbackDir, true) + FileNamePart(path);
+  if (SameText(fallback, path)) return;
+  const plat::PathLock lock(fallback);
+  AppendText(fallback, line);
 }
 
 // The lock is recursive because sending to the viewer is a synchronous

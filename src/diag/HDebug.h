@@ -35,6 +35,11 @@ std::string LogFilePathFor(const std::string& exePath);
 // executable's path is not (the line is then dropped).
 std::string LogFilePath();
 
+// Where lines go when the log beside the executable cannot be written (an
+// agent in a folder its user may not write): a file of the same name in dir.
+// Empty (the default): such lines are dropped.
+void SetLogFallbackDir(const std::string& dir);
+
 // "<stamp> <thread id, 5 wide><prefix><text>\r\n"
 std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
                         const std::string& prefix, const std::string& text);

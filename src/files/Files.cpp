@@ -143,6 +143,8 @@ std::string SelfDeleteBatchText(const std::string& exeName, const std::string& d
   return text;
 }
 
+std::string SelfDeleteBatchName(std::uint32_t processId) { return "_DEL_ME_" + std::to_string(processId) + ".BAT"; }
+
 std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat) {
   return "\"" + cmdExe + "\" /c \"\"" + bat + "\"\"";
 }

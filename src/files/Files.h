@@ -67,6 +67,9 @@ bool DeleteTreeWith(const std::string& folder, const TreeOps& ops);
 inline constexpr int kSelfDeleteTries = 60;
 std::string SelfDeleteBatchText(const std::string& exe, const std::string& dir, const std::string& bat,
                                 bool removeFolder, const std::string& systemDir, int tries = kSelfDeleteTries);
+// "_DEL_ME_<pid>.BAT": one batch per process, so that two copies ending at
+// the same moment never write, run or remove each other's.
+std::string SelfDeleteBatchName(std::uint32_t processId);
 // Command line that runs the batch through cmd; every path is quoted, and the
 // extra pair keeps cmd's /c quote stripping away from the batch path's own.
 std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat);
@@ -86,7 +89,8 @@ bool DeleteFiles(const std::string& mask, bool clearAttributes);
 // followed. True if the folder existed before and is gone now.
 bool DeleteTree(const std::string& folder, bool clearAttributes);
 
-// TempDir + "_DEL_ME_.BAT" for the running executable; its path, or empty.
+// TempDir + SelfDeleteBatchName of this process, for the running
+// executable; its path, or empty.
 std::string WriteSelfDeleteBatch(bool removeFolder);
 // Starts the batch hidden through the system's cmd.exe; does not wait.
 bool StartSelfDeleteBatch(const std::string& bat);

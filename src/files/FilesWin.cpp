@@ -95,7 +95,7 @@ bool DeleteTree(const std::string& folder, bool clearAttributes) {
 }
 
 std::string WriteSelfDeleteBatch(bool removeFolder) {
-  const std::string bat = TempDir(true) + "_DEL_ME_.BAT";
+  const std::string bat = TempDir(true) + SelfDeleteBatchName(::GetCurrentProcessId());
   const std::string text = SelfDeleteBatchText(ExePath(false), ExeDir(false), bat, removeFolder, SystemDir(false));
   return WriteFileText(bat, text) ? bat : std::string();
 }

@@ -12,9 +12,11 @@
 #include "package/PackX.h"
 #include "platform/Platform.h"
 #include "setup/EngineCommand.h"
+#include "setup/SetupExit.h"
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
 #include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"
 
@@ -46,8 +48,9 @@ bool PostToCopy(const std::string& copy, UINT message, WPARAM wParam, LPARAM lPa
 
 }  // namespace
 
-void CreateAndRun_X_Exe() {
+bool CreateAndRun_X_Exe() {
   LogLine("CreateAndRun_X_Exe() --- Start");
+  bool started = false;
   const std::string zz = GetSwitch("/_ZZ=", "");
   DebugLine(PidText() + " CreateAndRun_X_Exe-1 " + zz);
   const std::string exe = ExePath(false);
@@ -60,12 +63,25 @@ void CreateAndRun_X_Exe() {
 
     const std::string copy = AgentCopyPath(exe);
     // A copy that is running cannot be replaced; the existing file is started.
-    ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
+    const bool copied = ::CopyFileA(exe.c_str(), copy.c_str(), FALSE) != FALSE;
+    const DWORD copyError = copied ? 0 : ::GetLastError();
     LogLine("Create X_ File ");
     const std::string command =
         AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""));
     LogLine("WinExec: " + command);
-    if (!StartHidden(command)) LogLine("WinExec failed: " + std::to_string(::GetLastError()));
+    started = StartHidden(command);
+    if (!started) {
+      const DWORD startError = ::GetLastError();
+      LogLine("WinExec failed: " + std::to_string(startError));
+      // Nobody watches an agent: what went wrong goes wherever it can be
+      // read, and the exit code says it too.
+      const std::string why = copied || plat::Exists(copy)
+                                  ? "cannot start " + copy + ": " + SystemErrorText(startError)
+                                  : "cannot write " + copy + ": " + SystemErrorText(copyError);
+      DebugLine(PidText() + " CreateAndRun_X_Exe: " + why);
+      LogLine("No agent copy runs: " + why);
+      SetExitCode(kExitAgentCopyFailed);
+    }
 
     // The commands that follow need the copy's window, not only its process:
     // a message posted before the window exists is lost.
@@ -73,11 +89,12 @@ void CreateAndRun_X_Exe() {
       const std::int64_t t0 = TickMs();
       do {
         WaitYielding(kCopyStartPollMs, kCopyStartPollMs);
-        if (IsProcessRunning(copy) && X_ExeIsRunning()) break;
+        if (IsProcessRunning(copy) && AgentCopyWindowExists()) break;
       } while (TickMs() <= t0 + kCopyStartWaitMs);
     }
   }
   LogLine("CreateAndRun_X_Exe() --- End");
+  return started;
 }
 
 bool HandleParamOK(bool wasRunning) {

@@ -4,7 +4,8 @@
 
 namespace havrek {
 
-void CreateAndRun_X_Exe();
+// True when it started a copy.
+bool CreateAndRun_X_Exe();
 void SpanRelaunch();
 // True when any command was posted to the copy.
 bool HandleParamOK(bool wasRunning);

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 
 #include "agent/AgentState.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
 #include "launcher/AgentHooks.h"
+#include "launcher/AgentInstance.h"
 #include "launcher/Copies.h"
 #include "launcher/MainWindow.h"
 #include "package/PackX.h"
@@ -20,6 +20,7 @@
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
+#include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {
@@ -31,13 +32,22 @@ bool TopWindowOfClassExists(const std::string& className) {
   return ::FindWindowA(className.c_str(), nullptr) != nullptr;
 }
 
-std::string ExeFileName() { return FileNamePart(ExePath(false)); }
+// How long a plain agent waits for another start of the same agent, and for
+// the copy it started to take over; past it the copy's own mutex still keeps
+// a second copy from working.
+constexpr DWORD kAgentStartLockMs = 10000;
+constexpr std::uint32_t kAgentPollMs = 50;
 
-std::string LongPathOf(const std::string& path) {
-  char buffer[MAX_PATH * 4] = {};
-  const DWORD n = ::GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
-  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+bool WaitForAgentCopyWindow(std::int64_t timeoutMs) {
+  const std::int64_t end = TickMs() + timeoutMs;
+  while (!AgentCopyWindowExists()) {
+    if (TickMs() >= end) return false;
+    WaitYielding(kAgentPollMs, kAgentPollMs);
+  }
+  return true;
 }
+
+std::string ExeFileName() { return FileNamePart(ExePath(false)); }
 
 // A class name is an atom of at most 255 characters; a longer one fails to
 // register and the run would end before it began. Such a name keeps its tail
@@ -47,14 +57,7 @@ constexpr std::size_t kMaxClassName = 255;
 
 std::string BoundedClassName(const std::string& name) {
   if (name.size() <= kMaxClassName) return name;
-  std::uint64_t digest = 14695981039346656037ull;
-  for (const char c : UpperCase(name)) {
-    digest ^= static_cast<unsigned char>(c);
-    digest *= 1099511628211ull;
-  }
-  char head[20];
-  std::snprintf(head, sizeof head, "~%016llX~", static_cast<unsigned long long>(digest));
-  const std::string prefix(head);
+  const std::string prefix = "~" + NameDigest(name) + "~";
   return prefix + name.substr(name.size() - (kMaxClassName - prefix.size()));
 }
 
@@ -63,12 +66,16 @@ std::string BoundedClassName(const std::string& name) {
 const std::string& StubWindowClass() { return stubWindowClass; }
 
 std::string StubWindowClassFor(bool autoUpdate, const std::string& exePath) {
-  return BoundedClassName(autoUpdate ? ".AutoUpdate." + FileNameNoExt(exePath, false) : exePath);
+  if (!autoUpdate) return BoundedClassName(exePath);
+  // Agents of different products may share a file name (agent.exe): the
+  // digest of the full path gives every installation a class of its own.
+  return BoundedClassName(".AutoUpdate.~" + NameDigest(LongPathOf(exePath)) + "~" + FileNameNoExt(exePath, false));
 }
 
-bool X_ExeIsRunning() {
-  return TopWindowOfClassExists(StubWindowClassFor(true, "X_" + FileNamePart(OwnPackage().AgentFileName())));
-}
+bool AgentCopyWindowExists() { return TopWindowOfClassExists(StubWindowClassFor(true, InstallationCopyPath())); }
+
+// The copy owns its mutex from its start, its window only a moment later.
+bool X_ExeIsRunning() { return AgentCopyWindowExists() || AgentCopyInstanceHeld(); }
 
 bool ThisIs_Plain_AutoUpdate_Exe() {
   return IsAutoUpdateProg() && SameTextTrim(ExeFileName(), OwnPackage().AgentFileName());
@@ -88,24 +95,42 @@ bool IsSpanCopy() {
 }
 
 void DoRunStubWin() {
+  // Before anything else: two starts of one agent at the same moment must
+  // not both find no copy running.
+  OwnedMutex agentLock;
+  bool otherCopy = false;
+  if (ThisIs_X_AutoUpdate_Exe()) {
+    agentLock = TakeAgentMutex(kAgentInstanceMutex, 0);
+    otherCopy = !agentLock;
+  } else if (ThisIs_Plain_AutoUpdate_Exe()) {
+    agentLock = TakeAgentMutex(kAgentStartMutex, kAgentStartLockMs);
+  }
+
   LogLine("DoRunStubWin() --- Start");
   stubWindowClass = StubWindowClassFor(IsAutoUpdateProg(), ExePath(false));
   const bool wasRunning = X_ExeIsRunning();
   LogLine("X_ExeIsRunning=" + BoolText(X_ExeIsRunning()));
   LogLine("ThisIs_Plain_AutoUpdate_Exe=" + BoolText(ThisIs_Plain_AutoUpdate_Exe()));
   LogLine("ThisIs_X_AutoUpdate_Exe=" + BoolText(ThisIs_X_AutoUpdate_Exe()));
+  if (otherCopy) LogLine("Another copy of this agent runs");
 
   // One process per window class does the work; a later one only forwards
   // its commands (below) and ends.
-  if (!TopWindowOfClassExists(stubWindowClass)) {
+  if (!otherCopy && !TopWindowOfClassExists(stubWindowClass)) {
     if (ThisIs_Plain_AutoUpdate_Exe()) {
-      CreateAndRun_X_Exe();
+      // The next start waits until this copy's window is there to take its
+      // commands, and then finds it.
+      if (CreateAndRun_X_Exe() && !WaitForAgentCopyWindow(kAgentStartLockMs))
+        LogLine("The agent copy did not start in time");
     } else if (ThisIs_X_AutoUpdate_Exe()) {
       InstallAgentHooks();
       LogLine("CheckTestMode");
       CheckTestMode(true);
       LogLine("WinMain");
       WinMain();
+      // The window is gone: a fresh copy (the update cycle's restart) may
+      // take over while this one removes itself.
+      agentLock.reset();
       LogLine("DeleteMySelf");
       DeleteMySelf(false);
     } else if (SpanRelaunchNeeded()) {
@@ -119,7 +144,10 @@ void DoRunStubWin() {
       if (spanCopy) DeleteMySelf(true);
     }
   }
-  if (ThisIs_Plain_AutoUpdate_Exe()) HandleParamOK(wasRunning);
+  if (ThisIs_Plain_AutoUpdate_Exe()) {
+    agentLock.reset();
+    HandleParamOK(wasRunning);
+  }
   LogLine("DoRunStubWin() --- End");
 }
 
@@ -132,6 +160,7 @@ int RunStub() {
   SetAutoUpdateProg(OwnPackage().AutoUpdate());
   SetLogEnabled(IsAutoUpdateProg() && OwnPackage().LogFile());
   if (ThisIs_X_AutoUpdate_Exe()) SetLogPrefix(" X ");
+  SetLogFallbackDir(TempDir(false));
 
   LogLine("");
   LogLine("");

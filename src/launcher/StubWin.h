@@ -13,7 +13,11 @@ class TGFileInfo;
 // Class name of the main window; one process per class does the role's work.
 const std::string& StubWindowClass();
 
+// The agent copy of this installation runs: its window exists, or it owns
+// its instance mutex (launcher/AgentInstance.h) on its way to making one.
 bool X_ExeIsRunning();
+// Its window exists: commands posted now reach it.
+bool AgentCopyWindowExists();
 bool ThisIs_Plain_AutoUpdate_Exe();
 bool ThisIs_X_AutoUpdate_Exe();
 bool SpanRelaunchNeeded();

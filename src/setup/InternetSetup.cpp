@@ -24,6 +24,21 @@ std::string DownloadCopyName(const std::string& name) {
   return last.find_first_not_of(". ") == std::string::npos ? std::string() : last;
 }
 
+std::uint32_t DownloadFolderOwner(const std::string& name, const std::string& setupFolderName) {
+  const std::string head = setupFolderName + ".dl";
+  if (setupFolderName.empty() || name.size() <= head.size() || !StartsWith(head, name, true)) return 0;
+  std::string digits = name.substr(head.size());
+  const std::size_t under = digits.find('_');
+  if (under != std::string::npos) {
+    const std::string k = digits.substr(under + 1);
+    if (k.empty() || k.find_first_not_of("0123456789") != std::string::npos) return 0;
+    digits.resize(under);
+  }
+  if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  const std::uint64_t pid = std::stoull(digits);
+  return pid <= 0xFFFFFFFFull ? static_cast<std::uint32_t>(pid) : 0;
+}
+
 std::string DownloadConfirmText(const std::string& question, const std::string& sizeText) {
   std::int64_t size = 0;
   if (!TryTextToInt64(sizeText, size)) size = 0;

@@ -32,6 +32,11 @@ std::string InternetPackageUrl(const std::string& base, const std::string& name)
 // Empty when nothing is left.
 std::string DownloadCopyName(const std::string& name);
 
+// A run downloads into "<setup folder>.dl<its pid>" (or "..._<k>" when that
+// name is taken). The pid of such a folder's name, given the setup folder's
+// own name (both without a path); 0 when name is no download folder of it.
+std::uint32_t DownloadFolderOwner(const std::string& name, const std::string& setupFolderName);
+
 // The download question with "<SIZE>" replaced by the megabytes of the size
 // field (0 when it is not a number).
 std::string DownloadConfirmText(const std::string& question, const std::string& sizeText);
@@ -57,6 +62,14 @@ void RunInternetSetup(const std::string& agent);
 // beside folder, removed afterwards. Errors end in a box and, unless the
 // user declined, in the exit code of a failed download.
 void InternetSetup(const std::string& folder, const std::string& base, const std::string& name);
+
+// The run that made a download folder is gone: no process has the pid, or
+// the one that has it runs a program of another file name than ownerName
+// (the pid was given again). False while it cannot be told.
+bool DownloadOwnerGone(std::uint32_t pid, const std::string& ownerName);
+// Removes the download folders beside setupFolder that runs killed before
+// their end left behind; a folder that a live run holds stays.
+void RemoveLeftDownloadFolders(const std::string& setupFolder);
 #endif
 
 }  // namespace havrek

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
@@ -18,6 +20,7 @@
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
+#include "util/WinHandle.h"
 
 namespace havrek {
 namespace {
@@ -49,17 +52,62 @@ void WriteAgentCopy(const std::string& agent) {
 // package's name may be that of any file of the user's in the temporary
 // folder, and the setup folder itself fills with the package's entries.
 // Empty when none can be made.
-std::string MakeDownloadFolder(const std::string& setupFolder) {
+// It is held while the run lasts, so that a run that finds it never takes
+// it for a leftover.
+std::string MakeDownloadFolder(const std::string& setupFolder, KernelHandle& hold) {
+  RemoveLeftDownloadFolders(setupFolder);
   const std::string base = RemoveTrailingBackslash(setupFolder) + ".dl" + std::to_string(::GetCurrentProcessId());
   for (int i = 0; i < 100; ++i) {
     const std::string folder = i == 0 ? base : base + "_" + std::to_string(i);
-    if (::CreateDirectoryA(folder.c_str(), nullptr)) return folder;
+    if (::CreateDirectoryA(folder.c_str(), nullptr)) {
+      hold = ClaimFolder(folder);
+      return folder;
+    }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   return std::string();
 }
 
 }  // namespace
+
+bool DownloadOwnerGone(std::uint32_t pid, const std::string& ownerName) {
+  const KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return ::GetLastError() != ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process.get(), &code) && code != STILL_ACTIVE) return true;
+  char image[MAX_PATH * 2] = {};
+  DWORD size = sizeof image;
+  if (!::QueryFullProcessImageNameA(process.get(), 0, image, &size)) return false;
+  return !SameText(FileNamePart(std::string(image, size)), ownerName);
+}
+
+void RemoveLeftDownloadFolders(const std::string& setupFolder) {
+  const std::string folder = RemoveTrailingBackslash(setupFolder);
+  const std::string parent = FileDirPart(folder);
+  const std::string own = FileNamePart(folder);
+  if (own.empty()) return;
+  std::vector<std::string> left;
+  WIN32_FIND_DATAA fd;
+  {
+    const FindHandle find(::FindFirstFileA((folder + ".dl*").c_str(), &fd));
+    if (!find) return;
+    do {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      const std::uint32_t pid = DownloadFolderOwner(fd.cFileName, own);
+      if (pid == 0 || pid == ::GetCurrentProcessId()) continue;
+      if (DownloadOwnerGone(pid, FileNamePart(ExePath(false)))) left.push_back(parent + fd.cFileName);
+    } while (::FindNextFileA(find.get(), &fd));
+  }
+  for (const std::string& path : left) {
+    // A run that holds it is alive, whatever its pid says.
+    KernelHandle hold = ClaimFolder(path);
+    if (!hold) continue;
+    DebugLine(PidText() + " ==== internet setup: removing " + path + ", left by a run that has ended");
+    DeleteTree(path, true);
+    hold.reset();
+    ::RemoveDirectoryA(path.c_str());
+  }
+}
 
 void RunInternetSetup(const std::string& agent) {
   const TGFileInfo& own = OwnPackage();
@@ -77,6 +125,7 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
   const std::string url = InternetPackageUrl(base, name);
   std::string err;
   std::string downloadFolder;
+  KernelHandle downloadHold;
 
   const std::string local = LocalPackagePath(base, name);
   const bool hidden = RunsHidden();
@@ -100,7 +149,7 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
     TProgBar& progress = DownloadProgress();
     if (err.empty() && copyName.empty()) err = NotFoundText(url);
     if (err.empty()) {
-      downloadFolder = MakeDownloadFolder(folder);
+      downloadFolder = MakeDownloadFolder(folder, downloadHold);
       if (downloadFolder.empty()) err = ReadFailedText(copyName, "no folder for the download: " + LastErrorText());
     }
     if (err.empty()) {
@@ -123,7 +172,11 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
     }
   }
   if (err.empty()) ExtractAndRun(folder, target, std::string(), GetCmdLineArgs(), !hidden);
-  if (!downloadFolder.empty()) DeleteTree(downloadFolder, true);
+  if (!downloadFolder.empty()) {
+    DeleteTree(downloadFolder, true);
+    downloadHold.reset();
+    ::RemoveDirectoryA(downloadFolder.c_str());
+  }
   if (!err.empty() && err != kDeclinedText) {
     // Deployment tools read 0 as installed; the user's own No is no failure.
     SetExitCode(kExitDownloadFailed);

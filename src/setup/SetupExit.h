@@ -17,6 +17,9 @@ inline constexpr int kExitWriteFailed = 111;
 inline constexpr int kExitEngineNotStarted = 112;
 // Internet setup: the download failed or its package was refused.
 inline constexpr int kExitDownloadFailed = 113;
+// Auto-update agent: its copy could not be written beside it (a folder the
+// user may not write, such as Program Files) or not be started; no copy runs.
+inline constexpr int kExitAgentCopyFailed = 114;
 
 // Given by the unattended switch: implies "/hide", and every message box
 // takes its default answer without being shown.

@@ -109,6 +109,18 @@ std::string UpperCase(const std::string& s) {
   return r;
 }
 
+std::string NameDigest(const std::string& s) {
+  std::uint64_t digest = 14695981039346656037ull;
+  for (const char c : s) {
+    digest ^= static_cast<unsigned char>(Upper(c));
+    digest *= 1099511628211ull;
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text(16, '0');
+  for (int i = 15; i >= 0; --i, digest >>= 4) text[static_cast<std::size_t>(i)] = kHex[digest & 0xF];
+  return text;
+}
+
 std::string LowerCase(const std::string& s) {
   std::string r = s;
   for (char& c : r) c = Lower(c);

@@ -65,6 +65,10 @@ std::int64_t BaseToInt(const std::string& s, int base);
 std::int64_t HexToInt(const std::string& s);
 std::string BytesToHex(const std::string& s, bool spaced, bool prefixed);
 std::string HexToBytes(const std::string& s);
+// 16 hex digits (FNV-1a, 64 bits) of the text with a..z folded to capitals:
+// a short stand-in for a path in names that the system compares without
+// case and bounds in length (window classes, kernel object names).
+std::string NameDigest(const std::string& s);
 // low + a random number from 0 to high - low (low when high <= low).
 std::int64_t RandomInRange(std::int64_t low, std::int64_t high);
 std::string RandomTextInRange(std::int64_t low, std::int64_t high);

@@ -53,6 +53,12 @@ std::string SystemDir(bool add) {
   return FolderOf([](char* b, UINT size) { return GetSystemDirectoryA(b, size); }, add);
 }
 
+std::string LongPathOf(const std::string& path) {
+  char buffer[MAX_PATH * 4] = {};
+  const DWORD n = ::GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
+  return n > 0 && n < sizeof buffer ? std::string(buffer, n) : path;
+}
+
 std::string TempDir(bool add) {
   return FolderOf([](char* b, UINT size) { return static_cast<UINT>(GetTempPathA(size, b)); }, add);
 }

@@ -15,6 +15,10 @@ void InstallLeadByteTest();
 // The running executable's full path, however long; empty on failure.
 std::string ModulePath();
 
+// The path with every short (8.3) name part in its long form; the path as
+// given when the system cannot tell (a path that does not exist).
+std::string LongPathOf(const std::string& path);
+
 std::string WindowsDir(bool add);
 std::string SystemDir(bool add);
 std::string TempDir(bool add);

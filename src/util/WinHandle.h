@@ -85,7 +85,19 @@ struct AtomTraits {
   static void close(type a) { ::GlobalDeleteAtom(a); }
 };
 
+// A mutex this thread owns: let go of, then closed.
+struct OwnedMutexTraits {
+  using type = HANDLE;
+  static type invalid() { return nullptr; }
+  static bool valid(type h) { return h != nullptr; }
+  static void close(type h) {
+    ::ReleaseMutex(h);
+    ::CloseHandle(h);
+  }
+};
+
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
+using OwnedMutex = UniqueHandle<OwnedMutexTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using Module = UniqueHandle<ModuleTraits>;
 using GdiObject = UniqueHandle<GdiObjectTraits>;

@@ -28,7 +28,7 @@ class RunningCopy:
         shutil.copy(fixture("agent_copy_standin"), self.exe)
 
     def __enter__(self):
-        self.proc = subprocess.Popen([WINE_RUN, self.exe, winpath(self.path), ".AutoUpdate.X_agent", "300"],
+        self.proc = subprocess.Popen([WINE_RUN, self.exe, winpath(self.path), "-", "300"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_for(lambda: os.path.exists(self.path + ".ready"), timeout=60):
             self.proc.kill()

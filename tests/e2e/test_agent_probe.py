@@ -50,6 +50,16 @@ class AgentProbe(Scenario):
                 # Not due: the offer is not recorded.
                 self.assertIn("Stamp=1", stored)
 
+    def test_a_mistake_in_the_offer_is_named_beside_the_reason(self):
+        folder, notes, log, stored = self.probe_once(
+            "probe_misspelt", ["[NewSetup]", "VersoinNew=6", "Stamp=2", "ShutDownMethod=Using WM_Close"],
+            ProbeSecondsInterval="0", VersionOriginal="5", Stamp="1")
+        self.assertIn("GetOkToPerformAU = 3 - New version is not higher then old version", log)
+        self.assertIn("Offer: [NewSetup] VersoinNew is no key of the offer, ignored", log)
+        self.assertIn("Offer: [NewSetup] VersionNew is missing or empty (an update)", log)
+        self.assertIn('Offer: [NewSetup] ShutDownMethod="Using WM_Close" is none of', log)
+        self.assertEqual(log.count("VersoinNew is no key"), 1)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -11,7 +11,7 @@ import urllib.request
 import unittest
 
 from harness import (EngineReport, Scenario, STUB, UiDriver, WINE_RUN, WINEPREFIX, dos_datetime, engine_files, pack,
-                     prefix_temp, run_windows, wait_for, workdir)
+                     prefix_temp, run_windows, setup_folder_of, wait_for, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -142,6 +142,21 @@ class InternetSetup(Scenario):
         gets = [r for r in self.requests() if r.startswith("GET ")]
         self.assertEqual(gets, ["GET /files/%s|HTTP_Connect_3" % PACKAGE])
         self.assertFalse(os.path.exists(self.copy_in_temp), "the downloaded copy is deleted")
+
+    def test_download_folder_of_a_killed_run_is_removed_by_the_next(self):
+        folder, exe = self.stub("leftover", "--inet-always")
+        setup = setup_folder_of(exe)
+        # No process has pid 99999 here; ".dlx" is no download folder at all.
+        killed, other = setup + ".dl99999", setup + ".dlx"
+        for left in (killed, other):
+            shutil.rmtree(left, ignore_errors=True)
+            os.makedirs(left)
+            with open(os.path.join(left, PACKAGE), "wb") as f:
+                f.write(b"half a package")
+        self.assert_engine_ran(run_windows(exe))
+        self.assertFalse(os.path.exists(killed))
+        self.assertTrue(os.path.exists(os.path.join(other, PACKAGE)))
+        shutil.rmtree(other)
 
     def test_token_mismatch_runs_nothing_and_deletes_the_copy(self):
         folder, exe = self.stub("token", "--inet-always", file="Foreign.exe")

@@ -296,6 +296,11 @@ TEST(SelfDeleteBatch, PercentSignsInPathsStayLiteral) {
                 "DEL \"C:\\T%%\\_DEL_ME_.BAT\"\r\n");
 }
 
+TEST(SelfDeleteBatch, EveryProcessHasABatchOfItsOwn) {
+  EXPECT_EQ(SelfDeleteBatchName(4242), "_DEL_ME_4242.BAT");
+  EXPECT_NE(SelfDeleteBatchName(1), SelfDeleteBatchName(2));
+}
+
 TEST(SelfDeleteBatch, CommandLineQuotesTheInterpreterAndTheBatch) {
   EXPECT_EQ(SelfDeleteCommandLine("C:\\windows\\system32\\cmd.exe", "C:\\Users\\A B\\Temp\\_DEL_ME_.BAT"),
             "\"C:\\windows\\system32\\cmd.exe\" /c \"\"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\"");

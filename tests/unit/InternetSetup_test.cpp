@@ -153,5 +153,32 @@ TEST(InternetSetup, AgentCopyOfARealPackageReadsAsAnAgent) {
   EXPECT_EQ(read.trailerLength, PackageHeaderSize);
 }
 
+// A killed run's download folder is found by the pid in its name; nothing
+// else beside the setup folder may be taken for one.
+TEST(InternetSetup, DownloadFolderNamesTheirOwner) {
+  const struct {
+    const char* name;
+    std::uint32_t owner;
+  } cases[] = {
+      {"SETUP_123.dl4711", 4711},
+      {"setup_123.DL4711", 4711},  // the system's names have no case
+      {"SETUP_123.dl4711_2", 4711},
+      {"SETUP_123.dl4294967295", 4294967295u},
+      {"SETUP_123.dl4294967296", 0},  // no pid is that large
+      {"SETUP_123.dl", 0},
+      {"SETUP_123.dl47x", 0},
+      {"SETUP_123.dl4711_", 0},
+      {"SETUP_123.dl4711_x", 0},
+      {"SETUP_123.dl-5", 0},
+      {"SETUP_1234.dl4711", 0},  // another setup's
+      {"SETUP_123_2.dl4711", 0},
+      {"SETUP_123", 0},
+      {"SETUP_12.dl4711", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DownloadFolderOwner(c.name, "SETUP_123"), c.owner) << c.name;
+  EXPECT_EQ(DownloadFolderOwner("SETUP_123_2.dl8", "SETUP_123_2"), 8u);
+  EXPECT_EQ(DownloadFolderOwner(".dl8", ""), 0u);
+}
+
 }  // namespace
 }  // namespace havrek

@@ -7,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "diag/HDebug.h"
 #include "util/Utils.h"
 #include "MemoryIni.h"
 
@@ -196,6 +197,33 @@ TEST_F(SettingsTest, GettersReadTheirSectionAndKey) {
     Original("Elsewhere", c.key, c.value);
     EXPECT_EQ(c.get(), def) << c.section << "/" << c.key << " in the wrong place";
   }
+}
+
+std::string noted;
+
+// The font values are read at every tick: a note per read would write
+// megabytes a day.
+TEST_F(SettingsTest, ANumberThatDoesNotParseIsNotedOncePerValue) {
+  noted.clear();
+  SetDebugTarget([](const std::string& piece) { noted += piece; });
+  const auto count = [](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = noted.find(what); at != std::string::npos; at = noted.find(what, at + 1)) ++n;
+    return n;
+  };
+  Original("MsgBox", "FontSize", "eight-and-a-half");
+  Original("MsgBox", "CharSet", "western-once");
+  for (int tick = 0; tick < 5; ++tick) {
+    EXPECT_EQ(GetMsgBoxFontSize(), 8);
+    EXPECT_EQ(GetMsgBoxCharSet(), 0);
+  }
+  EXPECT_EQ(count("FontSize=\"eight-and-a-half\" is no number, 8 used"), 1u) << noted;
+  EXPECT_EQ(count("CharSet=\"western-once\" is no number, 0 used"), 1u) << noted;
+  // Another wrong value is news.
+  Original("MsgBox", "FontSize", "nine-ish");
+  EXPECT_EQ(GetMsgBoxFontSize(), 8);
+  EXPECT_EQ(count("FontSize=\"nine-ish\" is no number"), 1u) << noted;
+  SetDebugTarget(nullptr);
 }
 
 TEST_F(SettingsTest, YesIsExactlyOne) {

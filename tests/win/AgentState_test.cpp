@@ -292,5 +292,28 @@ TEST_F(AgentWindowTest, ShutDownSetsTheCountdownAndANewListenerReplacesTheOld) {
   EXPECT_EQ(heard, expected);
 }
 
+// Posting to a number that is no window, or to HWND_BROADCAST, would reach
+// every window of the session: such a listener is refused and the one
+// registered before keeps hearing.
+TEST_F(AgentWindowTest, AListenerThatIsNoWindowIsRefused) {
+  InstallAgentHooks();
+  const HWND w = CreateMainWindow("Agent", 0);
+  ASSERT_TRUE(w);
+  SendMessageA(w, wm_LocalMsg, reinterpret_cast<WPARAM>(w), WM_APP + 6);
+  MSG msg;
+  while (PeekMessageA(&msg, w, WM_APP, WM_APP + 10, PM_REMOVE)) {
+  }
+  const HWND gone = CreateWindowExA(0, "Static", "", 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(gone);
+  DestroyWindow(gone);
+  for (const WPARAM bad : {static_cast<WPARAM>(0xFFFF), reinterpret_cast<WPARAM>(gone), static_cast<WPARAM>(0x12345)}) {
+    SCOPED_TRACE(bad);
+    SendMessageA(w, wm_LocalMsg, bad, WM_CLOSE);
+    EXPECT_EQ(ListenerWindow(), reinterpret_cast<std::uintptr_t>(w));
+    EXPECT_EQ(ListenerMessage(), static_cast<std::uint32_t>(WM_APP + 6));
+  }
+  EXPECT_TRUE(IsWindow(w));
+}
+
 }  // namespace
 }  // namespace havrek

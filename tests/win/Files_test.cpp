@@ -242,7 +242,8 @@ TEST_F(FilesWin, FileTextFailuresGiveEmptyOrFalse) {
 TEST_F(FilesWin, SelfDeleteBatchNamesTheRunningExecutable) {
   InitProcessCommandLine();
   const std::string bat = WriteSelfDeleteBatch(true);
-  ASSERT_EQ(bat, TempDir(true) + "_DEL_ME_.BAT");
+  // One batch per process: copies that end together must not share one.
+  ASSERT_EQ(bat, TempDir(true) + "_DEL_ME_" + std::to_string(GetCurrentProcessId()) + ".BAT");
   const std::string text = ReadFileText(bat);
   ::DeleteFileA(bat.c_str());
   ASSERT_FALSE(ExePath(false).empty());

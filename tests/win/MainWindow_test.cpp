@@ -123,7 +123,10 @@ TEST_F(MainWindowTest, ClassNameOfALongPathStillRegisters) {
   ASSERT_EQ(atLimit.size(), 255u);
   EXPECT_EQ(StubWindowClassFor(false, shortPath), shortPath);
   EXPECT_EQ(StubWindowClassFor(false, atLimit), atLimit);
-  EXPECT_EQ(StubWindowClassFor(true, shortPath), ".AutoUpdate.Stub");
+  // An agent's class carries the digest of its path: two products whose
+  // agents share a name each have their own.
+  EXPECT_EQ(StubWindowClassFor(true, shortPath), ".AutoUpdate.~" + NameDigest(shortPath) + "~Stub");
+  EXPECT_NE(StubWindowClassFor(true, "C:\\Other\\Stub.exe"), StubWindowClassFor(true, shortPath));
 
   const std::string deep = "C:\\" + std::string(150, 'd') + "\\" + std::string(150, 'e') + "\\Stub.exe";
   const std::string agent = "C:\\x\\" + std::string(250, 'n') + ".exe";

@@ -386,6 +386,28 @@ TEST_F(StubInformDlgAgent, APageOfThisBuildIsShownAndNotOfferedAgain) {
   EXPECT_NE(log.find("PerformAutoInform() - END TRUE"), std::string::npos) << log;
 }
 
+// A page whose window cannot be made was not shown: it stays on offer.
+TEST_F(StubInformDlgAgent, APageWhoseWindowCannotBeMadeIsOfferedAgain) {
+  LayInfo("");
+  ASSERT_TRUE(WriteFileText(src_ + "\\News.page", MakeInformPage(EncodeToken(kOwnToken), "Version 5", true)));
+  // A class of the page's name that refuses every window takes the place
+  // of the page's own.
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = [](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+    return msg == WM_NCCREATE ? FALSE : DefWindowProcA(w, msg, wp, lp);
+  };
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = kInformPageClass;
+  ASSERT_TRUE(RegisterClassA(&wc));
+  const bool shown = PerformAutoInform();
+  UnregisterClassA(kInformPageClass, GetModuleHandleA(nullptr));
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(GetVersionOriginal(), 1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("ShowInformPage: no window"), std::string::npos) << log;
+  EXPECT_NE(log.find("PerformAutoInform() - END FALSE"), std::string::npos) << log;
+}
+
 TEST_F(StubInformDlgAgent, APageOfAnotherBuildIsDeletedAndNothingShown) {
   LayInfo("http://example.test/");
   ASSERT_TRUE(WriteFileText(src_ + "\\News.page", MakeInformPage(EncodeToken("Other-1"), "Buy this", false)));

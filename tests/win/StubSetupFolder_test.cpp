@@ -6,6 +6,7 @@
 
 #include "files/Files.h"
 #include "package/PackX.h"
+#include "setup/InternetSetup.h"
 #include "setup/SetupSpace.h"
 #include "util/Utils.h"
 #include "util/UtilsWin.h"
@@ -239,6 +240,55 @@ TEST_F(StubSetupFolderTest, AlternativeFolderOnlyOnAnotherFixedDrive) {
   EXPECT_EQ(AltSetupFolder(), alt);
   DropAltSetupFolder();
   EXPECT_FALSE(IsFolder(alt));
+}
+
+// The pid of a process that has ended.
+DWORD EndedPid() {
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  std::string cmd = "\"" + SystemDir(true) + "cmd.exe\" /c exit 0";
+  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+    return 0;
+  WaitForSingleObject(pi.hProcess, 30000);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return pi.dwProcessId;
+}
+
+// A run killed during its download leaves its folder beside the setup
+// folder; the next run removes it once its owner is gone, and only then.
+TEST_F(StubSetupFolderTest, DownloadFoldersOfEndedRunsAreRemoved) {
+  const std::string self = FileNamePart(ExePath(false));
+  const DWORD ended = EndedPid();
+  ASSERT_NE(ended, 0u);
+  EXPECT_TRUE(DownloadOwnerGone(ended, self));
+  EXPECT_FALSE(DownloadOwnerGone(GetCurrentProcessId(), self));
+  // The pid was given again, to another program.
+  EXPECT_TRUE(DownloadOwnerGone(GetCurrentProcessId(), "setup.exe"));
+
+  const std::string setup = TempDir(true) + "SETUP_dltest" + std::to_string(GetCurrentProcessId());
+  const std::string endedRun = setup + ".dl" + std::to_string(ended);
+  const std::string endedRun2 = endedRun + "_1";
+  const std::string liveRun = setup + ".dl" + std::to_string(GetCurrentProcessId()) + "_3";
+  const std::string heldRun = setup + ".dl" + std::to_string(EndedPid()) + "_2";
+  const std::string notOne = setup + ".dlx";
+  for (const std::string& f : {endedRun, endedRun2, liveRun, heldRun, notOne}) {
+    plat::MakeDirs(f);
+    ASSERT_TRUE(WriteFileText(f + "\\package.exe", "MZ")) << f;
+  }
+  {
+    // A live run of this build holds its folder, whatever its pid says.
+    const KernelHandle hold = ClaimFolder(heldRun);
+    ASSERT_TRUE(hold);
+    RemoveLeftDownloadFolders(setup);
+  }
+  EXPECT_FALSE(plat::Exists(endedRun));
+  EXPECT_FALSE(plat::Exists(endedRun2));
+  EXPECT_TRUE(IsFile(liveRun + "\\package.exe"));
+  EXPECT_TRUE(IsFile(heldRun + "\\package.exe"));
+  EXPECT_TRUE(IsFile(notOne + "\\package.exe"));
+  for (const std::string& f : {liveRun, heldRun, notOne}) RemoveAll(f);
 }
 
 }  // namespace
