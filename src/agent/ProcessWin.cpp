@@ -106,9 +106,49 @@ std::vector<DWORD> ProcessIds() {
   }
 }
 
+using FullImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, DWORD*);
+
+// Looked up rather than imported: systems before it lack the function and
+// fall back to the module names.
+FullImageNameFn FullImageName() {
+  static const FullImageNameFn fn = [] {
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel ? ProcOf<FullImageNameFn>(kernel, "QueryFullProcessImageNameA") : nullptr;
+  }();
+  return fn;
+}
+
+void SetNamesFromPath(const std::string& full, ProcessNames& names) {
+  names.fullPath = full;
+  names.baseName = FileNamePart(full);
+  names.shortFullPath = ShortPath(full);
+}
+
+// The image path the system records for the process. Unlike the module
+// list it is readable across widths (a 32-bit agent cannot read a 64-bit
+// program's modules) and needs only the limited query right.
+bool ReadImageName(DWORD id, ProcessNames& names) {
+  const FullImageNameFn query = FullImageName();
+  if (!query) return false;
+  const KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process) return false;
+  std::string buffer(MAX_PATH, '\0');
+  // Paths of up to 32767 characters exist; the buffer grows to that at most.
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (query(process.get(), 0, buffer.data(), &size) && size > 0) {
+      buffer.resize(size);
+      SetNamesFromPath(buffer, names);
+      return true;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= 32768) return false;
+    buffer.assign(buffer.size() * 4, '\0');
+  }
+}
+
 // False when the process cannot be opened or its first module not read; the
 // handle is closed on every path.
-bool ReadPsapiNames(DWORD id, ProcessNames& names) {
+bool ReadModuleNames(DWORD id, ProcessNames& names) {
   const PsapiApi& api = Psapi();
   const KernelHandle process(::OpenProcess(kQueryRights, FALSE, id));
   if (!process) return false;
