@@ -166,6 +166,8 @@ bool ReadModuleNames(DWORD id, ProcessNames& names) {
   return true;
 }
 
+bool ReadPsapiNames(DWORD id, ProcessNames& names) { return ReadImageName(id, names) || ReadModuleNames(id, names); }
+
 std::uint32_t FindByPsapi(const std::string& target, const std::string& targetShort, bool fullPathOnly) {
   const std::vector<DWORD> ids = ProcessIds();
   for (std::size_t i = ids.size(); i-- > 0;) {
@@ -327,26 +329,42 @@ bool KillProcess(const std::string& target, bool fullPathOnly) {
   return process && ::TerminateProcess(process.get(), 0);
 }
 
-ShutDownResult ShutDownProcess(const std::string& program, const std::string& method) {
+ShutDownResult ShutDownProcess(const std::string& program, const std::string& method,
+                               std::int64_t unattendedWaitMs) {
   ShutDownResult result;
   result.wasRunning = IsProcessRunning(program);
   LogLine(ShutDownStartLine(program, method));
   const ShutDownMethod how = ShutDownMethodOf(method);
+  bool wait = ShutDownWaits(how);
+  if (how == ShutDownMethod::none) LogLine(UnknownMethodLine(method));
   if (how == ShutDownMethod::messageBox) {
     const std::string message = CloseRequestText(GetAUText("s15"), program);
     DebugLine("s1=" + message + "<");
-    while (IsProcessRunning(program))
-      WarningBox(kOwnerHeading, message, GetMsgBoxAttention(), 0, static_cast<int>(GetMsgBoxCharSet()),
-                 GetMsgBoxBtnText());
+    if (Unattended()) {
+      // Every box would be answered at once: asking again at once would
+      // spin for as long as the program runs. Nobody is there to close it,
+      // so the wait is bounded and the update put off when it runs out.
+      if (result.wasRunning) LogLine(UnattendedWaitLine(program, unattendedWaitMs));
+      WaitProcessGone(program, unattendedWaitMs);
+      wait = false;
+    } else {
+      while (IsProcessRunning(program))
+        WarningBox(kOwnerHeading, message, GetMsgBoxAttention(), 0, static_cast<int>(GetMsgBoxCharSet()),
+                   GetMsgBoxBtnText());
+    }
   }
   DebugLine(PidText() + " ==== PerformAutoUpdate-8 ====");
-  if (how == ShutDownMethod::close) CloseProcessWindow(program, true);
-  if (how == ShutDownMethod::quit) QuitProcessWindow(program, true);
-  if (how == ShutDownMethod::terminate) KillProcess(program, true);
-  if (ShutDownWaits(how)) WaitProcessGone(program, 0);
+  bool reached = true;
+  if (how == ShutDownMethod::close) reached = CloseProcessWindow(program, true);
+  if (how == ShutDownMethod::quit) reached = QuitProcessWindow(program, true);
+  if (how == ShutDownMethod::terminate) reached = KillProcess(program, true);
+  if (!reached && result.wasRunning) LogLine(NotReachedLine(program, method));
+  if (wait) WaitProcessGone(program, 0);
   DebugLine(PidText() + " ==== PerformAutoUpdate-9 ====");
   LogLine("Shut Down Process() - END");
   result.stillRunning = IsProcessRunning(program);
+  result.putOff = ShutDownPutsOff(how, result.stillRunning);
+  if (result.putOff) LogLine(PutOffLine(program));
   return result;
 }
 
