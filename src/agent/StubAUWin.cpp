@@ -242,7 +242,7 @@ bool PerformAutoUpdate() {
 void ReStartAutoUpdateExe() {
   LogLine(".. ReStartAutoUpdateExe() - Start");
   if (QuitCountdown() <= 0) {
-    const std::string command = FreshAgentCommand(ExeDir(true), OwnPackage().AgentFileName(), AUOptionsToText());
+    const std::string command = FreshAgentCommand(ExeDir(true), OwnPackage().AgentFileName(), AUOptionsToText(), Unattended());
     LogLine(".. WinExec - " + command);
     StartProgram(command, SW_HIDE);
     WaitYielding(0, 1000);

@@ -14,6 +14,7 @@
 #include "setup/EngineCommand.h"
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
+#include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"
@@ -63,7 +64,7 @@ void CreateAndRun_X_Exe() {
     ::CopyFileA(exe.c_str(), copy.c_str(), FALSE);
     LogLine("Create X_ File ");
     const std::string command =
-        AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""));
+        AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""), Unattended());
     LogLine("WinExec: " + command);
     if (!StartHidden(command)) LogLine("WinExec failed: " + std::to_string(::GetLastError()));
 
