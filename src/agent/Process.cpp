@@ -59,7 +59,13 @@ ShutDownMethod ShutDownMethodOf(const std::string& text) {
   return ShutDownMethod::none;
 }
 
-bool ShutDownWaits(ShutDownMethod method) { return method != ShutDownMethod::dontShutDown; }
+bool ShutDownWaits(ShutDownMethod method) {
+  return method != ShutDownMethod::dontShutDown && method != ShutDownMethod::none;
+}
+
+bool ShutDownPutsOff(ShutDownMethod method, bool stillRunning) {
+  return stillRunning && method != ShutDownMethod::dontShutDown;
+}
 
 std::string CloseRequestText(const std::string& s15, const std::string& program) {
   return ReplaceAll(s15, "PROG_NAME", FileNamePart(program));
@@ -71,6 +77,23 @@ std::string ShutDownStartLine(const std::string& program, const std::string& met
 
 std::string KillProcessLine(std::uint32_t id, bool exists, const std::string& target) {
   return "PID=" + std::to_string(id) + "\t   Exists=" + BoolText(exists) + "\t  >" + target + "<";
+}
+
+std::string UnknownMethodLine(const std::string& method) {
+  return "Shut Down Process() - unknown method \"" + method + "\": nothing is sent";
+}
+
+std::string UnattendedWaitLine(const std::string& program, std::int64_t waitMs) {
+  return "Shut Down Process() - unattended: waiting up to " + std::to_string(waitMs / 1000) + " s for " + program +
+         " to end";
+}
+
+std::string NotReachedLine(const std::string& program, const std::string& method) {
+  return "Shut Down Process() - " + method + " did not reach " + program;
+}
+
+std::string PutOffLine(const std::string& program) {
+  return "Shut Down Process() - " + program + " still runs: the update is put off";
 }
 
 }  // namespace havrek

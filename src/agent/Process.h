@@ -63,13 +63,24 @@ enum class ShutDownMethod {
   quit,        // "Using WM_QUIT"
   terminate,   // "Using Terminate Process"
   dontShutDown,
-  none,        // any other text: nothing is done, but the agent waits
+  none,        // any other text: nothing is done
 };
 
 // The .info text compared exactly: another letter case is "none".
 ShutDownMethod ShutDownMethodOf(const std::string& text);
-// Everything but "Don't Shut Down" waits for the program to end.
+// The four methods that ask the program to end wait for it. An unknown
+// method sends nothing, so waiting would last until someone happens to end
+// the program: it does not wait.
 bool ShutDownWaits(ShutDownMethod method);
+// Whether the update must not be installed now: the program still runs and
+// the method was not "Don't Shut Down" (which installs over it on purpose).
+bool ShutDownPutsOff(ShutDownMethod method, bool stillRunning);
+
+// How long an unattended run (nobody to answer "Issue a Message Box") waits
+// for the program to end before it puts the update off; test mode, where a
+// probe comes every few seconds, waits less.
+inline constexpr std::int64_t kUnattendedStopWaitMs = 10 * 60 * 1000;
+inline constexpr std::int64_t kTestModeStopWaitMs = 15 * 1000;
 
 // The wParam and lParam that mark the agent's close and quit requests.
 inline constexpr std::uintptr_t kShutDownWParam = 15;
@@ -83,5 +94,10 @@ std::string CloseRequestText(const std::string& s15, const std::string& program)
 std::string ShutDownStartLine(const std::string& program, const std::string& method);
 // "PID=<id>\t   Exists=<TRUE|FALSE>\t  ><target><"
 std::string KillProcessLine(std::uint32_t id, bool exists, const std::string& target);
+// The log lines of a stop that does not go as the method says.
+std::string UnknownMethodLine(const std::string& method);
+std::string UnattendedWaitLine(const std::string& program, std::int64_t waitMs);
+std::string NotReachedLine(const std::string& program, const std::string& method);
+std::string PutOffLine(const std::string& program);
 
 }  // namespace havrek

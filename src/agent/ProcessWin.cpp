@@ -106,9 +106,49 @@ std::vector<DWORD> ProcessIds() {
   }
 }
 
+using FullImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, DWORD*);
+
+// Looked up rather than imported: systems before it lack the function and
+// fall back to the module names.
+FullImageNameFn FullImageName() {
+  static const FullImageNameFn fn = [] {
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    return kernel ? ProcOf<FullImageNameFn>(kernel, "QueryFullProcessImageNameA") : nullptr;
+  }();
+  return fn;
+}
+
+void SetNamesFromPath(const std::string& full, ProcessNames& names) {
+  names.fullPath = full;
+  names.baseName = FileNamePart(full);
+  names.shortFullPath = ShortPath(full);
+}
+
+// The image path the system records for the process. Unlike the module
+// list it is readable across widths (a 32-bit agent cannot read a 64-bit
+// program's modules) and needs only the limited query right.
+bool ReadImageName(DWORD id, ProcessNames& names) {
+  const FullImageNameFn query = FullImageName();
+  if (!query) return false;
+  const KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id));
+  if (!process) return false;
+  std::string buffer(MAX_PATH, '\0');
+  // Paths of up to 32767 characters exist; the buffer grows to that at most.
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (query(process.get(), 0, buffer.data(), &size) && size > 0) {
+      buffer.resize(size);
+      SetNamesFromPath(buffer, names);
+      return true;
+    }
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= 32768) return false;
+    buffer.assign(buffer.size() * 4, '\0');
+  }
+}
+
 // False when the process cannot be opened or its first module not read; the
 // handle is closed on every path.
-bool ReadPsapiNames(DWORD id, ProcessNames& names) {
+bool ReadModuleNames(DWORD id, ProcessNames& names) {
   const PsapiApi& api = Psapi();
   const KernelHandle process(::OpenProcess(kQueryRights, FALSE, id));
   if (!process) return false;
@@ -125,6 +165,8 @@ bool ReadPsapiNames(DWORD id, ProcessNames& names) {
   names.shortFullPath = ShortPath(names.fullPath);
   return true;
 }
+
+bool ReadPsapiNames(DWORD id, ProcessNames& names) { return ReadImageName(id, names) || ReadModuleNames(id, names); }
 
 std::uint32_t FindByPsapi(const std::string& target, const std::string& targetShort, bool fullPathOnly) {
   const std::vector<DWORD> ids = ProcessIds();
@@ -287,26 +329,42 @@ bool KillProcess(const std::string& target, bool fullPathOnly) {
   return process && ::TerminateProcess(process.get(), 0);
 }
 
-ShutDownResult ShutDownProcess(const std::string& program, const std::string& method) {
+ShutDownResult ShutDownProcess(const std::string& program, const std::string& method,
+                               std::int64_t unattendedWaitMs) {
   ShutDownResult result;
   result.wasRunning = IsProcessRunning(program);
   LogLine(ShutDownStartLine(program, method));
   const ShutDownMethod how = ShutDownMethodOf(method);
+  bool wait = ShutDownWaits(how);
+  if (how == ShutDownMethod::none) LogLine(UnknownMethodLine(method));
   if (how == ShutDownMethod::messageBox) {
     const std::string message = CloseRequestText(GetAUText("s15"), program);
     DebugLine("s1=" + message + "<");
-    while (IsProcessRunning(program))
-      WarningBox(kOwnerHeading, message, GetMsgBoxAttention(), 0, static_cast<int>(GetMsgBoxCharSet()),
-                 GetMsgBoxBtnText());
+    if (Unattended()) {
+      // Every box would be answered at once: asking again at once would
+      // spin for as long as the program runs. Nobody is there to close it,
+      // so the wait is bounded and the update put off when it runs out.
+      if (result.wasRunning) LogLine(UnattendedWaitLine(program, unattendedWaitMs));
+      WaitProcessGone(program, unattendedWaitMs);
+      wait = false;
+    } else {
+      while (IsProcessRunning(program))
+        WarningBox(kOwnerHeading, message, GetMsgBoxAttention(), 0, static_cast<int>(GetMsgBoxCharSet()),
+                   GetMsgBoxBtnText());
+    }
   }
   DebugLine(PidText() + " ==== PerformAutoUpdate-8 ====");
-  if (how == ShutDownMethod::close) CloseProcessWindow(program, true);
-  if (how == ShutDownMethod::quit) QuitProcessWindow(program, true);
-  if (how == ShutDownMethod::terminate) KillProcess(program, true);
-  if (ShutDownWaits(how)) WaitProcessGone(program, 0);
+  bool reached = true;
+  if (how == ShutDownMethod::close) reached = CloseProcessWindow(program, true);
+  if (how == ShutDownMethod::quit) reached = QuitProcessWindow(program, true);
+  if (how == ShutDownMethod::terminate) reached = KillProcess(program, true);
+  if (!reached && result.wasRunning) LogLine(NotReachedLine(program, method));
+  if (wait) WaitProcessGone(program, 0);
   DebugLine(PidText() + " ==== PerformAutoUpdate-9 ====");
   LogLine("Shut Down Process() - END");
   result.stillRunning = IsProcessRunning(program);
+  result.putOff = ShutDownPutsOff(how, result.stillRunning);
+  if (result.putOff) LogLine(PutOffLine(program));
   return result;
 }
 

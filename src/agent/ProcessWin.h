@@ -67,9 +67,14 @@ bool KillProcess(const std::string& target, bool fullPathOnly);
 struct ShutDownResult {
   bool wasRunning = false;
   bool stillRunning = false;
+  // The program still runs although the method was meant to end it (or is
+  // unknown): nothing may be installed over it now.
+  bool putOff = false;
 };
-// Stops program by method (the .info file's ShutDownMethod) and, unless the
-// method is "Don't Shut Down", waits without time-out until it has gone.
-ShutDownResult ShutDownProcess(const std::string& program, const std::string& method);
+// Stops program by method (the .info file's ShutDownMethod) and waits
+// without time-out until it has gone, for the four methods that ask it to
+// end. Unattended, "Issue a Message Box" waits at most unattendedWaitMs.
+ShutDownResult ShutDownProcess(const std::string& program, const std::string& method,
+                               std::int64_t unattendedWaitMs = kUnattendedStopWaitMs);
 
 }  // namespace havrek

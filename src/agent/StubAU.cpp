@@ -217,9 +217,9 @@ ProbeReport UserProbeReport(const ProbeReportInput& in) {
 std::string OriginalInfoSwitch(const std::string& infoPath) { return "/OriginalInfoFile=\"" + infoPath + "\""; }
 
 std::string FreshAgentCommand(const std::string& agentDir, const std::string& agentFileName,
-                              const std::string& optionsText) {
+                              const std::string& optionsText, bool quiet) {
   return QuoteProgramPath(SetTrailingBackslash(agentDir, true) + agentFileName) + " /_ZZ=99 /WAIT=10 /TRANSIENT=" +
-         optionsText;
+         optionsText + (quiet ? " /quiet" : "");
 }
 
 std::string RestartCommand(const std::string& program) { return QuoteProgramPath(program); }

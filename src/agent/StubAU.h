@@ -157,9 +157,10 @@ ProbeReport UserProbeReport(const ProbeReportInput& in);
 // "/OriginalInfoFile=" + the quoted .info path, for the setup engine.
 std::string OriginalInfoSwitch(const std::string& infoPath);
 // The fresh plain agent: its path (quoted when it holds a blank) and the
-// switches that make it wait and hand the option overrides on.
+// switches that make it wait and hand the option overrides on; an unattended
+// agent hands " /quiet" on too.
 std::string FreshAgentCommand(const std::string& agentDir, const std::string& agentFileName,
-                              const std::string& optionsText);
+                              const std::string& optionsText, bool quiet = false);
 // The program to start again after the update, quoted when it holds a blank.
 std::string RestartCommand(const std::string& program);
 // Only a program the agent itself stopped is started again, and only when

@@ -71,10 +71,11 @@ std::string AgentCopyPath(const std::string& exePath) {
 }
 
 std::string AgentCopyCommandLine(const std::string& copyPath, const std::string& transient,
-                                 const std::string& delay) {
+                                 const std::string& delay, bool quiet) {
   std::string extra;
   if (!transient.empty()) extra = " /TRANSIENTx=" + transient;
   if (!delay.empty()) extra = " /SleepX=" + delay;
+  if (quiet) extra += " /quiet";
   return QuoteProgramPath(copyPath) + extra;
 }
 

@@ -45,8 +45,9 @@ std::string AgentCopyPath(const std::string& exePath);
 
 // The command that starts the agent copy: its path, quoted when it holds a
 // blank, then " /TRANSIENTx=" transient, or " /SleepX=" delay when a delay is
-// given (the delay wins: only one of them is passed).
+// given (the delay wins: only one of them is passed), then " /quiet" for an
+// unattended agent, whose copy asks the questions.
 std::string AgentCopyCommandLine(const std::string& copyPath, const std::string& transient,
-                                 const std::string& delay);
+                                 const std::string& delay, bool quiet = false);
 
 }  // namespace havrek

@@ -197,10 +197,18 @@ bool PerformAutoUpdate() {
     SetInstallFolders(GetTargetDir(), GetSharedDir(), GetAuxiliaryDir());
     program = ExpandMacros(GetRunningProcess(), "\\");
 
-    const ShutDownResult stop = ShutDownProcess(program, GetShutDownMethod());
+    const ShutDownResult stop =
+        ShutDownProcess(program, GetShutDownMethod(), TestMode() ? kTestModeStopWaitMs : kUnattendedStopWaitMs);
     const bool restart = ShouldRestart(GetAUOption(auoRestartProcess), stop.wasRunning, stop.stillRunning);
 
     const std::string package = ExeDir(true) + FileNamePart(updateFile);
+    if (stop.putOff) {
+      // Installing over a running program would leave it half replaced; the
+      // offer comes again at its re-ask time or with a new Stamp.
+      LogLine("PerformAutoUpdate() - put off: the program still runs");
+      ::DeleteFileA(package.c_str());
+      return;
+    }
     const std::string extraSwitch = OriginalInfoSwitch(GetInfoFileName());
     SetAgentState(kAgentInstalling);
     NotifyListener(kNotifyInstall, 1);
@@ -241,7 +249,7 @@ bool PerformAutoUpdate() {
 void ReStartAutoUpdateExe() {
   LogLine(".. ReStartAutoUpdateExe() - Start");
   if (QuitCountdown() <= 0) {
-    const std::string command = FreshAgentCommand(ExeDir(true), OwnPackage().AgentFileName(), AUOptionsToText());
+    const std::string command = FreshAgentCommand(ExeDir(true), OwnPackage().AgentFileName(), AUOptionsToText(), Unattended());
     LogLine(".. WinExec - " + command);
     StartProgram(command, SW_HIDE);
     WaitYielding(0, 1000);

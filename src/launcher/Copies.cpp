@@ -15,6 +15,7 @@
 #include "setup/SetupExit.h"
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
+#include "ui/HMsgBox.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
@@ -67,7 +68,7 @@ bool CreateAndRun_X_Exe() {
     const DWORD copyError = copied ? 0 : ::GetLastError();
     LogLine("Create X_ File ");
     const std::string command =
-        AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""));
+        AgentCopyCommandLine(copy, GetSwitch("/TRANSIENT=", ""), GetSwitch("/DELAY=", ""), Unattended());
     LogLine("WinExec: " + command);
     started = StartHidden(command);
     if (!started) {

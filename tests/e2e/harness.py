@@ -15,6 +15,9 @@ STUB = os.path.join(BUILD, "Stub.exe")
 # A tree may borrow another tree's partner programs (the i686 tree runs the
 # x86_64 ones in its WoW64 prefix).
 FIXTURES = os.environ.get("HAVREK_FIXTURES") or os.path.join(BUILD, "tests", "fixtures")
+# The partners this tree built itself, at its own width: with borrowed
+# FIXTURES the two differ in width (see other_width()).
+OWN_FIXTURES = os.path.join(BUILD, "tests", "fixtures")
 # Where 32-bit programs run emulated everything takes several times longer;
 # the waits for Windows programs stretch by this factor.
 TIME_SCALE = float(os.environ.get("HAVREK_TIME_SCALE") or 1)
@@ -27,6 +30,17 @@ def winpath(path):
 
 def fixture(name):
     return os.path.join(FIXTURES, name + ".exe")
+
+
+def own_fixture(name):
+    return os.path.join(OWN_FIXTURES, name + ".exe")
+
+
+def other_width():
+    """True when this tree's own partners and the borrowed ones are of two
+    widths (the i686 tree): the scenarios about widths need both."""
+    return (os.path.realpath(OWN_FIXTURES) != os.path.realpath(FIXTURES)
+            and os.path.exists(own_fixture("installed_program")))
 
 
 def workdir(name):

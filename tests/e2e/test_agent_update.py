@@ -15,9 +15,12 @@ import subprocess
 import sys
 import unittest
 
-from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, UiDriver, WINE_RUN, agent_log_lines,
-                     engine_files, fixture, pack, prefix_processes, run_windows, start_tls_server, startup_folder,
-                     wait_for, winpath, workdir)
+import datetime
+import time
+
+from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
+                     agent_log_lines, engine_files, fixture, other_width, pack, prefix_processes, reg_delete, reg_set,
+                     run_windows, start_tls_server, startup_folder, wait_for, winpath, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -96,7 +99,7 @@ class UpdatedProgram:
         with open(path, "w", newline="") as f:
             f.write(text)
 
-    def prepare(self, base, info=None, original=None, info_base=None, **control):
+    def prepare(self, base, info=None, original=None, info_base=None, method="Using WM_CLOSE", **control):
         """Packs the agent and the v2 update for the base location (a URL or
         a folder) and writes the .info and .original files. info and
         original: {section: {key: value}} merged into the files (None drops
@@ -115,7 +118,7 @@ class UpdatedProgram:
             "VersionNew": "2", "Stamp": "2", "ProgramName": "Tool",
             "DownloadURL_UPDATE": base, "NameOfUpdateFile": UPDATE,
             "SizeOfUpdateFile": "%d" % os.path.getsize(package),
-            "RunningProcess": "<Application Folder>\\Tool.exe", "ShutDownMethod": "Using WM_CLOSE",
+            "RunningProcess": "<Application Folder>\\Tool.exe", "ShutDownMethod": method,
             "RequestConfirmationBeforeDownload": "1", "InformFinish": "1", "RestartProcess": "1"}}, info or {}))
         self.write(os.path.join(self.install, "Tool.original"), ini_text({
             "OriginalSetup": {"VersionOriginal": "1", "Stamp": "1", "ProgramName": "Tool",
@@ -124,6 +127,13 @@ class UpdatedProgram:
             "AutoUpdate": {"s11": "A new version of PROG_NAME is available.",
                            "s12": "<P>Download and install it now?",
                            "s16": "PROG_NAME has been updated.", "s17": "<P>Start it again now?"}}, original or {}))
+
+    def start_program(self):
+        """Starts v1, reporting where a restarted program reports, with a
+        life long enough for an agent that runs emulated."""
+        return subprocess.Popen([WINE_RUN, self.program, winpath(self.program + ".report"),
+                                 "-life=%d" % (60000 * TIME_SCALE)],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def program_lines(self):
         return read_text(self.program + ".report").splitlines()
@@ -143,7 +153,7 @@ class AgentUpdate(Scenario):
     def update(self, setup):
         found = {}
         with DebugViewer(setup.work) as viewer, Listener(setup.work, ".AutoUpdate.X_agent") as listener:
-            program = subprocess.Popen([WINE_RUN, setup.program], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            program = setup.start_program()
             self.assertTrue(wait_for(lambda: "ready" in " ".join(setup.program_lines()), timeout=30))
             # The download question, then the finish message with the restart
             # question; both answered Yes.
@@ -238,6 +248,120 @@ class AgentUpdate(Scenario):
             if server.socket.fileno() != -1:
                 server.shutdown()
                 server.server_close()
+
+    def test_the_shipping_agent_stops_and_restarts_a_program_of_the_other_width(self):
+        # In the i686 tree the agent is the 32-bit stub and the borrowed
+        # program is 64-bit: the agent cannot read that program's modules.
+        if not other_width():
+            self.skipTest("needs an agent and a program of two widths (the i686 tree)")
+        setup, found = self.run_update("agent_update_other_width", lambda setup: winpath(setup.source))
+        self.check(setup, found)
+
+
+TEST_MODE_KEY = "HKCU\\Software\\Morvessa\\Havrek\\AutoUpdate"
+MONTHS = ["JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"]
+
+
+def processor_seconds(pid):
+    """User and system time the process has used so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def copy_pid(name):
+    for pid, args in prefix_processes().items():
+        if args and args[0].replace("/", "\\").rsplit("\\", 1)[-1].lower() == name.lower():
+            return pid
+    return None
+
+
+PUT_OFF_END = "PerformAutoUpdate() - END    Result=FALSE"
+
+
+class UnattendedStop(Scenario):
+    """`agent.exe /quiet`: nobody answers, so a program that is to be closed
+    by the user is waited for (quietly, up to a bound, short in test mode)
+    and the update is put off; an unknown stopping method puts it off at once.
+    The program runs on untouched and nothing is installed."""
+
+    def test_nobody_to_close_the_program_or_an_unknown_method_puts_the_update_off(self):
+        today = datetime.date.today()
+        cases = [
+            # (name, ShutDownMethod, waits for the test-mode bound of 15 s)
+            ("unattended_box", "Issue a Message Box", True),
+            ("unknown_method", "Using WM_Close", False),
+        ]
+        for name, method, waits in cases:
+            with self.subTest(name):
+                setup = UpdatedProgram("agent_put_off_" + name)
+                setup.prepare(winpath(setup.source), method=method)
+                reg_set(TEST_MODE_KEY, "TestMode", "1")
+                reg_set(TEST_MODE_KEY, "TestModeDate",
+                        "%02d-%s-%04d" % (today.day, MONTHS[today.month - 1], today.year))
+                reg_set(TEST_MODE_KEY, "TestModeURL", winpath(setup.source))
+                try:
+                    self.put_off(setup, method, waits)
+                finally:
+                    for value in ("TestMode", "TestModeDate", "TestModeURL"):
+                        reg_delete(TEST_MODE_KEY, value)
+                    end_processes(["Tool.exe", "agent.exe", "X_agent.exe"])
+
+    def put_off(self, setup, method, waits):
+        log_path = os.path.join(setup.install, "X_agent.log")
+        program_path = winpath(setup.program)
+        waiting = "Shut Down Process() - unattended: waiting up to 15 s for %s to end" % program_path
+        put_off = "Shut Down Process() - %s still runs: the update is put off" % program_path
+        with DebugViewer(setup.work) as viewer:
+            program = setup.start_program()
+            try:
+                found = self.run_quiet_agent(setup, program, waits, log_path, waiting, put_off)
+            finally:
+                end_processes(["Tool.exe"])
+                program.wait(timeout=30)
+            debug = viewer.lines()
+        alive, elapsed, usage = found
+        log = read_text(log_path).splitlines()
+        # The plain agent handed /quiet on to its copy.
+        self.assertTrue(any(" X " in line and "CommandLine=" in line and 'X_agent.exe" /quiet' in line
+                            for line in log), log)
+        expected = ["Shut Down Process() - START  (%s)  Method: %s" % (program_path, method)]
+        if waits:
+            expected.append(waiting)
+        else:
+            expected.append('Shut Down Process() - unknown method "%s": nothing is sent' % method)
+        expected += ["Shut Down Process() - END", put_off, "PerformAutoUpdate() - put off: the program still runs",
+                     PUT_OFF_END]
+        self.assertIsNone(in_order(log, expected), log)
+        if waits:
+            self.assertGreaterEqual(elapsed, 14)
+            self.assertLess(elapsed, 15 + 15 * TIME_SCALE)
+            self.assertLess(usage, 0.05)
+        # Only the download question was answered; no box asked to close.
+        answered = [line for line in debug if "MarkupBox unattended" in line]
+        self.assertEqual(len(answered), 1, answered)
+        self.assertTrue(alive)
+        self.assertEqual([line.split(" ", 1)[1] for line in setup.program_lines()], ["version 1", "ready"])
+        self.assertEqual(EngineReport(setup.report).runs(), 0)
+        self.assertIn("VersionOriginal=1", read_text(os.path.join(setup.install, "Tool.original")))
+        self.assertFalse(os.path.exists(os.path.join(setup.install, UPDATE)))
+
+    def run_quiet_agent(self, setup, program, waits, log_path, waiting, put_off):
+        """Runs `agent.exe /quiet` until the update is put off; whether the
+        program still runs then, and the wait's length and processor share."""
+        self.assertEqual(run_windows(setup.agent, "/quiet"), 0)
+        elapsed = usage = None
+        if waits:
+            self.assertTrue(wait_for(lambda: waiting in read_text(log_path), timeout=60), read_text(log_path))
+            pid = copy_pid("X_agent.exe")
+            self.assertIsNotNone(pid)
+            start, cpu_start = time.monotonic(), processor_seconds(pid)
+            self.assertTrue(wait_for(lambda: put_off in read_text(log_path), timeout=60), read_text(log_path))
+            elapsed, cpu = time.monotonic() - start, processor_seconds(pid) - cpu_start
+            usage = cpu / elapsed
+            print("unattended wait: %.2f s of processor in %.1f s (%.1f %%)" % (cpu, elapsed, 100 * usage))
+        self.assertTrue(wait_for(lambda: PUT_OFF_END in read_text(log_path), timeout=60), read_text(log_path))
+        return program.poll() is None, elapsed, usage
 
 
 class UpdateCycle(Scenario):

@@ -104,20 +104,26 @@ TEST(ShutDownMethods, ComparedExactly) {
     const char* text;
     ShutDownMethod method;
     bool waits;
+    bool putsOffARunningProgram;
   } cases[] = {
-      {"Issue a Message Box", ShutDownMethod::messageBox, true},
-      {"Using WM_CLOSE", ShutDownMethod::close, true},
-      {"Using WM_QUIT", ShutDownMethod::quit, true},
-      {"Using Terminate Process", ShutDownMethod::terminate, true},
-      {"Don't Shut Down", ShutDownMethod::dontShutDown, false},
-      {"Using WM_Close", ShutDownMethod::none, true},
-      {"don't shut down", ShutDownMethod::none, true},
-      {" Using WM_QUIT", ShutDownMethod::none, true},
-      {"", ShutDownMethod::none, true},
+      {"Issue a Message Box", ShutDownMethod::messageBox, true, true},
+      {"Using WM_CLOSE", ShutDownMethod::close, true, true},
+      {"Using WM_QUIT", ShutDownMethod::quit, true, true},
+      {"Using Terminate Process", ShutDownMethod::terminate, true, true},
+      // Installs over the running program on purpose.
+      {"Don't Shut Down", ShutDownMethod::dontShutDown, false, false},
+      // Nothing is sent: a wait would last until someone ends the program.
+      {"Using WM_Close", ShutDownMethod::none, false, true},
+      {"don't shut down", ShutDownMethod::none, false, true},
+      {" Using WM_QUIT", ShutDownMethod::none, false, true},
+      {"", ShutDownMethod::none, false, true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(ShutDownMethodOf(c.text), c.method) << c.text;
-    EXPECT_EQ(ShutDownWaits(ShutDownMethodOf(c.text)), c.waits) << c.text;
+    const ShutDownMethod method = ShutDownMethodOf(c.text);
+    EXPECT_EQ(method, c.method) << c.text;
+    EXPECT_EQ(ShutDownWaits(method), c.waits) << c.text;
+    EXPECT_EQ(ShutDownPutsOff(method, true), c.putsOffARunningProgram) << c.text;
+    EXPECT_FALSE(ShutDownPutsOff(method, false)) << c.text;
   }
 }
 
@@ -130,6 +136,14 @@ TEST(ShutDownTexts, Lines) {
   EXPECT_EQ(KillProcessLine(1234, true, "C:\\Tool\\Editor.exe"),
             "PID=1234\t   Exists=TRUE\t  >C:\\Tool\\Editor.exe<");
   EXPECT_EQ(KillProcessLine(0, false, ""), "PID=0\t   Exists=FALSE\t  ><");
+  EXPECT_EQ(UnknownMethodLine("Using WM_Close"),
+            "Shut Down Process() - unknown method \"Using WM_Close\": nothing is sent");
+  EXPECT_EQ(UnattendedWaitLine("C:\\Tool\\Editor.exe", 15000),
+            "Shut Down Process() - unattended: waiting up to 15 s for C:\\Tool\\Editor.exe to end");
+  EXPECT_EQ(NotReachedLine("C:\\Tool\\Editor.exe", "Using WM_CLOSE"),
+            "Shut Down Process() - Using WM_CLOSE did not reach C:\\Tool\\Editor.exe");
+  EXPECT_EQ(PutOffLine("C:\\Tool\\Editor.exe"),
+            "Shut Down Process() - C:\\Tool\\Editor.exe still runs: the update is put off");
 }
 
 }  // namespace

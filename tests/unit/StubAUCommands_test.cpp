@@ -147,15 +147,20 @@ TEST(AgentForwarding, CopyCommandLineQuotesABlankPathAndKeepsOneExtra) {
     const char* copy;
     const char* transient;
     const char* delay;
+    bool quiet;
     const char* command;
   } cases[] = {
-      {"C:\\Tool\\X_agent.exe", "", "", "C:\\Tool\\X_agent.exe"},
-      {"C:\\Program Files\\Tool\\X_agent.exe", "", "", "\"C:\\Program Files\\Tool\\X_agent.exe\""},
-      {"\"C:\\Program Files\\X_agent.exe\"", "", "5", "\"C:\\Program Files\\X_agent.exe\" /SleepX=5"},
-      {"C:\\Tool\\X_agent.exe", "|1|0|", "", "C:\\Tool\\X_agent.exe /TRANSIENTx=|1|0|"},
-      {"C:\\Tool\\X_agent.exe", "|1|0|", "7", "C:\\Tool\\X_agent.exe /SleepX=7"},
+      {"C:\\Tool\\X_agent.exe", "", "", false, "C:\\Tool\\X_agent.exe"},
+      {"C:\\Program Files\\Tool\\X_agent.exe", "", "", false, "\"C:\\Program Files\\Tool\\X_agent.exe\""},
+      {"\"C:\\Program Files\\X_agent.exe\"", "", "5", false, "\"C:\\Program Files\\X_agent.exe\" /SleepX=5"},
+      {"C:\\Tool\\X_agent.exe", "|1|0|", "", false, "C:\\Tool\\X_agent.exe /TRANSIENTx=|1|0|"},
+      {"C:\\Tool\\X_agent.exe", "|1|0|", "7", false, "C:\\Tool\\X_agent.exe /SleepX=7"},
+      // An unattended agent's copy answers its own questions unattended.
+      {"C:\\Tool\\X_agent.exe", "", "", true, "C:\\Tool\\X_agent.exe /quiet"},
+      {"C:\\Tool\\X_agent.exe", "|1|0|", "7", true, "C:\\Tool\\X_agent.exe /SleepX=7 /quiet"},
   };
-  for (const auto& c : cases) EXPECT_EQ(AgentCopyCommandLine(c.copy, c.transient, c.delay), c.command) << c.copy;
+  for (const auto& c : cases)
+    EXPECT_EQ(AgentCopyCommandLine(c.copy, c.transient, c.delay, c.quiet), c.command) << c.copy;
 }
 
 }  // namespace

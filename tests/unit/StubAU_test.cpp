@@ -505,6 +505,8 @@ TEST_F(AgentTest, ProgramPathsWithBlanksAreQuotedArgumentsKept) {
   EXPECT_EQ(FreshAgentCommand("C:\\Program Files\\Tool", "Agent.exe", "|255|1|"),
             "\"C:\\Program Files\\Tool\\Agent.exe\" /_ZZ=99 /WAIT=10 /TRANSIENT=|255|1|");
   EXPECT_EQ(FreshAgentCommand("C:\\Tool\\", "Agent.exe", "|"), "C:\\Tool\\Agent.exe /_ZZ=99 /WAIT=10 /TRANSIENT=|");
+  EXPECT_EQ(FreshAgentCommand("C:\\Tool", "Agent.exe", "|", true),
+            "C:\\Tool\\Agent.exe /_ZZ=99 /WAIT=10 /TRANSIENT=| /quiet");
   EXPECT_EQ(RestartCommand("C:\\Program Files\\Tool\\Tool.exe"), "\"C:\\Program Files\\Tool\\Tool.exe\"");
   EXPECT_EQ(RestartCommand("\"C:\\Program Files\\Tool.exe\""), "\"C:\\Program Files\\Tool.exe\"");
   EXPECT_EQ(RestartCommand("C:\\Tool\\Tool.exe"), "C:\\Tool\\Tool.exe");

@@ -7,6 +7,7 @@
 #include <sddl.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -288,19 +289,20 @@ struct ShutDownCase {
   const char* options;
   const char* received;  // all the program recorded after "ready"
   DWORD exitCode;        // STILL_ACTIVE: still running when the call returns
+  bool putOff;
 };
 
 TEST(ShutDown, Methods) {
   const ShutDownCase cases[] = {
-      {"Using WM_CLOSE", "", "WM_CLOSE 15 255\nend exit=7\n", 7},
-      {"Using WM_QUIT", "", "WM_QUIT 15 255\nend exit=7\n", 7},
-      {"Using Terminate Process", "-ignoreclose -ignorequit", "", 0},
-      {"Don't Shut Down", "", "", STILL_ACTIVE},
-      // Nothing is sent for other texts, but the call waits until the
-      // program ends by itself.
-      {"Using WM_Close", "-life=2500 -exit=9", "life over\nend exit=9\n", 9},
-      {"", "-life=2500 -exit=9", "life over\nend exit=9\n", 9},
-      {"Using WM_CLOSE", "-ignoreclose -life=2500 -exit=9", "WM_CLOSE 15 255\nlife over\nend exit=9\n", 9},
+      {"Using WM_CLOSE", "", "WM_CLOSE 15 255\nend exit=7\n", 7, false},
+      {"Using WM_QUIT", "", "WM_QUIT 15 255\nend exit=7\n", 7, false},
+      {"Using Terminate Process", "-ignoreclose -ignorequit", "", 0, false},
+      {"Don't Shut Down", "", "", STILL_ACTIVE, false},
+      // Nothing is sent for other texts, and nothing waits for an end that
+      // only someone else could bring: the update is put off.
+      {"Using WM_Close", "", "", STILL_ACTIVE, true},
+      {"", "", "", STILL_ACTIVE, true},
+      {"Using WM_CLOSE", "-ignoreclose -life=2500 -exit=9", "WM_CLOSE 15 255\nlife over\nend exit=9\n", 9, false},
   };
   for (const ShutDownCase& c : cases) {
     SCOPED_TRACE(std::string("method \"") + c.method + "\" " + c.options);
@@ -312,9 +314,13 @@ TEST(ShutDown, Methods) {
     EXPECT_TRUE(result.wasRunning);
     const bool running = c.exitCode == STILL_ACTIVE;
     EXPECT_EQ(result.stillRunning, running);
+    EXPECT_EQ(result.putOff, c.putOff);
     EXPECT_EQ(program.Ended(0), !running);
     EXPECT_EQ(program.ExitCode(), c.exitCode);
     EXPECT_EQ(program.Received(program.pid()), std::string("ready\n") + c.received);
+    const bool unknown = ShutDownMethodOf(c.method) == ShutDownMethod::none;
+    EXPECT_EQ(Contains(log.text(), UnknownMethodLine(c.method) + "\r\n"), unknown) << log.text();
+    EXPECT_EQ(Contains(log.text(), PutOffLine(Program()) + "\r\n"), c.putOff) << log.text();
 
     const std::string marker = PidText() + " ==== PerformAutoUpdate-";
     const std::size_t eight = debug.text().find(marker + "8 ====\r\n");
@@ -386,10 +392,74 @@ TEST(ShutDown, MessageBoxAsksUntilTheProgramIsGone) {
   EXPECT_TRUE(Contains(debug.text(), "s1=Please close " + ProgramName() + " first.<\r\n")) << debug.text();
 }
 
+// Processor time of this process so far, in ms.
+std::int64_t OwnProcessorMs() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return 0;
+  const auto ms = [](const FILETIME& t) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000);
+  };
+  return ms(kernel) + ms(user);
+}
+
+// Nobody is there to close the program: every box would be answered at once,
+// so the call waits (quietly) up to its bound and puts the update off; a
+// program that ends meanwhile lets the update go on. Nothing is killed.
+TEST(ShutDown, UnattendedMessageBoxWaitsUpToItsBound) {
+  SettingsIni ini;
+  ini.read = SettingsText;
+  SetSettingsIni(ini);
+  const struct {
+    const char* options;
+    bool endsMeanwhile;
+  } cases[] = {
+      {"-life=20000", false},
+      {"-life=1500 -exit=9", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    StandIn program(c.options);
+    ASSERT_TRUE(program.Ready());
+    const DebugCapture debug;
+    const LogCapture log;
+    SetUnattended(true);
+    const std::int64_t start = TickMs();
+    const std::int64_t cpuBefore = OwnProcessorMs();
+    const ShutDownResult result = ShutDownProcess(Program(), "Issue a Message Box", 4000);
+    const std::int64_t cpu = OwnProcessorMs() - cpuBefore;
+    const std::int64_t elapsed = TickMs() - start;
+    SetUnattended(false);
+
+    EXPECT_TRUE(result.wasRunning);
+    EXPECT_EQ(result.stillRunning, !c.endsMeanwhile);
+    EXPECT_EQ(result.putOff, !c.endsMeanwhile);
+    EXPECT_EQ(program.Ended(0), c.endsMeanwhile);
+    EXPECT_EQ(program.ExitCode(), c.endsMeanwhile ? 9u : STILL_ACTIVE);
+    if (!c.endsMeanwhile) {
+      EXPECT_GE(elapsed, 4000);
+      EXPECT_LT(elapsed, 15000);
+    }
+    // A loop of boxes answered at once keeps a processor busy.
+    EXPECT_LT(cpu * 20, elapsed) << cpu << " ms of processor in " << elapsed << " ms";
+    std::printf("unattended wait: %lld ms of processor in %lld ms\n", static_cast<long long>(cpu),
+                static_cast<long long>(elapsed));
+    EXPECT_FALSE(Contains(debug.text(), "Heads up")) << "a box was answered: " << debug.text();
+    EXPECT_TRUE(Contains(log.text(), UnattendedWaitLine(Program(), 4000) + "\r\n")) << log.text();
+    EXPECT_EQ(Contains(log.text(), PutOffLine(Program()) + "\r\n"), !c.endsMeanwhile) << log.text();
+  }
+  SetSettingsIni(SettingsIni());
+}
+
 TEST(ShutDown, NothingRunning) {
-  const ShutDownResult result = ShutDownProcess("Z:\\nowhere\\" + ProgramName(), "Using WM_CLOSE");
-  EXPECT_FALSE(result.wasRunning);
-  EXPECT_FALSE(result.stillRunning);
+  // An unknown method puts off only a program that runs.
+  for (const char* method : {"Using WM_CLOSE", "Using WM_Close", "Issue a Message Box"}) {
+    SetUnattended(std::string(method) == "Issue a Message Box");
+    const ShutDownResult result = ShutDownProcess("Z:\\nowhere\\" + ProgramName(), method);
+    SetUnattended(false);
+    EXPECT_FALSE(result.wasRunning) << method;
+    EXPECT_FALSE(result.stillRunning) << method;
+    EXPECT_FALSE(result.putOff) << method;
+  }
 }
 
 // The value the next new handle gets. Freed handle slots are used again
@@ -404,7 +474,7 @@ HANDLE NextHandle() {
 TEST(ProcessFind, LeavesNoHandleOpen) {
   StandIn running("");
   ASSERT_TRUE(running.Ready());
-  // Not yet started: its modules cannot be read.
+  // Not yet started: its modules cannot be read, only its image name.
   StandIn suspended("", CREATE_SUSPENDED);
   ASSERT_TRUE(suspended.process());
 
@@ -422,26 +492,31 @@ TEST(ProcessFind, LeavesNoHandleOpen) {
     searches();
     ASSERT_EQ(NextHandle(), before) << "after round " << i;
   }
-  EXPECT_EQ(FindProcessId(Program(), true), running.pid());
+  const DWORD found = FindProcessId(Program(), true);
+  EXPECT_TRUE(found == running.pid() || found == suspended.pid()) << found;
 }
 
-// Everyone may query, read, wait for and terminate this program, nothing
-// more: what an agent meets in another user's program.
+// Everyone may query (fully, or only the limited query of a protected or
+// elevated program), wait for and terminate this program, nothing more: what
+// an agent meets in another user's program.
 TEST(ProcessFind, NeedsNoMoreThanQueryAndTerminateRights) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x101411;;;WD)", SDDL_REVISION_1,
-                                                                   &descriptor, nullptr));
-  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-  StandIn program("", 0, &security);
-  LocalFree(descriptor);
-  ASSERT_TRUE(program.Ready());
-  const KernelHandle all(OpenProcess(PROCESS_ALL_ACCESS, FALSE, program.pid()));
-  if (all) GTEST_SKIP() << "this system grants every right regardless of the program's security";
+  for (const char* rights : {"D:(A;;0x101411;;;WD)", "D:(A;;0x101001;;;WD)"}) {
+    SCOPED_TRACE(rights);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(rights, SDDL_REVISION_1, &descriptor, nullptr));
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    StandIn program("", 0, &security);
+    LocalFree(descriptor);
+    ASSERT_TRUE(program.Ready());
+    const KernelHandle all(OpenProcess(PROCESS_ALL_ACCESS, FALSE, program.pid()));
+    if (all) GTEST_SKIP() << "this system grants every right regardless of the program's security";
 
-  EXPECT_EQ(FindProcessId(Program(), true), program.pid());
-  EXPECT_TRUE(KillProcess(Program(), true));
-  EXPECT_TRUE(program.Ended(10000));
-  EXPECT_EQ(program.ExitCode(), 0u);
+    EXPECT_EQ(FindProcessId(Program(), true), program.pid());
+    EXPECT_TRUE(KillProcess(Program(), true));
+    EXPECT_TRUE(program.Ended(10000));
+    EXPECT_EQ(program.ExitCode(), 0u);
+  }
 }
 
 TEST(WaitProcessGone, ReturnsWhenTheProcessEnds) {
