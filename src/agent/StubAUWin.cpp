@@ -175,7 +175,8 @@ bool PerformAutoUpdate() {
     Marker("==== PerformAutoUpdate-6 ====");
     SetAgentState(kAgentFetchingPackage);
     NotifyListener(kNotifyPackageFetch, 1);
-    bool fetched = DownloadFileAU(base, updateFile, fkUpdate).success;
+    const FetchResult fetch = DownloadFileAU(base, updateFile, fkUpdate, GetSizeOfUpdateFile());
+    bool fetched = fetch.success;
     NotifyListener(kNotifyPackageFetch, 2);
 
     const bool forcedInstall = GetAUOption(auoForcedInstallNotice);
@@ -188,7 +189,10 @@ bool PerformAutoUpdate() {
         fetched = Confirm(kOwnerHeading, installQuestion);
     }
     WaitYielding(0, 100);
-    if (!fetched) return;
+    if (!fetched) {
+      DropFetched(fetch);
+      return;
+    }
 
     Marker("==== PerformAutoUpdate-7 ====");
     SetInstallFolders(GetTargetDir(), GetSharedDir(), GetAuxiliaryDir());
@@ -197,7 +201,9 @@ bool PerformAutoUpdate() {
     const ShutDownResult stop = ShutDownProcess(program, GetShutDownMethod());
     const bool restart = ShouldRestart(GetAUOption(auoRestartProcess), stop.wasRunning, stop.stillRunning);
 
-    const std::string package = ExeDir(true) + FileNamePart(updateFile);
+    // Run where it was checked: no file of the agent's folder is ever taken
+    // for the package, nor deleted after it.
+    const std::string package = fetch.path;
     const std::string extraSwitch = OriginalInfoSwitch(GetInfoFileName());
     SetAgentState(kAgentInstalling);
     NotifyListener(kNotifyInstall, 1);
@@ -210,7 +216,7 @@ bool PerformAutoUpdate() {
     Marker("==== PerformAutoUpdate-11 ====");
     NotifyListener(kNotifyInstall, 2);
     if (installed) SetVersionOriginal(GetVersionNew());
-    ::DeleteFileA(package.c_str());
+    DropFetched(fetch);
 
     const std::string finish = ReplaceAll(GetAUText("s16"), "PROG_NAME", programName);
     bool again = true;
