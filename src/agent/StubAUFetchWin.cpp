@@ -166,6 +166,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
 
   if (showWindow) ShowMain(SW_HIDE);
   LogLine("Download END:   " + source);
+  if (!result.error.empty()) LogLine("Download FAILED: " + result.error);
 
   if (kind == fkInfo) {
     const FetchOutcome outcome = FinishInfoFetch(result.error, content, source);
