@@ -257,7 +257,11 @@ int CachedFiles(const std::string& folder, const std::string& stem) {
 TEST_F(InetHTTP, TheSizeQueryLeavesNothingInTheCache) {
   char cache[MAX_PATH] = {};
   ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, cache, CSIDL_INTERNET_CACHE, FALSE));
-  const std::string stem = "sizequery" + std::to_string(::GetCurrentProcessId());
+  // Wine reuses process ids: the time makes the name one no earlier run
+  // left in the cache.
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::string stem = "sizequery" + std::to_string(now.dwLowDateTime);
   EXPECT_EQ(HTTP_GetFileSize(Url("data/" + stem + ".bin?size=200000")), 200000);
   EXPECT_EQ(CachedFiles(cache, stem), 0);
 }
