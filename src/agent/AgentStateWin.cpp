@@ -2,6 +2,7 @@
 
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
+#include "net/InetHTTP.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
@@ -33,7 +34,13 @@ void NotifyListener(int code, std::intptr_t value) { NotifyListener(code, value,
 void AgentSleepTicks(std::int64_t n) { SetAutoUpdateTimerCount(-n); }
 
 // The count is a 32-bit value on every build: -1 stays -1 on x86_64 too.
-void AgentShutDown(WPARAM countdown) { SetQuitCountdown(static_cast<std::int32_t>(countdown)); }
+// A copy inside a fetch sees no tick until the fetch ends (the tick guard),
+// so a stop also ends the fetch.
+void AgentShutDown(WPARAM countdown) {
+  const std::int32_t ticks = static_cast<std::int32_t>(countdown);
+  SetQuitCountdown(ticks);
+  if (ticks >= 0) SetDownloadAbort(true);
+}
 
 void AgentRegisterListener(WPARAM window, LPARAM message) {
   // Anybody may register: a number that is no window, or HWND_BROADCAST,

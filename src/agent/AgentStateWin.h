@@ -17,7 +17,8 @@ const TestModeSources& SystemTestModeSources();
 
 // "/SleepX=n": the first probe is considered n + 1 ticks after the start.
 void AgentSleepTicks(std::int64_t n);
-// wm_ShutDown: the agent quits at the (countdown + 1)-th following tick.
+// wm_ShutDown and agent command 30: the agent quits at the (countdown + 1)-th
+// following tick; a fetch under way is aborted.
 void AgentShutDown(WPARAM countdown);
 // wm_LocalMsg: the window registers (replacing any earlier one) and is told
 // the agent's main window and the message number of agent commands.

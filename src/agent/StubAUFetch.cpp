@@ -24,6 +24,48 @@ bool FetchFileName(const std::string& given, std::string& name, std::string& err
   return false;
 }
 
+std::vector<std::string> AgentOwnNames(const std::string& agentFileName, const std::string& exePath,
+                                       const std::string& originalPath, const std::string& infoPath,
+                                       const std::string& logPath) {
+  std::vector<std::string> names;
+  const std::string agent = FileNamePart(agentFileName);
+  for (const std::string& name : {agent, agent.empty() ? std::string() : "X_" + agent, FileNamePart(exePath),
+                                  FileNamePart(originalPath), FileNamePart(infoPath), FileNamePart(logPath),
+                                  FileNamePart(FetchFolderFor(exePath))})
+    if (!name.empty()) names.push_back(name);
+  return names;
+}
+
+namespace {
+// "Agent.exe. " opens "Agent.exe" on Windows.
+std::string WindowsName(const std::string& name) {
+  const std::size_t end = name.find_last_not_of(". ");
+  return end == std::string::npos ? std::string() : name.substr(0, end + 1);
+}
+}  // namespace
+
+bool IsAgentOwnName(const std::string& name, const std::vector<std::string>& own) {
+  const std::string plain = WindowsName(name);
+  for (const std::string& o : own)
+    if (SameText(plain, WindowsName(o))) return true;
+  return false;
+}
+
+std::string FetchFolderFor(const std::string& exePath) { return exePath + ".fetch"; }
+
+std::int64_t FetchLimit(int kind, std::int64_t announced) {
+  switch (kind) {
+    case fkInfo: return kInfoFileCap;
+    case fkInform: return kInformPageCap;
+    case fkUpdate:
+      // The size test passes a package less than 100 bytes longer than
+      // announced; the download takes no byte more.
+      if (announced < 0) announced = 0;
+      return announced > INT64_MAX - 99 ? INT64_MAX : announced + 99;
+    default: return -1;
+  }
+}
+
 std::string FolderSource(const std::string& base, const std::string& name) { return base + "\\" + name; }
 
 std::string WebSource(const std::string& base, const std::string& name) { return base + "/" + name; }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace havrek {
 
@@ -33,6 +34,28 @@ std::string FetchStatusKey(int kind);
 // writes. False with the reason for an empty part, a device name ("CON",
 // "LPT1.txt") or any other name Windows would not store as a plain file.
 bool FetchFileName(const std::string& given, std::string& name, std::string& error);
+
+// The agent's own names beside it, which no offer may name: the agent, its
+// "X_" copy, the running executable, the .original and .info files, the log
+// and the folder its fetches land in (file-name parts; empty ones skipped).
+std::vector<std::string> AgentOwnNames(const std::string& agentFileName, const std::string& exePath,
+                                       const std::string& originalPath, const std::string& infoPath,
+                                       const std::string& logPath);
+// name is one of own, compared as Windows compares names (case-blind,
+// trailing dots and blanks dropped).
+bool IsAgentOwnName(const std::string& name, const std::vector<std::string>& own);
+
+// Where an update package or information page is fetched and checked: a
+// folder of the agent's own beside it, named after the running executable.
+// Nothing of the offer lands under any other name.
+std::string FetchFolderFor(const std::string& exePath);
+
+// Most bytes a fetch of the kind takes. The .info file and the page are small
+// by nature; a package may exceed its announced size (SizeOfUpdateFile) only
+// by less than the size test's tolerance. -1: no bound.
+inline constexpr std::int64_t kInfoFileCap = 64 * 1024;
+inline constexpr std::int64_t kInformPageCap = 1024 * 1024;
+std::int64_t FetchLimit(int kind, std::int64_t announced);
 
 // base + "\" + name: tried first, as a folder (drive path or share).
 std::string FolderSource(const std::string& base, const std::string& name);
@@ -86,13 +109,22 @@ bool SamePageTokenText(const std::string& pageText, const std::string& ownEncode
 struct FetchResult {
   bool success = false;
   std::string error;  // empty when there is none
+  // An update package or page that passed its token check: it lies in the
+  // agent's fetch folder, the only place a fetch writes to besides the .info
+  // file. The caller uses it there and drops it with DropFetched.
+  std::string path;
 };
 
 // Fetches name (its file-name part) of the given kind from base, or from the
-// test-mode location while test mode holds, into the agent's folder; checks
-// the build token of an update package or information page, and tells the
-// user about failures as the .info file's option 1 asks.
-FetchResult DownloadFileAU(const std::string& base, const std::string& name, int kind);
+// test-mode location while test mode holds: the .info file into the agent's
+// folder, a package or page into the fetch folder. Checks the build token of
+// a package or page, and tells the user about failures as the .info file's
+// option 1 asks. announced: the size the .info file gives the package (its
+// bound, FetchLimit); ignored for the other kinds.
+FetchResult DownloadFileAU(const std::string& base, const std::string& name, int kind,
+                           std::int64_t announced = -1);
+// Removes a fetched file with its fetch folder.
+void DropFetched(const FetchResult& fetched);
 
 // The information page at path carries the own package's build token.
 bool SamePageToken(const std::string& path);

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 #include "agent/AgentState.h"
 #include "agent/Settings.h"
 #include "agent/StubAUFetch.h"
@@ -13,6 +16,7 @@
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 
 namespace havrek {
@@ -46,6 +50,28 @@ void AnimateFolderCopy() {
 
 int MsgBoxCharset() { return static_cast<int>(GetMsgBoxCharSet()); }
 
+std::vector<std::string> OwnNames() {
+  return AgentOwnNames(OwnPackage().AgentFileName(), ExePath(false), GetOriginalFileName(), GetInfoFileName(),
+                       LogFilePath());
+}
+
+// A fresh fetch folder: what a crashed run left in it is the agent's own and
+// goes. Empty when the name is taken by something that is no folder, or the
+// folder cannot be made.
+std::string MakeFetchFolder() {
+  const std::string folder = FetchFolderFor(ExePath(false));
+  const DWORD attributes = ::GetFileAttributesA(folder.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      ::SetLastError(ERROR_ALREADY_EXISTS);
+      return std::string();
+    }
+    DeleteTree(folder, true);
+  }
+  if (!::CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
+  return folder;
+}
+
 }  // namespace
 
 void SetFetchTestModeProbe(FetchTestModeProbe probe) { testModeProbe = probe; }
@@ -54,7 +80,7 @@ bool SamePageToken(const std::string& path) {
   return SamePageTokenText(ReadFileText(path), OwnPackage().UpdateTokenRaw());
 }
 
-FetchResult DownloadFileAU(const std::string& base, const std::string& givenName, int kind) {
+FetchResult DownloadFileAU(const std::string& base, const std::string& givenName, int kind, std::int64_t announced) {
   FetchResult result;
   std::string location;
   const bool testMode = (testModeProbe ? testModeProbe : AgentTestMode)(location);
@@ -63,6 +89,12 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   std::string name, reason;
   if (!FetchFileName(givenName, name, reason)) {
     result.error = "file name \"" + givenName + "\" refused: " + reason;
+  } else if (kind != fkInfo && IsAgentOwnName(name, OwnNames())) {
+    // An offer is never written over the agent or its files, even for a
+    // moment: a junk body would cost the product its updates.
+    result.error = "file name \"" + givenName + "\" refused: the agent's own file";
+  }
+  if (!result.error.empty()) {
     DebugLine(PidText() + " DownloadFileAU: " + result.error);
     LogLine("ERROR: " + result.error);
     return result;
@@ -80,30 +112,52 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   SetStatusText(StatusLine(), GetAUText(FetchStatusKey(kind)), GetMsgBoxFontName(),
                 static_cast<int>(GetMsgBoxFontSize()), MsgBoxCharset());
 
-  const std::string target = ExeDir(true) + name;
+  const std::int64_t limit = FetchLimit(kind, announced);
+  // The .info file is the agent's own name; a package or page goes to the
+  // fetch folder and is checked there.
+  std::string target;
+  std::string folder;
+  if (kind == fkInfo) {
+    target = ExeDir(true) + name;
+  } else {
+    folder = MakeFetchFolder();
+    if (folder.empty())
+      result.error = ReadFailedText(name, "no fetch folder " + FetchFolderFor(ExePath(false)) + ": " + LastErrorText());
+    else
+      target = folder + "\\" + name;
+  }
   std::string content;
   std::string detail;
-  if (plat::Exists(source)) {
-    content = ReadFileText(source);
-    if (kind != fkInfo) {
+  if (!result.error.empty()) {
+  } else if (plat::Exists(source)) {
+    const std::int64_t size = FileSizeByName(source);
+    if (limit >= 0 && size > limit) {
+      result.error = ReadFailedText(name, source + ": " + TooLargeDetail(size, limit));
+    } else if (kind == fkInfo) {
+      content = ReadFileText(source);
+    } else if (size <= 0) {
       // Checking the token of whatever lay there before would pass off an
       // old package as the new one.
-      if (content.empty())
-        result.error = ReadFailedText(name, "nothing read from " + source);
-      else if (!WriteFileText(target, content))
-        result.error = ReadFailedText(name, "cannot write " + target);
-      else if (showWindow)
-        AnimateFolderCopy();
+      result.error = ReadFailedText(name, "nothing read from " + source);
+    } else if (!::CopyFileA(source.c_str(), target.c_str(), TRUE)) {
+      result.error = ReadFailedText(name, "cannot copy to " + target + ": " + LastErrorText());
+    } else if (FileSizeByName(target) > limit) {
+      // It grew while it was copied.
+      result.error = ReadFailedText(name, source + ": " + TooLargeDetail(FileSizeByName(target), limit));
+    } else if (showWindow) {
+      AnimateFolderCopy();
     }
   } else if (!testMode && IsInternetConnected(&detail)) {
     WaitYielding(0, kWebFetchPauseMs);
     source = WebSource(location, name);
-    SetDownloadAbort(false);
+    // A stop ordered before the fetch began ends it at once.
+    SetDownloadAbort(QuitCountdown() >= 0);
     TProgBar& progress = FetchProgress();
     DownloadResult got = HTTP_DownloadFile(userProbe ? MainWindowHandle() : nullptr, source,
-                                           kind == fkInfo ? std::string() : target, &progress);
+                                           kind == fkInfo ? std::string() : target, &progress, -1, limit);
     result.error = got.error;
-    content = std::move(got.body);
+    // A body cut short is no .info file.
+    if (result.error.empty()) content = std::move(got.body);
     WaitYielding(0, kWebFetchPauseMs);
   } else if (kind != fkInfo) {
     // Nothing arrived, so there is nothing whose token could be foreign.
@@ -112,6 +166,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
 
   if (showWindow) ShowMain(SW_HIDE);
   LogLine("Download END:   " + source);
+  if (!result.error.empty()) LogLine("Download FAILED: " + result.error);
 
   if (kind == fkInfo) {
     const FetchOutcome outcome = FinishInfoFetch(result.error, content, source);
@@ -128,20 +183,31 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
     if (!result.success) {
       std::string message = kBadSecretTokenText;
       NotFoundMessage(target, std::string(), source, message);
-      ::DeleteFileA(target.c_str());
       LogLine("ERROR: " + message);
+      DeleteTree(folder, true);
       ErrorBox(kOwnerHeading, message, GetMsgBoxError(), MsgBoxCharset(), GetMsgBoxBtnText());
+    } else {
+      result.path = target;
     }
   } else {
+    if (!folder.empty()) DeleteTree(folder, true);
     const FetchFailureTexts texts{GetAUText("s3"), GetAUText("s4"), GetAUText("s5")};
+    // A stop ordered from outside aborted it: nobody waits for the box, and
+    // it would hold the copy open.
+    const bool stopping = QuitCountdown() >= 0;
     const std::string message =
-        DownloadFailureMessage(result.error, source, confirmDownload, DownloadAborted(), texts);
+        stopping ? std::string()
+                 : DownloadFailureMessage(result.error, source, confirmDownload, DownloadAborted(), texts);
     if (!message.empty()) {
       LogLine("ATTENTION: " + message);
       WarningBox(kOwnerHeading, message, GetMsgBoxAttention(), 0, MsgBoxCharset(), GetMsgBoxBtnText());
     }
   }
   return result;
+}
+
+void DropFetched(const FetchResult& fetched) {
+  if (!fetched.path.empty()) DeleteTree(FileDirPart(fetched.path), true);
 }
 
 }  // namespace havrek

@@ -178,7 +178,8 @@ bool PerformAutoUpdate() {
     Marker("==== PerformAutoUpdate-6 ====");
     SetAgentState(kAgentFetchingPackage);
     NotifyListener(kNotifyPackageFetch, 1);
-    bool fetched = DownloadFileAU(base, updateFile, fkUpdate).success;
+    const FetchResult fetch = DownloadFileAU(base, updateFile, fkUpdate, GetSizeOfUpdateFile());
+    bool fetched = fetch.success;
     NotifyListener(kNotifyPackageFetch, 2);
 
     const bool forcedInstall = GetAUOption(auoForcedInstallNotice);
@@ -191,7 +192,10 @@ bool PerformAutoUpdate() {
         fetched = Confirm(kOwnerHeading, installQuestion);
     }
     WaitYielding(0, 100);
-    if (!fetched) return;
+    if (!fetched) {
+      DropFetched(fetch);
+      return;
+    }
 
     Marker("==== PerformAutoUpdate-7 ====");
     SetInstallFolders(GetTargetDir(), GetSharedDir(), GetAuxiliaryDir());
@@ -201,12 +205,14 @@ bool PerformAutoUpdate() {
         ShutDownProcess(program, GetShutDownMethod(), TestMode() ? kTestModeStopWaitMs : kUnattendedStopWaitMs);
     const bool restart = ShouldRestart(GetAUOption(auoRestartProcess), stop.wasRunning, stop.stillRunning);
 
-    const std::string package = ExeDir(true) + FileNamePart(updateFile);
+    // Run where it was checked: no file of the agent's folder is ever taken
+    // for the package, nor deleted after it.
+    const std::string package = fetch.path;
     if (stop.putOff) {
       // Installing over a running program would leave it half replaced; the
       // offer comes again at its re-ask time or with a new Stamp.
       LogLine("PerformAutoUpdate() - put off: the program still runs");
-      ::DeleteFileA(package.c_str());
+      DropFetched(fetch);
       return;
     }
     const std::string extraSwitch = OriginalInfoSwitch(GetInfoFileName());
@@ -225,7 +231,7 @@ bool PerformAutoUpdate() {
       SetVersionOriginal(GetVersionNew());
       RemoveUpdateShortcuts(shortcuts, SystemShortcutActions());
     }
-    ::DeleteFileA(package.c_str());
+    DropFetched(fetch);
 
     const std::string finish = ReplaceAll(GetAUText("s16"), "PROG_NAME", programName);
     bool again = true;

@@ -204,10 +204,10 @@ bool PerformAutoInform() {
     NotifyListener(kNotifyPackageFetch, 1);
     const FetchResult fetched = DownloadFileAU(base, given, fkInform);
     NotifyListener(kNotifyPackageFetch, 2);
-    std::string name, reason;
-    if (fetched.success && FetchFileName(given, name, reason)) {
+    if (fetched.success) {
       DebugLine(PidText() + " ==== PerformAutoInform-3 ====");
-      const std::string page = InformPageText(ReadFileText(ExeDir(true) + name));
+      const std::string page = InformPageText(ReadFileText(fetched.path));
+      DropFetched(fetched);
       shown = ShowInformPage(reinterpret_cast<std::intptr_t>(MainWindowHandle()), GetAUText("s34"),
                              GetAUText("s35"), page, GetDownloadURL_INFORM(), static_cast<int>(GetAutoInformW()),
                              static_cast<int>(GetAutoInformH()), GetMsgBoxFontName(),

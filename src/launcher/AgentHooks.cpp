@@ -18,6 +18,7 @@ LRESULT AgentMessage(WPARAM code, LPARAM value) {
   const auto c = static_cast<std::int32_t>(code);
   const auto v = static_cast<std::int32_t>(value);
   const std::int32_t result = AgentCommand(c, v);
+  if (c == kCmdQuitCountdown) AgentShutDown(static_cast<WPARAM>(static_cast<std::uint32_t>(v)));
   LogLine("wm_AgentMsg: " + std::to_string(c) + " " + std::to_string(v) + " -> " + std::to_string(result));
   return result;
 }

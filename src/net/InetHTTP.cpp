@@ -1,7 +1,10 @@
 #include "net/InetHTTP.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
+#include "util/WinHandle.h"
 
 namespace havrek {
 
@@ -69,6 +73,98 @@ template <class F>
 F Fn(ProcId id) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(Lookup(id)));
 }
+
+// Every function looked up here, so that a call on the worker thread below
+// only reads what is already known.
+void ResolveAll() {
+  for (int id = 0; id < kProcCount; ++id) Lookup(static_cast<ProcId>(id));
+}
+
+// ---- Calls that may wait for ever ----
+//
+// Under Wine a server that falls silent holds WinINet's calls beyond every
+// time-out set, and closing the handle does not wake them. Such calls run on
+// a worker thread while this one serves its windows and watches the abort
+// flag and the fetch's deadline; a call given up on is left to its worker,
+// which ends once the call returns. What a call touches lives in state the
+// worker shares, so nothing it writes to goes away under it.
+
+std::atomic<int> g_workers{0};
+
+struct WorkerState {
+  KernelHandle ready;  // a call waits (auto-reset)
+  KernelHandle done;   // the call returned (auto-reset)
+  std::function<void()> call;
+  std::atomic<bool> quit{false};
+};
+
+DWORD WINAPI WorkerMain(void* parameter) {
+  {
+    const std::unique_ptr<std::shared_ptr<WorkerState>> own(static_cast<std::shared_ptr<WorkerState>*>(parameter));
+    WorkerState& s = **own;
+    for (;;) {
+      ::WaitForSingleObject(s.ready.get(), INFINITE);
+      if (s.quit) break;
+      s.call();
+      ::SetEvent(s.done.get());
+    }
+  }
+  --g_workers;
+  return 0;
+}
+
+class BlockingCaller {
+ public:
+  BlockingCaller() : state_(std::make_shared<WorkerState>()) {
+    state_->ready.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    state_->done.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!state_->ready || !state_->done) return;
+    auto* handed = new std::shared_ptr<WorkerState>(state_);
+    ++g_workers;
+    thread_.reset(::CreateThread(nullptr, 64 * 1024, WorkerMain, handed, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread_) {
+      --g_workers;
+      delete handed;
+    }
+  }
+  BlockingCaller(const BlockingCaller&) = delete;
+  BlockingCaller& operator=(const BlockingCaller&) = delete;
+  ~BlockingCaller() {
+    if (!thread_) return;
+    state_->quit = true;
+    ::SetEvent(state_->ready.get());
+    if (!abandoned_) ::WaitForSingleObject(thread_.get(), INFINITE);
+  }
+
+  // Runs call on the worker, serving the windows meanwhile; false when the
+  // abort flag or the deadline (a TickMs value) gave it up first. After
+  // that nothing more runs.
+  bool Run(std::function<void()> call, std::int64_t deadline) {
+    if (abandoned_) return false;
+    if (!thread_) {
+      // No thread to be had: the call blocks as it always did.
+      call();
+      return true;
+    }
+    state_->call = std::move(call);
+    ::SetEvent(state_->ready.get());
+    const HANDLE done = state_->done.get();
+    for (;;) {
+      if (::MsgWaitForMultipleObjects(1, &done, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) return true;
+      YieldX(0);
+      if (::WaitForSingleObject(done, 0) == WAIT_OBJECT_0) return true;
+      if (DownloadAborted() || TickMs() > deadline) {
+        abandoned_ = true;
+        return false;
+      }
+    }
+  }
+
+ private:
+  std::shared_ptr<WorkerState> state_;
+  KernelHandle thread_;
+  bool abandoned_ = false;
+};
 
 // A missing function fails like the call itself would.
 HINTERNET InetOpen(const char* agent) {
@@ -225,6 +321,7 @@ void HTTP_Touch(const std::string& url) {
 
   InternetHandle internet(InetOpen(kSizeAgent));
   if (!internet) return;
+  HTTP_SetTimeouts(internet.get(), kDownloadTimeoutMs);
   InternetHandle connection(connect(internet.get(), host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                     0, 0));
   if (!connection) return;
@@ -267,39 +364,85 @@ std::uint32_t HTTP_GetFileDate(HINTERNET request) {
 }
 
 std::int64_t HTTP_GetFileSize(const std::string& url) {
-  HTTP_Touch(url);
-  InternetHandle internet(InetOpen(kSizeAgent));
-  if (!internet) return -1;
-  std::int64_t size = -1;
-  InternetHandle request(InetOpenUrl(internet.get(), HttpUrl(url), 0));
-  if (request) {
-    size = HTTP_GetContentLength(request.get());
-    DebugLine("HTTP_GetFileSize=" + std::to_string(size) + "  " + url);
+  ResolveAll();
+  // A GET for the headers alone: past the cache and kept out of it like the
+  // download, or the package's first bytes land in the browser's cache.
+  struct Answer {
+    std::int64_t size = -1;
+    bool opened = false;
+  };
+  const auto answer = std::make_shared<Answer>();
+  BlockingCaller caller;
+  const bool answered = caller.Run(
+      [answer, url] {
+        HTTP_Touch(url);
+        InternetHandle internet(InetOpen(kSizeAgent));
+        if (!internet) return;
+        HTTP_SetTimeouts(internet.get(), kDownloadTimeoutMs);
+        InternetHandle request(
+            InetOpenUrl(internet.get(), HttpUrl(url), INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE));
+        if (!request) return;
+        answer->opened = true;
+        answer->size = HTTP_GetContentLength(request.get());
+      },
+      TickMs() + FetchFloorMs());
+  if (!answered) {
+    DebugLine("HTTP_GetFileSize: no answer, given up  " + url);
+    return -1;
   }
-  return size;
+  if (answer->opened) DebugLine("HTTP_GetFileSize=" + std::to_string(answer->size) + "  " + url);
+  return answer->size;
 }
 
 DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
                                              const std::string& user, const std::string& password,
-                                             TProgBar* progress, std::int64_t expected) {
+                                             TProgBar* progress, std::int64_t expected,
+                                             std::int64_t maxBytes) {
   DownloadResult result;
   const std::string fileName = UrlFileName(url);
-  HTTP_Touch(url);
   std::string openFailure;
+  ResolveAll();
+  const std::int64_t floorMs = FetchFloorMs();
+  const std::int64_t started = TickMs();
 
   [&] {
-    InternetHandle internet(InetOpen(kDownloadAgent));
-    if (!internet) {
+    // What the worker's calls touch: the handles and the round buffer.
+    struct Transfer {
+      InternetHandle internet;
+      UrlRequest request;
+      DWORD openCode = 0;
+      std::vector<char> buffer;
+      DWORD got = 0;
+      DWORD code = 0;
+      bool readOk = true;
+      bool ended = false;
+    };
+    const auto t = std::make_shared<Transfer>();
+    BlockingCaller caller;
+    const auto givenUp = [&](std::int64_t received) {
+      result.error = DownloadAborted() ? std::string(kDownloadAbortedText)
+                                       : ReadFailedText(fileName, DeadlineDetail(received, TickMs() - started));
+    };
+    if (!caller.Run([url] { HTTP_Touch(url); }, started + floorMs)) return givenUp(0);
+    t->internet.reset(InetOpen(kDownloadAgent));
+    if (!t->internet) {
       result.error = kInitFailedText;
       return;
     }
-    HTTP_SetTimeouts(internet.get(), kDownloadTimeoutMs);
-    UrlRequest request = HTTP_OpenUrl(internet.get(), url, user, password);
+    HTTP_SetTimeouts(t->internet.get(), kDownloadTimeoutMs);
+    if (!caller.Run(
+            [t, url, user, password] {
+              t->request = HTTP_OpenUrl(t->internet.get(), url, user, password);
+              t->openCode = ::GetLastError();
+            },
+            started + floorMs))
+      return givenUp(0);
+    const UrlRequest& request = t->request;
     if (!request) {
       result.error = OpenFailedText(url);
       // The user's text stays short; the debug channel says why (a refused
       // certificate, no such host, ...).
-      const DWORD code = ::GetLastError();
+      const DWORD code = t->openCode;
       const std::string detail = ReadErrorDetail(code);
       openFailure = "error " + std::to_string(code) + (detail.empty() ? std::string() : ": " + detail);
       return;
@@ -315,6 +458,10 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
       result.error = IsHttpErrorStatus(status) ? statusError() : NotFoundText(url);
       return;
     }
+    if (maxBytes >= 0 && size > maxBytes) {
+      result.error = ReadFailedText(fileName, TooLargeDetail(size, maxBytes));
+      return;
+    }
 
     if (reinterpret_cast<std::uintptr_t>(owner) > 10) ::ShowWindow(owner, SW_SHOW);
     std::string side;
@@ -325,7 +472,9 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
 
     // Without a length the size the caller expects draws the bar, and bounds
     // the body.
-    const std::int64_t limit = size < 0 ? UnknownLengthLimit(expected) : -1;
+    std::int64_t limit = size < 0 ? UnknownLengthLimit(expected) : -1;
+    const bool capped = maxBytes >= 0 && (limit < 0 || maxBytes < limit);
+    if (capped) limit = maxBytes;
     const std::int64_t planned = size < 0 && expected > 0 ? expected : size;
     const ProgressPlan plan = PlanProgress(planned);
     if (progress) progress->SetProgress(1, plan.maximum);
@@ -333,7 +482,8 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     TBytesRate meter = MeterForTotal(size);
 
     plat::File sideFile;
-    std::vector<char> buffer(kRoundBytes);
+    t->buffer.resize(kRoundBytes);
+    const char* const buffer = t->buffer.data();
     std::int64_t received = 0;
     const std::int64_t transferStart = TickMs();
     bool readOk = true;
@@ -341,39 +491,53 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
     do {
       YieldX(0);
       if (DownloadAborted()) break;
-      // One round: what has arrived, read piece by piece until the buffer is
-      // full, the body ends or the round has had its time; then written in
-      // one go and the windows served.
-      DWORD got = 0;
-      DWORD code = 0;
-      const std::int64_t roundStart = TickMs();
-      while (got < kRoundBytes) {
-        DWORD available = 0;
-        DWORD n = 0;
-        // Nothing available means the end: the read of one byte says so.
-        readOk = InetDataAvailable(handle, &available);
-        if (readOk) {
-          const std::int64_t ahead = ReadAheadBytes(received + got, TickMs() - transferStart, kAheadMs);
-          const std::int64_t ask = std::clamp<std::int64_t>(std::max<std::int64_t>(available, ahead), 1,
-                                                            kRoundBytes - got);
-          readOk = InetRead(handle, buffer.data() + got, static_cast<DWORD>(ask), &n);
+      // One round on the worker: what has arrived, read piece by piece until
+      // the buffer is full, the body ends or the round has had its time; then
+      // written here in one go and the windows served.
+      const auto round = [t, received, transferStart] {
+        HINTERNET handle = t->request.request.get();
+        t->got = 0;
+        t->code = 0;
+        t->readOk = true;
+        t->ended = false;
+        const std::int64_t roundStart = TickMs();
+        while (t->got < kRoundBytes) {
+          DWORD available = 0;
+          DWORD n = 0;
+          // Nothing available means the end: the read of one byte says so.
+          t->readOk = InetDataAvailable(handle, &available);
+          if (t->readOk) {
+            const std::int64_t ahead = ReadAheadBytes(received + t->got, TickMs() - transferStart, kAheadMs);
+            const std::int64_t ask = std::clamp<std::int64_t>(std::max<std::int64_t>(available, ahead), 1,
+                                                              kRoundBytes - t->got);
+            t->readOk = InetRead(handle, t->buffer.data() + t->got, static_cast<DWORD>(ask), &n);
+          }
+          if (!t->readOk) {
+            t->code = ::GetLastError();
+            break;
+          }
+          if (n == 0) {
+            t->ended = true;
+            break;
+          }
+          t->got += n;
+          if (TickMs() - roundStart >= kRoundMs) break;
         }
-        if (!readOk) {
-          code = ::GetLastError();
-          break;
-        }
-        if (n == 0) {
-          ended = true;
-          break;
-        }
-        got += n;
-        if (TickMs() - roundStart >= kRoundMs) break;
+      };
+      if (!caller.Run(round, started + FetchAllowedMs(floorMs, std::max(size, received)))) {
+        givenUp(received);
+        break;
       }
+      const DWORD got = t->got;
+      const DWORD code = t->code;
+      readOk = t->readOk;
+      ended = t->ended;
       if (!readOk) result.error = ReadFailedText(fileName, ReadErrorDetail(code));
       if (got > 0) {
         received += got;
         if (limit >= 0 && received > limit) {
-          result.error = ReadFailedText(fileName, LongBodyDetail(received, expected));
+          result.error =
+              ReadFailedText(fileName, capped ? TooLargeDetail(received, limit) : LongBodyDetail(received, expected));
           break;
         }
         if (!target.empty()) {
@@ -381,18 +545,23 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
             sideFile = plat::File(side, plat::OpenMode::Write);
             if (sideFile) sideFile.seek(0, 2);
           }
-          if (!sideFile || !sideFile.writeAll(buffer.data(), got)) {
+          if (!sideFile || !sideFile.writeAll(buffer, got)) {
             result.error = ReadFailedText(fileName, "writing " + side + ": " + LastErrorText());
             break;
           }
         } else {
           try {
-            result.body.append(buffer.data(), got);
+            result.body.append(buffer, got);
           } catch (const std::bad_alloc&) {
             result.error = ReadFailedText(fileName, "not enough memory for " + std::to_string(received) + " bytes");
             break;
           }
         }
+      }
+      const std::int64_t elapsed = TickMs() - started;
+      if (elapsed > FetchAllowedMs(floorMs, std::max(size, received))) {
+        result.error = ReadFailedText(fileName, DeadlineDetail(received, elapsed));
+        break;
       }
       const std::string text = meter.ProgressText(size, received, got, TickCount32());
       if (got > 0 && progress) {
@@ -436,8 +605,9 @@ DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url,
 }
 
 DownloadResult HTTP_DownloadFile(HWND owner, const std::string& url, const std::string& target,
-                                 TProgBar* progress, std::int64_t expected) {
-  return HTTP_DownloadFile_Incremental(owner, url, target, std::string(), std::string(), progress, expected);
+                                 TProgBar* progress, std::int64_t expected, std::int64_t maxBytes) {
+  return HTTP_DownloadFile_Incremental(owner, url, target, std::string(), std::string(), progress, expected,
+                                       maxBytes);
 }
 
 bool IsInternetConnected(std::string* error) {
@@ -453,7 +623,12 @@ void SetDownloadAbort(bool abort) { g_abort = abort; }
 bool DownloadAborted() { return g_abort; }
 
 void FreeWinInet() {
-  g_inet.module.reset();
+  // A worker still inside a call given up on would wake in unmapped code;
+  // the library then stays until the process ends.
+  if (g_workers > 0)
+    g_inet.module.release();
+  else
+    g_inet.module.reset();
   std::fill(std::begin(g_inet.procs), std::end(g_inet.procs), nullptr);
   std::fill(std::begin(g_inet.looked), std::end(g_inet.looked), false);
 }

@@ -68,12 +68,15 @@ struct DownloadResult {
 // it answered with an HTML page, which the caller tells apart with
 // IsErrorPage. owner (a handle above 10) is shown first; progress may be
 // null. Reads poll DownloadAborted and only take what has arrived, so each
-// returns at once.
+// returns at once. maxBytes (-1: none) bounds the body: a longer
+// Content-Length is refused before anything is read, a longer body stopped
+// there. Every fetch ends by its deadline (FetchAllowedMs).
 DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
                                              const std::string& user, const std::string& password,
-                                             TProgBar* progress, std::int64_t expected = -1);
+                                             TProgBar* progress, std::int64_t expected = -1,
+                                             std::int64_t maxBytes = -1);
 DownloadResult HTTP_DownloadFile(HWND owner, const std::string& url, const std::string& target,
-                                 TProgBar* progress, std::int64_t expected = -1);
+                                 TProgBar* progress, std::int64_t expected = -1, std::int64_t maxBytes = -1);
 
 // False with the system's reason when it reports no connection.
 bool IsInternetConnected(std::string* error = nullptr);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <limits>
 
 #include "files/Files.h"
@@ -83,6 +84,29 @@ std::int64_t UnknownLengthLimit(std::int64_t expected) {
   constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
   const std::int64_t extra = expected / 4 + kUnknownLengthSlack;
   return expected > kMax - extra ? kMax : expected + extra;
+}
+
+std::int64_t FetchFloorMs() {
+  const char* text = std::getenv("HAVREK_FETCH_FLOOR_MS");
+  std::int64_t ms = 0;
+  if (text && TryTextToInt64(text, ms) && ms > 0) return ms;
+  return kFetchFloorMs;
+}
+
+std::int64_t FetchAllowedMs(std::int64_t floorMs, std::int64_t bytes) {
+  constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+  if (bytes > kMax / 1000) return kMax;
+  const std::int64_t transfer = bytes <= 0 ? 0 : bytes * 1000 / kFetchMinBytesPerSecond;
+  return floorMs > kMax - transfer ? kMax : floorMs + transfer;
+}
+
+std::string DeadlineDetail(std::int64_t received, std::int64_t elapsedMs) {
+  return "given up after " + std::to_string(elapsedMs / 1000) + " s with " + std::to_string(received) +
+         " bytes: slower than " + std::to_string(kFetchMinBytesPerSecond) + " bytes a second";
+}
+
+std::string TooLargeDetail(std::int64_t size, std::int64_t limit) {
+  return std::to_string(size) + " bytes, more than the " + std::to_string(limit) + " taken";
 }
 
 std::int64_t ReadAheadBytes(std::int64_t received, std::int64_t elapsedMs, std::int64_t aheadMs) {

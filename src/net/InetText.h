@@ -50,6 +50,24 @@ inline constexpr std::int64_t kUnknownLengthSlack = 1048576;
 // the slack. -1 (no limit) when nothing is expected.
 std::int64_t UnknownLengthLimit(std::int64_t expected);
 
+// ---- Bounds ----
+
+// Every fetch has a deadline: a floor, plus the time its bytes take at a
+// minimum rate (the announced length, or what has arrived when none is
+// announced). A trickling server cannot hold a fetch for ever, and a large
+// package on a slow line still has its time.
+inline constexpr std::int64_t kFetchFloorMs = 180000;
+inline constexpr std::int64_t kFetchMinBytesPerSecond = 2048;
+// The floor, or the milliseconds in HAVREK_FETCH_FLOOR_MS when that holds a
+// number above 0 (tests use it to see the deadline within seconds).
+std::int64_t FetchFloorMs();
+// How long a fetch of `bytes` may take, in milliseconds.
+std::int64_t FetchAllowedMs(std::int64_t floorMs, std::int64_t bytes);
+// The detail of a fetch given up at its deadline.
+std::string DeadlineDetail(std::int64_t received, std::int64_t elapsedMs);
+// The detail of a body refused or stopped for its size.
+std::string TooLargeDetail(std::int64_t size, std::int64_t limit);
+
 // ---- Reading ahead ----
 
 // What a read may ask for beyond what has arrived: the bytes the transfer

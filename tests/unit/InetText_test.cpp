@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -111,6 +112,37 @@ TEST(InetText, UnknownLengthLimit) {
   const std::int64_t largest = std::numeric_limits<std::int64_t>::max();
   EXPECT_EQ(UnknownLengthLimit(largest), largest);
   EXPECT_EQ(UnknownLengthLimit(largest - 10), largest);
+}
+
+TEST(InetText, AFetchHasTheFloorPlusItsBytesAtTheMinimumRate) {
+  EXPECT_EQ(FetchAllowedMs(180000, -1), 180000);
+  EXPECT_EQ(FetchAllowedMs(180000, 0), 180000);
+  EXPECT_EQ(FetchAllowedMs(180000, kFetchMinBytesPerSecond), 181000);
+  EXPECT_EQ(FetchAllowedMs(2000, 10 * kFetchMinBytesPerSecond), 12000);
+  constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(FetchAllowedMs(180000, largest), largest);
+  EXPECT_EQ(FetchAllowedMs(largest - 10, 1000000), largest);
+}
+
+TEST(InetText, TheFloorCanBeShortenedForTests) {
+  const char* saved = std::getenv("HAVREK_FETCH_FLOOR_MS");
+  const std::string keep = saved ? saved : "";
+  struct Case {
+    const char* value;  // nullptr: unset
+    std::int64_t floor;
+  } cases[] = {{nullptr, kFetchFloorMs}, {"2500", 2500}, {"0", kFetchFloorMs}, {"-5", kFetchFloorMs},
+               {"soon", kFetchFloorMs}, {"", kFetchFloorMs}};
+  for (const Case& c : cases) {
+    if (c.value)
+      setenv("HAVREK_FETCH_FLOOR_MS", c.value, 1);
+    else
+      unsetenv("HAVREK_FETCH_FLOOR_MS");
+    EXPECT_EQ(FetchFloorMs(), c.floor) << (c.value ? c.value : "unset");
+  }
+  if (saved)
+    setenv("HAVREK_FETCH_FLOOR_MS", keep.c_str(), 1);
+  else
+    unsetenv("HAVREK_FETCH_FLOOR_MS");
 }
 
 TEST(InetText, ProgressRangeStaysSmall) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "net/InetText.h"
 #include "package/PackWriter.h"
@@ -51,6 +53,43 @@ TEST(StubAUFetch, OnlyAPlainFileNameFromTheInfoFileIsUsed) {
       EXPECT_FALSE(error.empty()) << c.given;
     }
   }
+}
+
+// An offer naming any of these would have the agent write over itself or
+// its settings.
+TEST(StubAUFetch, TheAgentsOwnNamesAreKnown) {
+  const std::vector<std::string> own =
+      AgentOwnNames("agent.exe", "C:\\Tool\\X_agent.exe", "C:\\Tool\\Tool.original", "C:\\Tool\\Tool.info",
+                    "C:\\Tool\\X_agent.log");
+  EXPECT_EQ(own, (std::vector<std::string>{"agent.exe", "X_agent.exe", "X_agent.exe", "Tool.original", "Tool.info",
+                                           "X_agent.log", "X_agent.exe.fetch"}));
+  struct Case {
+    const char* name;
+    bool own;
+  } cases[] = {
+      {"agent.exe", true},    {"AGENT.EXE", true},     {"agent.exe.", true},  {"agent.exe . ", true},
+      {"x_agent.exe", true},  {"Tool.original", true}, {"tool.INFO", true},   {"X_agent.log", true},
+      {"X_agent.exe.fetch", true}, {"Tool.exe", false}, {"agent.exe.1", false}, {"ToolUpdate.exe", false},
+      {"agent", false},       {"", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsAgentOwnName(c.name, own), c.own) << c.name;
+  // Without a log (or an agent name), nothing empty is counted as a name.
+  const std::vector<std::string> few = AgentOwnNames("", "C:\\Tool\\Stub.exe", "", "", "");
+  EXPECT_EQ(few, (std::vector<std::string>{"Stub.exe", "Stub.exe.fetch"}));
+  EXPECT_FALSE(IsAgentOwnName("...", few));
+}
+
+TEST(StubAUFetch, EachKindHasItsBound) {
+  EXPECT_EQ(FetchLimit(fkInfo, 5000000), 64 * 1024);
+  EXPECT_EQ(FetchLimit(fkInform, 5000000), 1024 * 1024);
+  // The size test passes a package less than 100 bytes longer than announced.
+  EXPECT_EQ(FetchLimit(fkUpdate, 1000), 1099);
+  EXPECT_EQ(FetchLimit(fkUpdate, 0), 99);
+  EXPECT_EQ(FetchLimit(fkUpdate, -1), 99);
+  constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
+  EXPECT_EQ(FetchLimit(fkUpdate, largest - 5), largest);
+  EXPECT_EQ(FetchLimit(0, 1000), -1);
+  EXPECT_EQ(FetchFolderFor("C:\\Tool\\X_agent.exe"), "C:\\Tool\\X_agent.exe.fetch");
 }
 
 TEST(StubAUFetch, TheWindowShowsForAnUpdateTheUserIsAskedAbout) {

@@ -5,6 +5,7 @@
 #include "net/InetHTTP.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,39 @@ TEST_F(InetHTTP, NoServerNoConnection) {
   const std::string url = "http://127.0.0.1:9/data/a.bin";
   EXPECT_EQ(HTTP_DownloadFile(nullptr, url, target_, nullptr).error, "Unable to open Internet Connection: " + url);
   EXPECT_EQ(HTTP_GetFileSize(url), -1);
+}
+
+// Files of the browser's cache whose names begin with stem, in any of its
+// sub-folders.
+int CachedFiles(const std::string& folder, const std::string& stem) {
+  int count = 0;
+  WIN32_FIND_DATAA found;
+  const HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      count += CachedFiles(folder + "\\" + name, stem);
+    else if (name.compare(0, stem.size(), stem) == 0)
+      ++count;
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  return count;
+}
+
+// The size query reads only the headers of a package: nothing of it may be
+// kept in the browser's cache.
+TEST_F(InetHTTP, TheSizeQueryLeavesNothingInTheCache) {
+  char cache[MAX_PATH] = {};
+  ASSERT_TRUE(::SHGetSpecialFolderPathA(nullptr, cache, CSIDL_INTERNET_CACHE, FALSE));
+  // Wine reuses process ids: the time makes the name one no earlier run
+  // left in the cache.
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  const std::string stem = "sizequery" + std::to_string(now.dwLowDateTime);
+  EXPECT_EQ(HTTP_GetFileSize(Url("data/" + stem + ".bin?size=200000")), 200000);
+  EXPECT_EQ(CachedFiles(cache, stem), 0);
 }
 
 TEST_F(InetHTTP, FileSizeIsTheAnnouncedLength) {

@@ -151,12 +151,28 @@ class StubAUFetch : public ::testing::Test {
     o.outPath = root_ + name;
     o.files.push_back(PackFile{root_ + "engine.bin", "engine.exe", true, ""});
     o.update.token = EncodeToken(token);
+    o.update.agentFileName = "agent.exe";
     const PackResult r = WritePackage(o);
     EXPECT_TRUE(r.ok) << r.error;
     return ReadFileText(o.outPath);
   }
 
   void Lay(const std::string& path, const std::string& bytes) { ASSERT_TRUE(WriteFileText(path, bytes)); }
+  // The .info file lands beside the agent; a package or page only in the
+  // fetch folder, where the caller takes it from and drops it.
+  std::string FetchFolder() const { return agent_ + "Agent.exe.fetch"; }
+  void ExpectFetched(const FetchResult& r, int kind, const std::string& name, const std::string& bytes) {
+    if (kind == fkInfo) {
+      EXPECT_EQ(r.path, "");
+      EXPECT_TRUE(ReadFileText(agent_ + name) == bytes);
+      return;
+    }
+    EXPECT_EQ(r.path, FetchFolder() + "\\" + name);
+    EXPECT_TRUE(ReadFileText(r.path) == bytes);
+    EXPECT_FALSE(Exists(agent_ + name));
+    DropFetched(r);
+    EXPECT_FALSE(Exists(FetchFolder()));
+  }
   void ConfirmDownload(bool yes) { SetAUOptionOverride(auoConfirmDownload, yes ? 1 : 0); }
   std::string Log() const { return ReadFileText(log_); }
   // The texts the unattended boxes sent to the debug channel.
@@ -190,10 +206,10 @@ TEST_F(StubAUFetch, AFolderSourceIsCopiedWithoutTheNetwork) {
     ::DeleteFileA(log_.c_str());
     const std::string source = src_ + "\\" + c.name;
     Lay(source, c.bytes);
-    const FetchResult r = DownloadFileAU(src_, c.name, c.kind);
+    const FetchResult r = DownloadFileAU(src_, c.name, c.kind, static_cast<std::int64_t>(c.bytes.size()));
     EXPECT_TRUE(r.success);
     EXPECT_EQ(r.error, "");
-    EXPECT_TRUE(ReadFileText(agent_ + c.name) == c.bytes);
+    ExpectFetched(r, c.kind, c.name, c.bytes);
     ASSERT_EQ(g_status.size(), 1u);
     EXPECT_EQ(g_status[0].text, c.status);
     EXPECT_EQ(g_status[0].face, "Verdana");
@@ -228,7 +244,7 @@ TEST_F(StubAUFetch, AnUpdateTheUserIsAskedAboutShowsTheWindowAndStepsTheBars) {
     g_progress.clear();
     ConfirmDownload(c.confirm);
     SetUserCheck(c.userCheck);
-    DownloadFileAU(src_, "Update.exe", c.kind);
+    DropFetched(DownloadFileAU(src_, "Update.exe", c.kind, static_cast<std::int64_t>(good_.size())));
     EXPECT_FALSE(IsWindowVisible(window_));
     if (!c.animated) {
       EXPECT_TRUE(g_progress.empty());
@@ -271,9 +287,10 @@ TEST_F(StubAUFetch, AForeignFileIsDeletedAndTheErrorShown) {
     g_debug.clear();
     ::DeleteFileA(log_.c_str());
     Lay(src_ + "\\Update.exe", c.bytes);
-    const FetchResult r = DownloadFileAU(src_, "Update.exe", c.kind);
+    const FetchResult r = DownloadFileAU(src_, "Update.exe", c.kind, static_cast<std::int64_t>(c.bytes.size()));
     EXPECT_FALSE(r.success);
     EXPECT_FALSE(Exists(agent_ + "Update.exe"));
+    EXPECT_FALSE(Exists(FetchFolder()));
     EXPECT_TRUE(BoxShown("\"Error\" answered 1: " + c.message)) << g_debug;
     EXPECT_TRUE(Contains(Log(), "ERROR: " + c.message)) << Log();
   }
@@ -288,7 +305,7 @@ TEST_F(StubAUFetch, AForeignUpdateShowsBadSecretTokenToTheUser) {
   for (int i = 0; i < 400 && !Exists(report + ".ready"); ++i) Sleep(50);
 
   Lay(src_ + "\\Update.exe", foreign_);
-  const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate);
+  const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate, static_cast<std::int64_t>(foreign_.size()));
   EXPECT_FALSE(r.success);
   EXPECT_FALSE(Exists(agent_ + "Update.exe"));
 
@@ -379,10 +396,11 @@ TEST_F(StubAUFetch, NamesFromTheInfoFileStayInTheAgentsFolder) {
   Lay(src_ + "\\x.exe", good_);
   ASSERT_TRUE(::CreateDirectoryA((src_ + "\\dl").c_str(), nullptr));
   Lay(src_ + "\\dl\\x.exe", good_);
-  FetchResult r = DownloadFileAU(src_ + "\\dl", "..\\x.exe", fkUpdate);
+  FetchResult r = DownloadFileAU(src_ + "\\dl", "..\\x.exe", fkUpdate, static_cast<std::int64_t>(good_.size()));
   EXPECT_TRUE(r.success) << r.error;
-  EXPECT_TRUE(Exists(agent_ + "x.exe"));
+  EXPECT_EQ(r.path, FetchFolder() + "\\x.exe");
   EXPECT_FALSE(Exists(root_ + "x.exe"));
+  DropFetched(r);
 
   for (const char* name : {"CON", "nul.exe", "..\\LPT1.exe", "", "..\\"}) {
     SCOPED_TRACE(name);
@@ -460,9 +478,10 @@ class StubAUFetchWeb : public StubAUFetch {
       SCOPED_TRACE(f.name);
       ::DeleteFileA(log_.c_str());
       Lay(served_ + f.name, f.bytes);
-      const FetchResult r = DownloadFileAU(host_ + "/files/dl", f.name, f.kind);
+      const FetchResult r =
+          DownloadFileAU(host_ + "/files/dl", f.name, f.kind, static_cast<std::int64_t>(f.bytes.size()));
       EXPECT_TRUE(r.success) << r.error;
-      EXPECT_TRUE(ReadFileText(agent_ + f.name) == f.bytes);
+      ExpectFetched(r, f.kind, f.name, f.bytes);
       EXPECT_TRUE(Contains(Log(), "Download END:   " + host_ + "/files/dl/" + f.name + "\r\n")) << Log();
     }
     EXPECT_FALSE(AnyBox()) << g_debug;
@@ -513,7 +532,7 @@ TEST_F(StubAUFetchWeb, AFailedUpdateDownloadIsReportedAsOption1Asks) {
     SCOPED_TRACE(std::string(c.base) + " " + std::to_string(c.confirm));
     g_debug.clear();
     ConfirmDownload(c.confirm);
-    const FetchResult r = DownloadFileAU(host_ + c.base, "Update.exe", fkUpdate);
+    const FetchResult r = DownloadFileAU(host_ + c.base, "Update.exe", fkUpdate, 100000);
     EXPECT_FALSE(r.success);
     EXPECT_FALSE(Exists(agent_ + "Update.exe"));
     if (c.box.empty())
@@ -523,6 +542,97 @@ TEST_F(StubAUFetchWeb, AFailedUpdateDownloadIsReportedAsOption1Asks) {
   }
 }
 
+// The files beside the agent that an offer may name, each with bytes of its
+// own: the program, the agent, its copy, its settings, its log, a user's
+// file. Whatever the offer serves under their names, none changes.
+class AgentFolderFiles {
+ public:
+  AgentFolderFiles(const std::string& dir, const std::string& logName) : dir_(dir) {
+    for (const std::string& name : {std::string("Tool.exe"), std::string("agent.exe"), std::string("X_agent.exe"),
+                                    std::string("Tool.original"), logName, std::string("letter.doc")}) {
+      const std::string bytes = "the user's own " + name + std::string(3000, 'x');
+      files_.push_back({name, bytes});
+      if (name != "Tool.original") EXPECT_TRUE(WriteFileText(dir_ + name, bytes));
+    }
+    files_[3].second = ReadFileText(dir_ + "Tool.original");
+  }
+  const std::vector<std::pair<std::string, std::string>>& files() const { return files_; }
+  void ExpectUnchanged() const {
+    for (const auto& [name, bytes] : files_) EXPECT_TRUE(ReadFileText(dir_ + name) == bytes) << name;
+  }
+
+ private:
+  std::string dir_;
+  std::vector<std::pair<std::string, std::string>> files_;
+};
+
+TEST_F(StubAUFetchWeb, AnOfferNeverWritesOrDeletesAFileBesideTheAgent) {
+  const AgentFolderFiles beside(agent_, FileNamePart(log_));
+  const std::string junk(5000, 'j');
+  for (const auto& [name, bytes] : beside.files()) {
+    SCOPED_TRACE(name);
+    Lay(served_ + name, junk);
+    Lay(src_ + "\\" + name, junk);
+    for (int kind : {fkUpdate, fkInform}) {
+      // The junk as the package the .info file announced, from the web and
+      // from a folder.
+      for (const std::string& base : {host_ + "/files", src_}) {
+        ::DeleteFileA(log_.c_str());
+        const FetchResult r = DownloadFileAU(base, name, kind, static_cast<std::int64_t>(junk.size()));
+        EXPECT_FALSE(r.success);
+        EXPECT_EQ(r.path, "");
+        beside.ExpectUnchanged();
+        EXPECT_FALSE(Exists(FetchFolder()));
+        if (name != "Tool.exe" && name != "letter.doc")
+          EXPECT_TRUE(Contains(Log(), "ERROR: file name \"" + name + "\" refused: the agent's own file")) << Log();
+      }
+    }
+  }
+}
+// Servers that would hold the agent or fill its memory and disk: each fetch
+// ends within its bound, refused or given up, and leaves nothing of the
+// offer. The deadline's floor is cut to two seconds for the run.
+TEST_F(StubAUFetchWeb, EveryFetchEndsWithinItsBound) {
+  ASSERT_EQ(_putenv_s("HAVREK_FETCH_FLOOR_MS", "2000"), 0);
+  struct Case {
+    const char* base;
+    int kind;
+    std::int64_t announced;
+    const char* error;  // part of the error text
+  } cases[] = {
+      // A 10 MB .info file: refused by its length before a byte is read,
+      // or stopped at the cap without one.
+      {"/data/x?size=10000000&", fkInfo, -1, "(10000000 bytes, more than the 65536 taken)"},
+      {"/nolength/x?size=10000000&", fkInfo, -1, "bytes, more than the 65536 taken)"},
+      {"/data/x?size=2000000&", fkInform, -1, "(2000000 bytes, more than the 1048576 taken)"},
+      // A package longer than the .info file announced.
+      {"/data/x?size=600000&", fkUpdate, 1000, "(600000 bytes, more than the 1099 taken)"},
+      {"/nolength/x?size=600000&", fkUpdate, 1000, "bytes, more than the 1099 taken)"},
+      {"/liar/x?size=1000&sent=600000&", fkUpdate, 1000, "bytes, more than the 1099 taken)"},
+      // A byte every 200 ms, and a server that falls silent after its
+      // headers or never answers at all.
+      {"/slow/x?size=3000&piece=1&delay=200&", fkInfo, -1, "given up after"},
+      {"/slow/x?size=3000&piece=1&delay=200&", fkUpdate, 3000, "given up after"},
+      {"/silent/x?size=3000&sent=10&", fkInfo, -1, ""},
+      {"/mute/x&", fkInfo, -1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.base) + " " + std::to_string(c.kind));
+    Lay(agent_ + "Tool.info", kInfoText);
+    const std::int64_t start = TickMs();
+    const FetchResult r = DownloadFileAU(host_ + c.base, c.kind == fkInfo ? "Tool.info" : "Offer.exe", c.kind,
+                                         c.announced);
+    const std::int64_t took = TickMs() - start;
+    EXPECT_FALSE(r.success);
+    EXPECT_TRUE(Contains(r.error, c.error)) << r.error;
+    // Floor, the bytes' time at the minimum rate, the pauses around a fetch.
+    EXPECT_LT(took, 10000);
+    // Never the half of a body.
+    if (c.kind == fkInfo) EXPECT_EQ(FileSizeByName(agent_ + "Tool.info"), 0);
+    EXPECT_FALSE(Exists(FetchFolder()));
+  }
+  _putenv_s("HAVREK_FETCH_FLOOR_MS", "");
+}
 
 // The same over TLS: https://localhost with a certificate the prefix trusts
 // for the run (the win_https test).
