@@ -69,6 +69,15 @@ def run_windows(exe, *args, timeout=120, cwd=None):
     return result.returncode
 
 
+def read_text(path):
+    """A file's text as latin-1 (the stub writes ANSI bytes); empty when the
+    file is not there."""
+    if not os.path.exists(path):
+        return ""
+    with open(path, "rb") as f:
+        return f.read().decode("latin-1")
+
+
 def wait_for(predicate, timeout=30.0, step=0.1):
     end = time.monotonic() + timeout * TIME_SCALE
     while time.monotonic() < end:
@@ -131,10 +140,7 @@ class DebugViewer(FixtureProcess):
         return ["300"]
 
     def text(self):
-        if not os.path.exists(self.path):
-            return ""
-        with open(self.path, "rb") as f:
-            return f.read().decode("latin-1")
+        return read_text(self.path)
 
     def lines(self):
         return self.text().replace("\r\n", "\n").split("\n")
@@ -442,11 +448,9 @@ def agent_log_lines(folder, copy):
     """The lines of the agent's one log file (X_agent.log in folder) that
     the plain agent wrote, or those its copy wrote (marked " X "), without
     their stamps."""
-    path = os.path.join(folder, "X_agent.log")
-    if not os.path.exists(path):
+    lines = read_text(os.path.join(folder, "X_agent.log")).splitlines()
+    if not lines:
         return []
-    with open(path, "rb") as f:
-        lines = f.read().decode("latin-1").splitlines()
     # "date time thread" then the role mark of three characters.
     texts = []
     for line in lines:

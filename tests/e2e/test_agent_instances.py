@@ -8,17 +8,10 @@ import subprocess
 import unittest
 
 from harness import (DebugViewer, STUB, Scenario, WINE_RUN, agent_log_lines, engine_files, pack, prefix_processes,
-                     prefix_temp, run_windows, wait_for, winpath, workdir)
+                     prefix_temp, read_text, run_windows, wait_for, winpath, workdir)
 
 UPDATE = "ToolUpdate.exe"
 EXIT_AGENT_COPY_FAILED = 114
-
-
-def read_text(path):
-    if not os.path.exists(path):
-        return ""
-    with open(path, "rb") as f:
-        return f.read().decode("latin-1")
 
 
 def write(path, text):

@@ -19,21 +19,14 @@ import datetime
 import time
 
 from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
-                     agent_log_lines, engine_files, fixture, other_width, pack, prefix_processes, reg_delete, reg_set,
-                     run_windows, start_tls_server, startup_folder, wait_for, winpath, workdir)
+                     agent_log_lines, engine_files, fixture, other_width, pack, prefix_processes, read_text, reg_delete,
+                     reg_set, run_windows, start_tls_server, startup_folder, wait_for, winpath, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
 
 TOKEN = "TOOL-update-build"
 UPDATE = "ToolUpdate.exe"
-
-
-def read_text(path):
-    if not os.path.exists(path):
-        return ""
-    with open(path, "rb") as f:
-        return f.read().decode("latin-1")
 
 
 def in_order(lines, wanted):
