@@ -8,15 +8,13 @@ all. Then the cycle's other paths as a table: the installation declined,
 forced notices, a background update with its shortcuts, an engine that
 fails, and the probes a user asked for."""
 import contextlib
+import datetime
 import os
 import shutil
 import signal
 import subprocess
 import sys
 import unittest
-
-import datetime
-import time
 
 from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
                      agent_log_lines, engine_files, fixture, other_width, pack, prefix_processes, read_text, reg_delete,
