@@ -83,6 +83,24 @@ class SpanRelaunch(Scenario):
         self.assertFalse(os.path.exists(os.path.join(os.path.dirname(folder), "_DEL_ME_.BAT")))
 
 
+class QuietDiskSet(Scenario):
+    """A deployment tool waits for the process it started: unattended, the
+    first process waits for its copy and hands on the copy's code."""
+
+    def test_the_launcher_hands_on_the_copys_exit_code(self):
+        for name, missing, expected in (("quiet_complete", None, 9), ("quiet_missing", 1, 110)):
+            with self.subTest(name):
+                disks = DiskSet(name)
+                if missing is not None:
+                    os.remove(disks.disks[missing])
+                self.assertEqual(run_windows(disks.setup, "/quiet"), expected)
+                self.assertTrue(disks.wait_for_the_copy(), "the span copy and its folder are gone")
+                self.assertEqual(bool(disks.report()), missing is None)
+                if missing is None:
+                    self.assertTrue(disks.report().ended())
+                    self.assertEqual(disks.report().files["noise.bin"][0], NOISE_SIZE)
+
+
 class DiskRequests(Scenario):
     def test_a_missing_disk_is_asked_for_and_the_setup_goes_on_when_it_appears(self):
         disks = DiskSet("disks_missing")
