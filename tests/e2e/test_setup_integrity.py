@@ -121,7 +121,10 @@ class ChangedHeader(Scenario):
             f.write("a line\n" * 100)
         sound = os.path.join(folder, "sound.exe")
         pack("build", "--stub", STUB, "--out", sound, "--file", text, "--file", ini, "--run", engine)
-        for name, offset, value in [("sound", None, None)] + self.rows:
+        # A slow (emulated) stub runs the rows it is given.
+        chosen = os.environ.get("HAVREK_HEADER_ROWS")
+        rows = [r for r in self.rows if chosen is None or r[0] in chosen.split(",")]
+        for name, offset, value in [("sound", None, None)] + rows:
             with self.subTest(name):
                 if os.path.exists(report):
                     os.remove(report)
