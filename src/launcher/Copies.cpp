@@ -156,10 +156,22 @@ void SpanRelaunch() {
   PROCESS_INFORMATION pi = {};
   if (!::CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     DebugLine(PidText() + " ==== SpanRelaunch: cannot start the copy");
+    // A deployment must not read 0 for a setup that never ran.
+    if (Unattended()) SetExitCode(kExitWriteFailed);
     return;
   }
   const KernelHandle process(pi.hProcess);
   const KernelHandle thread(pi.hThread);
+
+  // Asked, the user may have to change media, so this process ends at once.
+  // Unattended, nobody changes a disk: a deployment tool waits for this
+  // process, so it waits for the copy and hands on its code. The copy holds
+  // the folder now; this process lets go so that the copy can remove it.
+  if (!Unattended()) return;
+  LetGoOfSetupFolder();
+  const std::uint32_t code = WaitProcessEnd(process.get());
+  DebugLine(PidText() + " ==== SpanRelaunch: the copy ended with " + std::to_string(code));
+  SetExitCode(static_cast<int>(code));
 }
 
 }  // namespace havrek

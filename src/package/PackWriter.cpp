@@ -344,6 +344,7 @@ class Writer {
   bool Open(const std::string& path, bool withStub);
   bool WriteBytes(const std::string& bytes);
   bool WriteIntegrityRecord();
+  bool ComputeSetIdentity();
   bool CloseDisk(bool moreDisks);
   std::int64_t Room() const {
     return o_.diskSize > 0 ? o_.diskSize - curSize_ - IntegrityBlockSize - PackageHeaderSize : kUnlimited;
@@ -358,6 +359,7 @@ class Writer {
   std::string prefix_;  // stub image and header blocks
   std::uint32_t stubSize_ = 0;
   TPackageHeader header_{};
+  std::uint64_t setIdentity_ = 0;  // of a disk set; 0 for a single file
   std::vector<SourceFile> sources_;
   std::vector<DiskFile> disks_;
   plat::File cur_;
@@ -475,23 +477,11 @@ bool Writer::WriteBytes(const std::string& bytes) {
   return true;
 }
 
-// Hashed from the bytes as they lie in the file, read back the way a stub
-// reads them, so that what is checked is what was written.
+// The record covers the whole finished file, header and build length
+// included: its digest is written in Finish, once everything else is there.
 bool Writer::WriteIntegrityRecord() {
-  const DiskFile& d = disks_.back();
-  const plat::File in(d.temp, plat::OpenMode::Read);
-  if (!in || in.seek(d.payloadStart) != d.payloadStart) return Fail("cannot read back " + d.path);
-  plat::Sha256 hash;
-  std::string piece(std::size_t{1} << 20, '\0');
-  for (std::int64_t left = curSize_ - d.payloadStart; left > 0;) {
-    const std::int64_t n = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size()));
-    if (!in.readExact(piece.data(), n)) return Fail("cannot read back " + d.path);
-    hash.update(piece.data(), n);
-    left -= n;
-  }
-  unsigned char digest[plat::kSha256Size];
-  if (!hash.final(digest)) return Fail("no SHA-256 for the integrity record of " + d.path);
-  return WriteBytes(IntegrityRecordBlock(digest));
+  const unsigned char none[plat::kSha256Size] = {};
+  return WriteBytes(IntegrityRecordBlock(none));
 }
 
 // The header is rewritten in Finish, once the entry count is known.
@@ -555,6 +545,7 @@ bool Writer::Place(ChunkPipeline& pipeline, const Chunk& c) {
 bool Writer::Finish(const DiskFile& d) {
   TPackageHeader h = header_;
   SetIntegrityMark(h);
+  SetDiskSetIdentity(h, setIdentity_);
   h.payloadStart = d.payloadStart;
   h.fileCount = static_cast<std::uint32_t>(r_.entries);
   if (d.moreDisks) h.headerFlags |= hfMoreDisks;
@@ -570,6 +561,17 @@ bool Writer::Finish(const DiskFile& d) {
       if (out.seek(BuildLengthOffset) != BuildLengthOffset || !out.writeAll(built, 8))
         return Fail("cannot write " + d.path);
     }
+  }
+  // Hashed from the bytes as they lie in the file, by the readers' own
+  // code, so that what is checked is what was written; the checksum, which
+  // the digest leaves out, sums the digest in turn.
+  {
+    const plat::File in(d.temp, plat::OpenMode::Read);
+    unsigned char digest[plat::kSha256Size];
+    if (!WholeFileDigest(in, d.size, digest)) return Fail("cannot read back " + d.path);
+    plat::File out(d.temp, plat::OpenMode::Write);
+    const std::int64_t at = d.size - IntegrityDigestBack;
+    if (!out || out.seek(at) != at || !out.writeAll(digest, plat::kSha256Size)) return Fail("cannot write " + d.path);
   }
   // Summed from the finished file by the reader's own code, so the two can
   // never disagree.
@@ -596,8 +598,34 @@ bool Writer::Run() {
       if (!Place(pipeline, *c)) return false;
   }
   if (!CloseDisk(false)) return false;
+  if (disks_.size() > 1 && !ComputeSetIdentity()) return false;
   for (const DiskFile& d : disks_)
     if (!Finish(d)) return false;
+  return true;
+}
+
+// Every file of a disk set carries one identity, drawn from all of their
+// blocks, so that a disk of another build of the same inputs (another date,
+// other options) is told apart before anything is taken from it.
+bool Writer::ComputeSetIdentity() {
+  plat::Sha256 hash;
+  std::string piece(std::size_t{1} << 20, '\0');
+  for (const DiskFile& d : disks_) {
+    const plat::File in(d.temp, plat::OpenMode::Read);
+    if (!in || in.seek(d.payloadStart) != d.payloadStart) return Fail("cannot read back " + d.path);
+    for (std::int64_t left = d.size - d.payloadStart; left > 0;) {
+      const std::int64_t n = std::min<std::int64_t>(left, static_cast<std::int64_t>(piece.size()));
+      if (!in.readExact(piece.data(), n)) return Fail("cannot read back " + d.path);
+      hash.update(piece.data(), n);
+      left -= n;
+    }
+  }
+  unsigned char digest[plat::kSha256Size];
+  if (!hash.final(digest)) return Fail("no SHA-256 for the disk set of " + o_.outPath);
+  std::uint64_t identity = 0;
+  for (int i = 0; i < 5; ++i) identity = identity << 8 | digest[i];
+  // 0 reads as "no identity".
+  setIdentity_ = identity != 0 ? identity : 1;
   return true;
 }
 

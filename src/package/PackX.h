@@ -12,16 +12,22 @@
 //   length  -51 (stored raw, 51 content bytes)
 //   0       NUL: the entry header is empty, so every stub, those built
 //           before records existed included, skips the block unwritten
-//   1..18   "havrek-integrity/1": the ASCII tag with the record version
-//   19..50  SHA-256 of the file's bytes from its payload start up to this
-//           block: every length word and block the walk reads before it,
-//           the header blocks of a first file included
+//   1..18   "havrek-integrity/" and the record version digit
+//   19..50  SHA-256 of what the version covers:
+//           1: the file's bytes from its payload start up to this block
+//           2 (written now): the whole file from offset 0 to the package
+//             end (stub image with its build length, header blocks,
+//             entries, this block, the package header), with the bytes
+//             that signing changes afterwards (the PE checksum and the
+//             certificate-table entry), this digest and the header's
+//             checksum (which sums the digest) taken as zero
 // The record is not counted in the header's file count. The header says that
 // records are there: integrity[0..3] = "HVIR", integrity[4] = the record
-// version (1), integrity[5..7] zero; readers from before left these bytes
-// alone. A reader that knows the version refuses a marked file whose walk
-// meets no matching record as its last block, and any file whose record does
-// not match; a file without mark and record reads as it always did.
+// version, integrity[5..7] zero; readers from before left these bytes alone,
+// and readers of version 1 only take version 1 for a mark. A reader refuses
+// a marked file whose walk meets no matching record of the marked version as
+// its last block, and any file whose record does not match; a file without
+// mark and record reads as it always did.
 #pragma once
 
 #include <bit>

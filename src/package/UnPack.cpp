@@ -37,6 +37,8 @@ constexpr std::int64_t kWritePiece = std::int64_t{1} << 20;
 constexpr std::int64_t kHashAside = std::int64_t{256} << 10;
 // The walk stops when this little is left, whatever the header's own length.
 constexpr std::int64_t kTrailerRoom = 74;
+// Language block, update record, internet record.
+constexpr std::int64_t kMostHeaderBlocks = 3;
 constexpr std::int64_t kBuildLengthLow = BuildLengthOffset + 4;
 constexpr std::uint32_t kDiskWaitMs = 500;
 // Names and arguments are short. A header that goes on past this is no
@@ -73,6 +75,7 @@ class Walker {
   std::string LastError() const { return h_.lastErrorText ? h_.lastErrorText() : std::string(); }
   std::string Details(const std::string& path, std::int64_t dataSize, const std::string& lastError) const;
   void WriteAgent(const plat::File& file);
+  bool HashPrefix(const plat::File& file);
   bool NextDisk();
   void Damaged(const std::string& what);
   void CheckRunFile();
@@ -84,6 +87,7 @@ class Walker {
   std::string path_;
   int disk_ = 1;
   TPackageHeader header_{};
+  TPackageHeader firstHeader_{};  // of disk 1, whose set every later disk must belong to
   std::int64_t pos_ = 0;
   std::int64_t end_ = 0;
   std::int64_t blocks_ = 0;  // over all disk files
@@ -137,6 +141,7 @@ ExtractResult Walker::Run() {
       if (disk_ == 1) {
         DebugLine("FileInfo.FilesCount=" + IntText(header_.fileCount));
         fileCount_ = header_.fileCount;
+        firstHeader_ = header_;
       }
       // Without its magic the header is bytes from the middle of a file cut
       // short: its checksum, offsets and more-disks flag mean nothing.
@@ -161,6 +166,11 @@ ExtractResult Walker::Run() {
     result_.cancelled = true;
   } else if (result_.checksumOk && !result_.damaged && fileCount_ > 0 && entries_ == 0) {
     Damaged(r_.packageFile + ": no stored file, although the package counts " + IntText(fileCount_));
+  } else if (result_.checksumOk && !result_.damaged && entries_ != fileCount_) {
+    // An entry taken for a header block, or a count changed: either way the
+    // files are not the ones the package was built with.
+    Damaged(r_.packageFile + ": " + IntText(entries_) + " stored files, although the package counts " +
+            IntText(fileCount_));
   }
   CheckRunFile();
   DebugLine("UnCompressTime: " + IntText(static_cast<std::int64_t>(plat::TickMs() - t0)) + " MS");
@@ -180,7 +190,11 @@ void Walker::WalkDisk() {
     return;
   }
   if (disk_ == 1) Progress(0, header_.fileCount);
-  integrity_ = IntegrityCheck(HasIntegrityMark(header_), r_.verify);
+  integrity_ = IntegrityCheck(IntegrityMarkVersion(header_), r_.verify);
+  if (integrity_.Checking() && integrity_.WholeFile() && !HashPrefix(file)) {
+    Damaged(path_ + ": cut short ahead of its payload");
+    return;
+  }
 
   if (r_.targetFolder.empty()) {
     // Entries would land in the root of the current drive.
@@ -231,8 +245,19 @@ bool Walker::ReadBlock(const plat::File& file) {
   ++blocks_;
   if (blocks_ == header_.blockCount) firstEntry_ = pos_;
   const bool entry = blocks_ > header_.blockCount;
+  if (!entry && blocks_ > kMostHeaderBlocks && n > 0) {
+    // Only three header blocks exist: a count beyond them hides entries.
+    Damaged(path_ + ": its header counts " + IntText(header_.blockCount) + " header blocks");
+    return false;
+  }
   if (entry && IsIntegrityRecord(length, stored, n)) {
-    integrity_.Record(stored);
+    // The package header that follows the record is covered too (version 2).
+    std::string trailer;
+    if (end_ - pos_ == PackageHeaderSize) {
+      trailer.resize(PackageHeaderSize);
+      if (ReadChunked(file, trailer.data(), PackageHeaderSize) != PackageHeaderSize) trailer.clear();
+    }
+    integrity_.Record(stored, trailer);
     if (integrity_.Error().empty()) return true;
     // Whatever this file wrote may be damaged: nothing after it is read.
     Damaged(path_ + ": " + integrity_.Error());
@@ -273,6 +298,26 @@ bool Walker::ReadBlock(const plat::File& file) {
   EndEntry();
   if (h_.entryDone) ReportEntry();
   return true;
+}
+
+// Version 2 records cover the stub image and whatever else lies ahead of
+// the payload; read once, in pieces, then the walk goes on at the payload.
+bool Walker::HashPrefix(const plat::File& file) {
+  const std::int64_t start = header_.payloadStart;
+  if (file.seek(0) != 0) return false;
+  std::string head(static_cast<std::size_t>(std::min<std::int64_t>(start, ChecksumSkippedHead)), '\0');
+  if (ReadChunked(file, head.data(), static_cast<std::int64_t>(head.size())) != static_cast<std::int64_t>(head.size()))
+    return false;
+  std::int64_t at = static_cast<std::int64_t>(head.size());
+  integrity_.Prefix(std::move(head));
+  std::string piece(static_cast<std::size_t>(std::min<std::int64_t>(start - at, kExpandPiece)), '\0');
+  while (at < start) {
+    const std::int64_t want = std::min(start - at, static_cast<std::int64_t>(piece.size()));
+    if (ReadChunked(file, piece.data(), want) != want) return false;
+    integrity_.Take(piece.data(), want);
+    at += want;
+  }
+  return file.seek(start) == start;
 }
 
 void Walker::ReportEntry() {
@@ -468,17 +513,27 @@ void Walker::WriteAgent(const plat::File& file) {
 bool Walker::NextDisk() {
   if (h_.suppressAutoPlay) h_.suppressAutoPlay(true);
   ++disk_;
-  if (r_.unattended && !plat::Exists(path_)) {
-    Damaged(path_ + ": disk file missing");
+  // A disk of another build would install files that are half of each: it
+  // is asked for again like a missing one.
+  auto here = [this] {
+    if (!plat::Exists(path_)) return false;
+    TPackageHeader h{};
+    ReadPackageHeader(path_, h);
+    return SameDiskSet(firstHeader_, h);
+  };
+  if (r_.unattended && !here()) {
+    Damaged(path_ + (plat::Exists(path_) ? ": a disk of another set (another build): it is not disk " +
+                                               IntText(disk_) + " of " + r_.packageFile
+                                         : ": disk file missing"));
     return false;
   }
-  if (r_.forcePrompt || !plat::Exists(path_)) {
+  if (r_.forcePrompt || !here()) {
     if (h_.eject) h_.eject(path_);
     do {
       const std::string text = ReplaceAllNoCase(r_.diskPrompt, "<DISK_NUM>", IntText(disk_));
       go_ = h_.askForDisk && h_.askForDisk(text, r_.diskPromptTitle, r_.charset, r_.buttons);
       Wait(kDiskWaitMs);
-    } while (go_ && !plat::Exists(path_));
+    } while (go_ && !here());
   }
   Progress(1);
   return go_;

@@ -5,6 +5,7 @@
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
 #include "files/Files.h"
+#include "package/Integrity.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"
 #include "package/ZLibOpen.h"
@@ -233,12 +234,24 @@ void SetupTimerTick() {
 
   ReportingExceptions("SetupTimerTick", [] {
     TGFileInfo& own = OwnPackage();
+    const std::string disk1 = GetSwitch("/SpanDiskFName1=", "");
+    // The flags that choose the flow come from the own header. When the
+    // files come from elsewhere (a download, the disks), no walk of this
+    // file checks them: its record is checked here first.
+    if (own.InternetSetup() || !disk1.empty()) {
+      const IntegrityReport ownFile = CheckPackageIntegrity(ExePath(), false);
+      if (!ownFile.Sound()) {
+        Fail(own, kExitDamagedPackage,
+             ExePath() + "<P><P>Unable to install: the setup file is incomplete or damaged.<P><P>" +
+                 ownFile.files.back().error);
+        return;
+      }
+    }
     const std::string agent = own.HasAgent() ? own.AgentFileName() : std::string();
     if (own.InternetSetup()) {
       RunInternetSetup(agent);
     } else {
       std::string package = ExePath();
-      const std::string disk1 = GetSwitch("/SpanDiskFName1=", "");
       if (!disk1.empty()) package = disk1;
       ExtractAndRun(SetupFolder(), package, agent, GetCmdLineArgs(), !RunsHidden());
     }

@@ -133,6 +133,11 @@ void AdoptSetupFolder(const std::string& folder) {
 
 HANDLE SetupFolderHold() { return setupFolder.hold ? setupFolder.hold.get() : nullptr; }
 
+void LetGoOfSetupFolder() {
+  setupFolder.hold.reset();
+  setupFolder.path.clear();
+}
+
 bool FindAltTempBase() {
   if (!altTempBase.empty()) return true;
 

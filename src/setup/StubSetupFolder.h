@@ -36,6 +36,9 @@ void AdoptSetupFolder(const std::string& folder);
 // The handle that holds the setup folder, or null; a child process that
 // inherits it holds the folder as well, until it ends.
 HANDLE SetupFolderHold();
+// Lets go of the setup folder without removing it, once a child process that
+// inherited the hold owns it.
+void LetGoOfSetupFolder();
 
 // The running executable's last-write time, packed as a DOS date-time; 0 when
 // it cannot be read.

@@ -299,7 +299,7 @@ class InternetSetup(Scenario):
                     placeholder = b"|" + b"Q" * len(agent) + b"|"
                     self.assertEqual(data.count(placeholder), 1)
                     with open(exe, "wb") as f:
-                        f.write(data.replace(placeholder, b"|" + agent.encode() + b"|"))
+                        f.write(without_record(data.replace(placeholder, b"|" + agent.encode() + b"|")))
                     code, boxes = self.run_with_driver(folder, exe, "key:" + answer, timeout=30)
                     self.assertEqual([box["caption"] for box in boxes], ["Confirm"])
                     self.assertEqual(drive_tree(drive_c) - before, set(), "nothing new outside the setup folder")
@@ -310,6 +310,18 @@ class InternetSetup(Scenario):
                                       report.files)
                     else:
                         self.assert_nothing_ran(code, 0)
+
+
+def without_record(data):
+    """The setup as a build from before integrity records wrote it: a record
+    would refuse the bytes changed past the build tool."""
+    header = bytearray(data[-74:])
+    header[20:28] = bytes(8)
+    out = bytearray(data[:-74 - 55]) + header
+    size = len(out)
+    out[248:252] = (size >> 32).to_bytes(4, "little")
+    out[252:256] = (size & 0xFFFFFFFF).to_bytes(4, "little")
+    return bytes(out)
 
 
 def drive_tree(root):

@@ -3,9 +3,10 @@ folder, the disk requests of a set spread over .001, .002 and .003, and the
 copy removing itself and its folder at the end."""
 import os
 import re
+import subprocess
 import unittest
 
-from harness import (DebugViewer, EngineReport, SPAN_DISK_KEY, STUB, Scenario, UiDriver, engine_files, pack,
+from harness import (DebugViewer, EngineReport, PACK, SPAN_DISK_KEY, STUB, Scenario, UiDriver, engine_files, pack,
                      prefix_temp_windows, reg_delete, reg_get, reg_set, run_windows, setup_folder_of, wait_for,
                      winpath, workdir)
 
@@ -16,7 +17,7 @@ class DiskSet:
     """setup.exe (the span program: stub and header blocks only) and the three
     disk files that hold the payload."""
 
-    def __init__(self, name, dirname="disks"):
+    def __init__(self, name, dirname="disks", extra=()):
         self.folder = workdir(name)
         self.dir = os.path.join(self.folder, dirname)
         os.makedirs(self.dir)
@@ -27,7 +28,7 @@ class DiskSet:
         noise = os.path.join(src, "noise.bin")
         with open(noise, "wb") as f:
             f.write(os.urandom(NOISE_SIZE))
-        files = ["--file", noise, "--file", ini, "--run", engine, "--run-args", "-exit=9"]
+        files = ["--file", noise, "--file", ini, "--run", engine, "--run-args", "-exit=9", *extra]
 
         # Disk 1 carries the stub as well, the others only entries: choose the
         # disk size from the payload so that exactly three disks come out.
@@ -81,6 +82,49 @@ class SpanRelaunch(Scenario):
         self.assertEqual(report.files["noise.bin"][0], NOISE_SIZE, "joined from all three disks")
         self.assertEqual(os.path.dirname(report.folder()), os.path.dirname(folder))
         self.assertFalse(os.path.exists(os.path.join(os.path.dirname(folder), "_DEL_ME_.BAT")))
+
+
+class QuietDiskSet(Scenario):
+    """A deployment tool waits for the process it started: unattended, the
+    first process waits for its copy and hands on the copy's code."""
+
+    def test_the_launcher_hands_on_the_copys_exit_code(self):
+        for name, missing, expected in (("quiet_complete", None, 9), ("quiet_missing", 1, 110)):
+            with self.subTest(name):
+                disks = DiskSet(name)
+                if missing is not None:
+                    os.remove(disks.disks[missing])
+                self.assertEqual(run_windows(disks.setup, "/quiet"), expected)
+                self.assertTrue(disks.wait_for_the_copy(), "the span copy and its folder are gone")
+                self.assertEqual(bool(disks.report()), missing is None)
+                if missing is None:
+                    self.assertTrue(disks.report().ended())
+                    self.assertEqual(disks.report().files["noise.bin"][0], NOISE_SIZE)
+
+
+class DiskOfAnotherSet(Scenario):
+    """Disk 2 of another build of the same inputs (another date) in its place:
+    asked for again when someone is there, damage when nobody is."""
+
+    def test_a_disk_of_another_set_is_refused(self):
+        for name, quiet in (("other_set_asked", False), ("other_set_quiet", True)):
+            with self.subTest(name):
+                disks = DiskSet(name, extra=("--date", "2020-01-01"))
+                other = DiskSet(name + "_other", extra=("--date", "2021-06-01"))
+                os.replace(other.disks[1], disks.disks[1])
+                checked = subprocess.run([PACK, "test", disks.setup], capture_output=True, text=True)
+                self.assertEqual(checked.returncode, 1, checked.stdout)
+                self.assertIn(os.path.basename(disks.disks[1]) + ": a disk of another set", checked.stderr)
+                if quiet:
+                    self.assertEqual(run_windows(disks.setup, "/quiet"), 110)
+                    self.assertTrue(disks.wait_for_the_copy())
+                else:
+                    with UiDriver(disks.folder, "key:C") as driver:
+                        self.assertEqual(run_windows(disks.setup), 0)
+                        self.assertEqual(driver.wait(timeout=120), 0)
+                        self.assertTrue(disks.wait_for_the_copy())
+                    self.assertEqual(disk_prompt_number(driver.boxes()[0]), 2)
+                self.assertFalse(disks.report(), "no engine ran")
 
 
 class DiskRequests(Scenario):

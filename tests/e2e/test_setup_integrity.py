@@ -95,6 +95,64 @@ class LargeDamagedSetup(Scenario):
                 self.assertIn(reason, boxes[0]["text"])
 
 
+class ChangedHeader(Scenario):
+    """Header bytes that choose what the stub does (block count, file count,
+    agent and internet flags) are covered by the record: a changed one is
+    refused before anything is installed differently. The native sweep walks
+    every byte; these rows show the stub itself refusing."""
+
+    HEADER = 74
+    rows = [
+        # name, offset in the package header, new value
+        ("block count 3", 1, 3),
+        ("one file more counted", 8, 4),
+        ("internet setup set", 66, 1),
+        ("agent set", 68, 1),
+    ]
+
+    def test_a_changed_header_byte_is_refused_as_damage(self):
+        folder = workdir("integrity_header")
+        report = os.path.join(folder, "report.txt")
+        src = os.path.join(folder, "src")
+        os.makedirs(src)
+        engine, ini = engine_files(src, report, exit=5)
+        text = os.path.join(src, "readme.txt")
+        with open(text, "w") as f:
+            f.write("a line\n" * 100)
+        sound = os.path.join(folder, "sound.exe")
+        pack("build", "--stub", STUB, "--out", sound, "--file", text, "--file", ini, "--run", engine)
+        # A slow (emulated) stub runs the rows it is given.
+        chosen = os.environ.get("HAVREK_HEADER_ROWS")
+        rows = [r for r in self.rows if chosen is None or r[0] in chosen.split(",")]
+        for name, offset, value in [("sound", None, None)] + rows:
+            with self.subTest(name):
+                if os.path.exists(report):
+                    os.remove(report)
+                setup = os.path.join(folder, name.replace(" ", "_"), "setup.exe")
+                os.makedirs(os.path.dirname(setup))
+                shutil.copy(sound, setup)
+                if offset is not None:
+                    with open(setup, "r+b") as f:
+                        f.seek(os.path.getsize(setup) - self.HEADER + offset)
+                        f.write(bytes([value]))
+                checked = subprocess.run([PACK, "test", setup], capture_output=True, text=True)
+                self.assertEqual(checked.returncode, 0 if offset is None else 1, checked.stdout + checked.stderr)
+                before = setup_folders()
+                got, boxes = run_guarded(setup)
+                self.assertEqual(setup_folders(), before, "no setup folder stays")
+                if offset is None:
+                    self.assertEqual(got, 5)
+                    self.assertTrue(EngineReport(report).ended())
+                    continue
+                self.assertEqual(got, DAMAGED)
+                self.assertFalse(EngineReport(report), "nothing ran")
+                self.assertEqual(len(boxes), 1, boxes)
+                self.assertIn("the setup file is incomplete or damaged", boxes[0]["text"])
+                self.assertFalse([n for n in os.listdir(os.path.dirname(setup))
+                                  if n != "setup.exe" and not n.startswith("boxes.txt")],
+                                 "no agent copy beside the setup")
+
+
 class Compatibility(Scenario):
     """Setups already shipped meet packages written today, and the other way
     round: the record is an entry every stub skips, the mark sits in bytes

@@ -71,8 +71,8 @@ struct Walk {
   std::string run;
   int entries = 0, rawEntries = 0, disks = 0;
   bool checksumsPass = true;
-  // One per integrity record met: it matches the bytes from the file's
-  // payload start up to it, and it is the file's last block.
+  // One per integrity record met: it matches the whole file, and it is the
+  // file's last block.
   std::vector<bool> records;
   std::vector<TPackageHeader> headers;
 };
@@ -102,13 +102,26 @@ Walk WalkPackage(const std::string& first) {
       pos += n + 4;
       if (++blocks <= h.blockCount) continue;
       if (IsIntegrityRecord(length, block.data(), n)) {
+        // The whole file up to the package end, with the fields signing
+        // changes, the digest itself and the header's checksum as zero.
+        std::string covered = bytes.substr(0, static_cast<std::size_t>(end));
+        const auto zero = [&covered](std::int64_t from, std::size_t n) {
+          if (from >= 0) covered.replace(static_cast<std::size_t>(from), n, n, '\0');
+        };
+        if (covered.starts_with("MZ")) {
+          zero(PeChecksumOffset, 4);
+          zero(CertificateEntryOffset(covered), 8);
+        }
+        zero(at + 4 + 1 + 18, plat::kSha256Size);
+        zero(end - 74 + 16, 4);
         plat::Sha256 hash;
-        hash.update(bytes.data() + h.payloadStart, at - h.payloadStart);
+        hash.update(covered.data(), static_cast<std::int64_t>(covered.size()));
         unsigned char digest[plat::kSha256Size] = {};
         EXPECT_TRUE(hash.final(digest));
-        w.records.push_back(block.compare(1 + IntegrityTag.size(), plat::kSha256Size,
-                                          reinterpret_cast<const char*>(digest), plat::kSha256Size) == 0 &&
-                            end - pos <= 74);
+        w.records.push_back(block.substr(1, 18) == "havrek-integrity/2" &&
+                            block.compare(1 + 18, plat::kSha256Size, reinterpret_cast<const char*>(digest),
+                                          plat::kSha256Size) == 0 &&
+                            end - pos == 74);
         continue;
       }
       ++w.entries;

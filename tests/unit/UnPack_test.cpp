@@ -699,6 +699,22 @@ std::string Spliced(std::string bytes, std::size_t at, std::size_t remove, const
   return bytes;
 }
 
+// The same package as an earlier writer made it: a version 1 record, which
+// covers the bytes from the payload start up to itself.
+std::string AsVersion1(std::string bytes) {
+  const std::size_t header = bytes.size() - 74;
+  const std::size_t record = header - IntegrityBlockSize;
+  TPackageHeader h{};
+  std::memcpy(&h, bytes.data() + header, 74);
+  plat::Sha256 hash;
+  hash.update(bytes.data() + h.payloadStart, static_cast<std::int64_t>(record - h.payloadStart));
+  unsigned char digest[plat::kSha256Size] = {};
+  EXPECT_TRUE(hash.final(digest));
+  bytes.replace(record, IntegrityBlockSize, IntegrityRecordBlock(digest, 1));
+  bytes[header + offsetof(TPackageHeader, integrity) + 4] = 1;
+  return bytes;
+}
+
 TEST_F(UnPackTest, IntegrityRecordsTellDamageTheChecksumLetsPass) {
   const std::string text = std::string(20000, 't');
   const std::string noise = Noise(30000, 11);
@@ -706,82 +722,210 @@ TEST_F(UnPackTest, IntegrityRecordsTellDamageTheChecksumLetsPass) {
   o.level = 0;
   o.files = {Source("a.txt", text, "a.txt"), Source("engine.bin", noise, "Engine.exe", true)};
   ASSERT_TRUE(WritePackage(o).ok);
-  const std::string sound = ChecksumAlwaysPassing(Slurp(o.outPath));
-  const std::size_t header = sound.size() - 74;
-  const std::size_t record = header - IntegrityBlockSize;
-  const std::size_t mark = header + offsetof(TPackageHeader, integrity);
   const std::map<std::string, std::string> all = {{"a.txt", text}, {"Engine.exe", noise}};
+  const std::string written = ChecksumAlwaysPassing(Slurp(o.outPath));
 
-  auto flipped = [](std::string bytes, std::size_t at) {
-    bytes[at] ^= 0x04;
+  for (const int version : {1, 2}) {
+    SCOPED_TRACE("version " + std::to_string(version));
+    const std::string sound = version == 1 ? AsVersion1(written) : written;
+    const std::size_t header = sound.size() - 74;
+    const std::size_t record = header - IntegrityBlockSize;
+    const std::size_t mark = header + offsetof(TPackageHeader, integrity);
+
+    auto flipped = [](std::string bytes, std::size_t at) {
+      bytes[at] ^= 0x04;
+      return bytes;
+    };
+    auto unmarked = [mark](std::string bytes) {
+      std::memset(bytes.data() + mark, 0, 8);
+      return bytes;
+    };
+    std::string laterVersion = sound;
+    laterVersion[mark + 4] = 3;
+    // A file of this package that an old writer would have made.
+    const std::string old = Spliced(unmarked(sound), record, IntegrityBlockSize, "");
+    // Version 1 covers only the payload: what lies before it and the package
+    // header pass unnoticed there.
+    const char* const wholeFile = version == 2 ? "do not match" : nullptr;
+
+    struct Case {
+      const char* name;
+      std::string bytes;
+      const char* damage;  // nullptr: extracts whole
+      bool verify = true;
+    };
+    const std::vector<Case> cases = {
+        {"sound", sound, nullptr},
+        {"a byte of a raw entry's data flipped", flipped(sound, 4096 + 200 + 15000), "do not match"},
+        {"a byte of a header block flipped", flipped(sound, 4096 + 10), "do not match"},
+        {"the record's digest changed", flipped(sound, header - 1), "do not match"},
+        {"the record removed, the mark kept", Spliced(sound, record, IntegrityBlockSize, ""), "no integrity record"},
+        {"a block after the record", Spliced(sound, header, 0, Raw("|late.txt|0|", "late")), "blocks follow"},
+        {"a second record", Spliced(sound, header, 0, sound.substr(record, IntegrityBlockSize)), "blocks follow"},
+        {"a record without the mark, a byte flipped", unmarked(flipped(sound, 4096 + 200 + 15000)),
+         version == 1 ? "do not match" : "not of the version"},
+        // Version 2's digest covers the mark: without it the header changed.
+        {"a record without the mark", unmarked(sound), version == 1 ? nullptr : "not of the version"},
+        // What a later format would promise is not this walk's to demand.
+        {"the mark of a later version, no record", Spliced(laterVersion, record, IntegrityBlockSize, ""), nullptr},
+        {"neither mark nor record (an old package)", old, nullptr},
+        {"unchecked: a flipped byte passes, the record is no file", flipped(sound, 4096 + 200 + 15000), nullptr,
+         false},
+        {"a byte of the stub image flipped", flipped(sound, 3000), wholeFile},
+        {"the has-agent byte set", flipped(sound, header + offsetof(TPackageHeader, hasAgent)), wholeFile},
+        // Signing rewrites these afterwards: they are not covered.
+        {"the PE checksum changed", flipped(sound, PeChecksumOffset + 1), nullptr},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      fs::remove_all(target_);
+      seen_ = {};
+      ExtractRequest r;
+      r.packageFile = Put("setup.exe", c.bytes);
+      r.targetFolder = target_;
+      r.verify = c.verify;
+      const ExtractResult got = Extract(r, Hooks());
+      EXPECT_TRUE(got.checksumOk);
+      EXPECT_EQ(got.damaged, c.damage != nullptr);
+      if (c.damage) {
+        EXPECT_NE(got.damage.find(c.damage), std::string::npos) << got.damage;
+        EXPECT_NE(got.damage.find(r.packageFile), std::string::npos) << got.damage;
+        EXPECT_EQ(got.runCommand, "") << "nothing of a damaged package runs";
+        continue;
+      }
+      EXPECT_EQ(got.damage, "");
+      EXPECT_EQ(got.runCommand, "Engine.exe*");
+      EXPECT_EQ(got.failedSaves, 0);
+      EXPECT_EQ(seen_.steps(), 2) << "the record is no file";
+      if (!c.verify) continue;
+      EXPECT_EQ(Tree(target_), all);
+      // The check without extracting agrees with the walk.
+      EXPECT_TRUE(CheckPackageIntegrity(r.packageFile).Sound());
+    }
+    for (const Case& c : cases) {
+      if (!c.damage) continue;
+      SCOPED_TRACE(std::string("without extracting: ") + c.name);
+      const IntegrityReport report = CheckPackageIntegrity(Put("setup.exe", c.bytes));
+      ASSERT_EQ(report.files.size(), 1u);
+      EXPECT_NE(report.files[0].error.find(c.damage), std::string::npos) << report.files[0].error;
+    }
+
+    EXPECT_TRUE(CheckPackageIntegrity(Put("setup.exe", sound)).Verified());
+    EXPECT_FALSE(CheckPackageIntegrity(Put("setup.exe", old)).Verified());
+  }
+}
+
+// Without records (old packages) the header's counts still hold the walk:
+// an entry taken for a header block is missing from what is installed.
+TEST_F(UnPackTest, EntriesAreCountedAgainstTheHeader) {
+  PackOptions o = Options();
+  o.files = {Source("a.txt", "aaa", "a.txt"), Source("engine.bin", "run me", "Engine.exe", true)};
+  ASSERT_TRUE(WritePackage(o).ok);
+  std::string old = Slurp(o.outPath);
+  const std::size_t header = old.size() - 74;
+  std::memset(old.data() + header + offsetof(TPackageHeader, integrity), 0, 8);
+  old = ChecksumAlwaysPassing(Spliced(old, header - IntegrityBlockSize, IntegrityBlockSize, ""));
+  auto with = [&old](std::size_t field, std::uint8_t value) {
+    std::string bytes = old;
+    bytes[bytes.size() - 74 + field] = static_cast<char>(value);
     return bytes;
   };
-  auto unmarked = [mark](std::string bytes) {
-    std::memset(bytes.data() + mark, 0, 8);
-    return bytes;
-  };
-  std::string laterVersion = sound;
-  laterVersion[mark + 4] = 2;
-  // A file of this package that an old writer would have made.
-  const std::string old = Spliced(unmarked(sound), record, IntegrityBlockSize, "");
-
   struct Case {
     const char* name;
     std::string bytes;
-    const char* damage;  // nullptr: extracts whole
-    bool verify = true;
+    const char* damage;
   };
-  const std::vector<Case> cases = {
-      {"sound", sound, nullptr},
-      {"a byte of a raw entry's data flipped", flipped(sound, 4096 + 200 + 15000), "do not match"},
-      {"a byte of a header block flipped", flipped(sound, 4096 + 10), "do not match"},
-      {"the record's digest changed", flipped(sound, header - 1), "do not match"},
-      {"the record removed, the mark kept", Spliced(sound, record, IntegrityBlockSize, ""), "no integrity record"},
-      {"a block after the record", Spliced(sound, header, 0, Raw("|late.txt|0|", "late")), "blocks follow"},
-      {"a second record", Spliced(sound, header, 0, sound.substr(record, IntegrityBlockSize)), "blocks follow"},
-      {"a record without the mark, a byte flipped", unmarked(flipped(sound, 4096 + 200 + 15000)), "do not match"},
-      {"a record without the mark", unmarked(sound), nullptr},
-      // What a later format would promise is not this walk's to demand.
-      {"the mark of a later version, no record", Spliced(laterVersion, record, IntegrityBlockSize, ""), nullptr},
-      {"neither mark nor record (an old package)", old, nullptr},
-      {"unchecked: a flipped byte passes, the record is no file", flipped(sound, 4096 + 200 + 15000), nullptr,
-       false},
-  };
-  for (const Case& c : cases) {
+  for (const Case& c : {Case{"as written", old, nullptr},
+                        Case{"the first entry taken for the internet record",
+                             with(offsetof(TPackageHeader, blockCount), 3), "1 stored files, although the package counts 2"},
+                        Case{"a block count past every header block", with(offsetof(TPackageHeader, blockCount), 9),
+                             "counts 9 header blocks"},
+                        Case{"one file more counted", with(offsetof(TPackageHeader, fileCount), 3),
+                             "2 stored files, although the package counts 3"}}) {
     SCOPED_TRACE(c.name);
     fs::remove_all(target_);
-    seen_ = {};
     ExtractRequest r;
     r.packageFile = Put("setup.exe", c.bytes);
     r.targetFolder = target_;
-    r.verify = c.verify;
     const ExtractResult got = Extract(r, Hooks());
     EXPECT_TRUE(got.checksumOk);
-    EXPECT_EQ(got.damaged, c.damage != nullptr);
+    EXPECT_EQ(got.damaged, c.damage != nullptr) << got.damage;
     if (c.damage) {
       EXPECT_NE(got.damage.find(c.damage), std::string::npos) << got.damage;
-      EXPECT_NE(got.damage.find(r.packageFile), std::string::npos) << got.damage;
-      EXPECT_EQ(got.runCommand, "") << "nothing of a damaged package runs";
-      continue;
+      EXPECT_EQ(got.runCommand, "");
+    } else {
+      EXPECT_EQ(got.runCommand, "Engine.exe*");
     }
-    EXPECT_EQ(got.damage, "");
-    EXPECT_EQ(got.runCommand, "Engine.exe*");
-    EXPECT_EQ(got.failedSaves, 0);
-    EXPECT_EQ(seen_.steps(), 2) << "the record is no file";
-    if (!c.verify) continue;
-    EXPECT_EQ(Tree(target_), all);
-    // The check without extracting agrees with the walk.
-    EXPECT_TRUE(CheckPackageIntegrity(r.packageFile).Sound());
   }
-  for (const Case& c : cases) {
-    if (!c.damage) continue;
-    SCOPED_TRACE(std::string("without extracting: ") + c.name);
-    const IntegrityReport report = CheckPackageIntegrity(Put("setup.exe", c.bytes));
-    ASSERT_EQ(report.files.size(), 1u);
-    EXPECT_NE(report.files[0].error.find(c.damage), std::string::npos) << report.files[0].error;
-  }
-  EXPECT_TRUE(CheckPackageIntegrity(Put("setup.exe", sound)).Verified());
-  EXPECT_FALSE(CheckPackageIntegrity(Put("setup.exe", old)).Verified());
+}
+
+// Every byte of the package header and every 4 KB of the stub image,
+// changed in turn: the walk refuses the package, or it installs exactly what
+// the original installs (files, run mark, agent copy).
+TEST_F(UnPackTest, NoChangeToTheHeaderOrTheStubInstallsSomethingElse) {
+  std::string stub = StubImage();
+  for (int i = 0; i < 15; ++i) stub += Noise(4096, 100 + i);
+  PackOptions o = Options();
+  o.stubPath = Put("stub.exe", stub);
+  o.level = 6;
+  o.withInternetRecord = false;
+  o.files = {Source("a.txt", std::string(3000, 'a'), "a.txt"), Source("b.bin", Noise(5000, 7), "b.bin"),
+             Source("engine.bin", Noise(2000, 9), "Engine.exe", true)};
+  ASSERT_TRUE(WritePackage(o).ok);
+  const std::string sound = Slurp(o.outPath);
+  const std::size_t header = sound.size() - 74;
+
+  struct Installed {
+    bool refused = false;
+    std::string run;
+    std::map<std::string, std::string> files;
+  };
+  auto install = [this](const std::string& bytes) {
+    Installed got;
+    fs::remove_all(target_);
+    ExtractRequest r;
+    r.packageFile = Put("setup.exe", bytes);
+    r.targetFolder = target_;
+    // As the setup flow asks for it.
+    if (TGFileInfo(r.packageFile).HasAgent()) r.agentFileName = "agent.exe";
+    try {
+      const ExtractResult x = Extract(r, Hooks());
+      got.refused = x.damaged || !x.checksumOk;
+      got.run = x.runCommand;
+    } catch (const EZLibError&) {
+      got.refused = true;
+    }
+    if (fs::exists(target_)) got.files = Tree(target_);
+    return got;
+  };
+  const Installed original = install(sound);
+  ASSERT_FALSE(original.refused);
+  ASSERT_EQ(original.files.size(), 3u);
+
+  std::vector<std::size_t> offsets;
+  for (std::size_t at = header; at < sound.size(); ++at) offsets.push_back(at);
+  const std::size_t peChecksum = PeChecksumOffset;
+  const std::size_t certEntry = static_cast<std::size_t>(CertificateEntryOffset(sound));
+  for (std::size_t at = 0; at < stub.size(); at += 4096)
+    for (const std::size_t in : {std::size_t{0}, std::size_t{1}, std::size_t{300}, std::size_t{2222}})
+      if (const std::size_t x = at + in;
+          (x < peChecksum || x >= peChecksum + 4) && (x < certEntry || x >= certEntry + 8))
+        offsets.push_back(x);
+  int refused = 0;
+  for (const std::size_t at : offsets)
+    for (const unsigned char change : {0x01, 0x02, 0x80, 0xFF}) {
+      std::string bytes = sound;
+      bytes[at] = static_cast<char>(bytes[at] ^ change);
+      const Installed got = install(bytes);
+      if (got.refused) {
+        ++refused;
+        continue;
+      }
+      SCOPED_TRACE("offset " + std::to_string(at) + " xor " + std::to_string(change));
+      EXPECT_EQ(got.run, original.run);
+      EXPECT_EQ(got.files, original.files);
+    }
+  EXPECT_GT(refused, 0);
 }
 
 // Above ChecksumSizeLimit the checksum is 1234 and passes anything.
@@ -917,6 +1061,56 @@ TEST_F(UnPackDisksTest, EachDiskFileIsCheckedByItsOwnRecord) {
   ASSERT_EQ(report.files.size(), 2u) << "the check ends at the damaged file";
   EXPECT_EQ(report.files[0].error, "");
   EXPECT_NE(report.files[1].error, "");
+}
+
+// Another build of the same inputs (here another date): its disk 2 fits
+// every other check, and would install files that are half of each.
+TEST_F(UnPackDisksTest, ADiskOfAnotherSetIsAskedForAgainOrRefused) {
+  const std::string second = base_ + ".002";
+  const std::string ours = Slurp(second);
+  PackOptions o = Options();
+  fs::create_directories(dir_ / "other");
+  o.outPath = (dir_ / "other" / "setup.exe").string();
+  o.fixedDate = kDate + 0x10000;
+  o.headerFlags = hfSpan;
+  o.splitSize = 20000;
+  o.diskSize = 30000;
+  o.files = {Source("a.bin", Noise(50000, 2), "a.bin"), Source("b.txt", std::string(40000, 'b'), "b.txt"),
+             Source("engine.exe", Noise(20000, 3), "engine.exe", true, "-x")};
+  ASSERT_TRUE(WritePackage(o).ok);
+  const std::string theirs = Slurp(o.outPath + ".002");
+  ASSERT_EQ(theirs.size(), ours.size()) << "the same layout, other bytes";
+
+  for (const bool unattended : {false, true}) {
+    SCOPED_TRACE(unattended ? "unattended" : "asked");
+    fs::remove_all(target_);
+    seen_ = {};
+    Put(fs::relative(second, dir_).string(), theirs);
+    unattended_ = unattended;
+    // Asked, the user puts the right disk in.
+    answer_ = [&](int) {
+      Put(fs::relative(second, dir_).string(), ours);
+      return true;
+    };
+    const ExtractResult r = Run(first_);
+    if (unattended) {
+      EXPECT_TRUE(seen_.prompts.empty());
+      EXPECT_TRUE(r.damaged);
+      EXPECT_NE(r.damage.find(second + ": a disk of another set"), std::string::npos) << r.damage;
+      EXPECT_EQ(r.runCommand, "");
+    } else {
+      ASSERT_EQ(seen_.prompts.size(), 1u);
+      EXPECT_EQ(seen_.prompts[0], "Please insert <B>DISK #2</B>");
+      EXPECT_FALSE(r.damaged) << r.damage;
+      EXPECT_EQ(Tree(target_), All());
+      EXPECT_EQ(r.runCommand, "engine.exe*-x");
+    }
+  }
+  Put(fs::relative(second, dir_).string(), theirs);
+  const IntegrityReport report = CheckPackageIntegrity(first_);
+  ASSERT_EQ(report.files.size(), 2u);
+  EXPECT_NE(report.files[1].error.find("a disk of another set"), std::string::npos) << report.files[1].error;
+  EXPECT_EQ(report.files[1].path, second);
 }
 
 TEST(UnPackRead, ReadChunkedStopsAtTheEndOfTheFile) {
