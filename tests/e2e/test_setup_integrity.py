@@ -18,6 +18,20 @@ OLD_STUB = os.path.join(COMPAT, "Stub.exe")
 OLD_PACK = os.path.join(COMPAT, "havrek-pack")
 
 
+def engine_and_text(folder, exit, text):
+    """The test engine reporting to folder/report.txt with exit code exit,
+    and a readme of text, in folder/src. Returns (report, engine, ini,
+    readme)."""
+    report = os.path.join(folder, "report.txt")
+    src = os.path.join(folder, "src")
+    os.makedirs(src)
+    engine, ini = engine_files(src, report, exit=exit)
+    readme = os.path.join(src, "readme.txt")
+    with open(readme, "w") as f:
+        f.write(text)
+    return report, engine, ini, readme
+
+
 def run_guarded(setup):
     """Runs setup hidden while the UI driver presses OK on the one box that
     may come; (exit code, boxes)."""
@@ -112,13 +126,7 @@ class ChangedHeader(Scenario):
 
     def test_a_changed_header_byte_is_refused_as_damage(self):
         folder = workdir("integrity_header")
-        report = os.path.join(folder, "report.txt")
-        src = os.path.join(folder, "src")
-        os.makedirs(src)
-        engine, ini = engine_files(src, report, exit=5)
-        text = os.path.join(src, "readme.txt")
-        with open(text, "w") as f:
-            f.write("a line\n" * 100)
+        report, engine, ini, text = engine_and_text(folder, 5, "a line\n" * 100)
         sound = os.path.join(folder, "sound.exe")
         pack("build", "--stub", STUB, "--out", sound, "--file", text, "--file", ini, "--run", engine)
         # A slow (emulated) stub runs the rows it is given.
@@ -173,14 +181,8 @@ class Compatibility(Scenario):
         for name, packer, stub, records in cases:
             with self.subTest(name):
                 folder = workdir("integrity_" + name.replace(" ", "_"))
-                report = os.path.join(folder, "report.txt")
-                src = os.path.join(folder, "src")
-                os.makedirs(src)
-                engine, ini = engine_files(src, report, exit=4)
-                text = os.path.join(src, "readme.txt")
-                with open(text, "w") as f:
-                    f.write("a line that packs well\n" * 2000)
-                noise = os.path.join(src, "noise.bin")
+                report, engine, ini, text = engine_and_text(folder, 4, "a line that packs well\n" * 2000)
+                noise = os.path.join(os.path.dirname(text), "noise.bin")
                 with open(noise, "wb") as f:
                     f.write(os.urandom(150 * 1024))
                 setup = os.path.join(folder, "setup.exe")
