@@ -35,11 +35,12 @@ void AgentSleepTicks(std::int64_t n) { SetAutoUpdateTimerCount(-n); }
 
 // The count is a 32-bit value on every build: -1 stays -1 on x86_64 too.
 // A copy inside a fetch sees no tick until the fetch ends (the tick guard),
-// so a stop also ends the fetch.
+// so a stop for now also ends the fetch; one a few ticks ahead lets it
+// finish first.
 void AgentShutDown(WPARAM countdown) {
   const std::int32_t ticks = static_cast<std::int32_t>(countdown);
   SetQuitCountdown(ticks);
-  if (ticks >= 0) SetDownloadAbort(true);
+  if (ticks == 0) SetDownloadAbort(true);
 }
 
 void AgentRegisterListener(WPARAM window, LPARAM message) {

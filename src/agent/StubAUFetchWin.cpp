@@ -150,8 +150,8 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   } else if (!testMode && IsInternetConnected(&detail)) {
     WaitYielding(0, kWebFetchPauseMs);
     source = WebSource(location, name);
-    // A stop ordered before the fetch began ends it at once.
-    SetDownloadAbort(QuitCountdown() >= 0);
+    // A stop for now, ordered before the fetch began, ends it at once.
+    SetDownloadAbort(QuitCountdown() == 0);
     TProgBar& progress = FetchProgress();
     DownloadResult got = HTTP_DownloadFile(userProbe ? MainWindowHandle() : nullptr, source,
                                            kind == fkInfo ? std::string() : target, &progress, -1, limit);
@@ -194,7 +194,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
     const FetchFailureTexts texts{GetAUText("s3"), GetAUText("s4"), GetAUText("s5")};
     // A stop ordered from outside aborted it: nobody waits for the box, and
     // it would hold the copy open.
-    const bool stopping = QuitCountdown() >= 0;
+    const bool stopping = QuitCountdown() == 0;
     const std::string message =
         stopping ? std::string()
                  : DownloadFailureMessage(result.error, source, confirmDownload, DownloadAborted(), texts);

@@ -14,6 +14,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import time
 import unittest
 
 from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
