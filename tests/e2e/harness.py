@@ -15,6 +15,9 @@ STUB = os.path.join(BUILD, "Stub.exe")
 # A tree may borrow another tree's partner programs (the i686 tree runs the
 # x86_64 ones in its WoW64 prefix).
 FIXTURES = os.environ.get("HAVREK_FIXTURES") or os.path.join(BUILD, "tests", "fixtures")
+# The other tree's stub, beside its borrowed partners (the i686 tree's
+# scenarios run the x86_64 one where an agent of that width is the point).
+OTHER_STUB = os.environ.get("HAVREK_OTHER_STUB", "")
 # The partners this tree built itself, at its own width: with borrowed
 # FIXTURES the two differ in width (see other_width()).
 OWN_FIXTURES = os.path.join(BUILD, "tests", "fixtures")
@@ -44,8 +47,9 @@ def other_width():
 
 
 def workdir(name):
-    """A fresh folder for one scenario under the build tree."""
-    path = os.path.join(BUILD, "e2e-work", name)
+    """A fresh folder for one scenario under the build tree, apart from the
+    folders of the tests that run beside it."""
+    path = os.path.join(BUILD, "e2e-work", os.environ.get("HAVREK_SESSION", ""), name)
     shutil.rmtree(path, ignore_errors=True)
     os.makedirs(path)
     return path
@@ -206,7 +210,8 @@ class Scenario(unittest.TestCase):
 
 # ---- Setup scenarios: the test engine, the prefix's folders and registry ----
 
-WINEPREFIX = os.path.join(BUILD, "wineprefix")
+# The test's own prefix (see wine-run.sh --session), else the tree's template.
+WINEPREFIX = os.environ.get("HAVREK_PREFIX") or os.path.join(BUILD, "wineprefix")
 SPAN_DISK_KEY = "HKCU\\Software\\Morvessa\\Havrek\\SpanDisk"
 
 
