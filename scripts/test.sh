@@ -3,31 +3,51 @@
 # havrek-pack round trips, short fuzz runs, the Win32 unit tests and
 # end-to-end scenarios under headless Wine, and the i686 image checks and a
 # few scenarios on the i686 stub under 32-bit Wine. Ends with one summary.
+#
+# The Wine scenarios mostly wait (for windows, timers, servers), each in a
+# prefix of its own: they run several at a time, and beside the builds of
+# the trees that do not need them. Stages:
+#   1. build native and win64 (every Wine tree needs both), test native;
+#   2. win64's tests, meanwhile build native32, win32 and fuzz;
+#   3. native32, win32 and fuzz tests side by side.
+# HAVREK_TEST_JOBS caps the tests run at once in every tree.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 bash scripts/setup.sh || exit 1
 
-declare -a summary=()
-status=0
-skipped_total=0
+start=$(date +%s)
+# A tree's results under build/results: TREE.line its summary line,
+# TREE.status its exit status, TREE.skipped its skipped tests, TREE.built
+# once built; the summary reads them in order at the end.
+results=$root/build/results
+rm -rf "$results"
+mkdir -p "$results"
 
-# run_tree TREE [elf|wine]: build and test one tree; the second argument
-# names the 32-bit programs the tree's tests need, so that the summary can say
-# why they were skipped.
-run_tree() {
-  local tree=$1 needs=${2:-} t0
-  t0=$(date +%s)
-  if ! bash scripts/build.sh "$tree"; then
-    summary+=("$tree: BUILD FAILED")
-    status=1
-    return
+note() {  # note TREE STATUS LINE
+  echo "$3" >"$results/$1.line"
+  echo "$2" >"$results/$1.status"
+}
+
+build_tree() {  # build_tree TREE: 0 when built
+  local tree=$1 log="$results/$1.build.log"
+  if bash scripts/build.sh "$tree" >"$log" 2>&1; then
+    return 0
   fi
-  echo "== test $tree"
-  local log="build/$tree/ctest.log"
-  (cd "build/$tree" && ctest --output-on-failure -j "${HAVREK_TEST_JOBS:-2}" --timeout 900) 2>&1 | tee "$log"
-  local rc=${PIPESTATUS[0]}
+  cat "$log"
+  note "$tree" 1 "$tree: BUILD FAILED"
+  return 1
+}
+
+# test_tree TREE JOBS [elf|wine]: run one built tree's tests, its log in
+# build/TREE/ctest.log; the last argument names the 32-bit programs the
+# tree's tests need, so that the summary can say why they were skipped.
+test_tree() {
+  local tree=$1 jobs=${HAVREK_TEST_JOBS:-$2} needs=${3:-} t0 log="build/$1/ctest.log"
+  t0=$(date +%s)
+  (cd "build/$tree" && ctest --output-on-failure -j "$jobs" --timeout 1500) >"$log" 2>&1
+  local rc=$?
   local line skipped why=""
   line=$(grep -E 'tests passed|No tests were found' "$log" | tail -n 1)
   skipped=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log")
@@ -36,30 +56,70 @@ run_tree() {
     local failed=${BASH_REMATCH[1]} total=${BASH_REMATCH[2]}
     [ -z "$needs" ] || why=$(bash scripts/i386-env.sh "$needs") || why=" ($why)"
     line="$((total - failed - skipped)) passed, $skipped SKIPPED$why, $failed failed, out of $total"
-    skipped_total=$((skipped_total + skipped))
+    echo "$skipped" >"$results/$tree.skipped"
   fi
-  summary+=("$tree: ${line:-no ctest summary} (exit $rc, $(( $(date +%s) - t0 )) s)")
-  [ "$rc" -eq 0 ] || status=1
+  note "$tree" "$rc" "$tree: ${line:-no ctest summary} (exit $rc, tests $(( $(date +%s) - t0 )) s)"
 }
 
-start=$(date +%s)
-run_tree native
+show() {  # show TREE: the tree's test log, once its tests ended
+  echo "== test $1"
+  [ -f "build/$1/ctest.log" ] && cat "build/$1/ctest.log"
+}
+
+stage() { echo "== $* ($(( $(date +%s) - start )) s)"; }
+
+stage "build native, win64"
+wine_ready=0
+build_tree native && test_tree native 2 && show native
+# The scenarios pack with the native havrek-pack.
+build_tree win64 && [ -x build/native/tools/pack/havrek-pack ] && wine_ready=1
+
+stage "test win64; build native32, win32, fuzz"
+pids=()
+if [ $wine_ready = 1 ]; then
+  test_tree win64 6 &
+  pids+=($!)
+fi
 # The -m32 build needs the 32-bit packages as much as its tests need the
 # machine to run 32-bit programs.
 if why=$(bash scripts/i386-env.sh elf); then
-  run_tree native32 elf
+  build_tree native32 && touch "$results/native32.built"
 else
-  summary+=("native32: SKIPPED, not built ($why)")
-  skipped_total=$((skipped_total + 1))
+  note native32 0 "native32: SKIPPED, not built ($why)"
+  echo 1 >"$results/native32.skipped"
 fi
-run_tree win64
-# After win64: the i686 scenarios run the x86_64 fixtures.
-run_tree win32 wine
-run_tree fuzz
+# The i686 scenarios run the x86_64 fixtures.
+[ $wine_ready = 1 ] && build_tree win32 && touch "$results/win32.built"
+build_tree fuzz && touch "$results/fuzz.built"
+wait "${pids[@]}" 2>/dev/null
+show win64
+
+stage "test native32, win32, fuzz"
+pids=()
+for t in "native32 2 elf" "win32 3 wine" "fuzz 1"; do
+  set -- $t
+  if [ -f "$results/$1.built" ]; then
+    test_tree "$@" &
+    pids+=($!)
+  fi
+done
+wait "${pids[@]}" 2>/dev/null
+for t in native32 win32 fuzz; do [ -f "$results/$t.built" ] && show $t; done
 
 echo
 echo "================ summary ================"
-for s in "${summary[@]}"; do echo "  $s"; done
+status=0
+skipped_total=0
+for tree in native native32 win64 win32 fuzz; do
+  if [ -f "$results/$tree.line" ]; then
+    echo "  $(cat "$results/$tree.line")"
+    [ "$(cat "$results/$tree.status")" = 0 ] || status=1
+  else
+    echo "  $tree: NOT RUN (a tree it needs failed)"
+    status=1
+  fi
+  [ -f "$results/$tree.skipped" ] && skipped_total=$((skipped_total + $(cat "$results/$tree.skipped")))
+done
 echo "  time: $(( $(date +%s) - start )) s"
 if [ $status -ne 0 ]; then
   echo "  FAILURES (see above)"
