@@ -168,7 +168,7 @@ class Listener(FixtureProcess):
         return super().__enter__()
 
     def arguments(self):
-        args = [self.window_class, "300"]
+        args = [self.window_class, "%d" % (300 * TIME_SCALE)]
         if self.stop_ticks is not None:
             args.append(str(self.stop_ticks))
         return args

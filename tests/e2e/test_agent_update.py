@@ -17,9 +17,10 @@ import sys
 import time
 import unittest
 
-from harness import (DebugViewer, EngineReport, Listener, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
-                     agent_log_lines, engine_files, fixture, other_width, pack, prefix_processes, read_text, reg_delete,
-                     reg_set, run_windows, start_tls_server, startup_folder, wait_for, winpath, workdir)
+from harness import (DebugViewer, EngineReport, Listener, OTHER_STUB, STUB, Scenario, TIME_SCALE, UiDriver, WINE_RUN,
+                     agent_log_lines, engine_files, fixture, other_width, own_fixture, pack, prefix_processes,
+                     read_text, reg_delete, reg_set, run_windows, start_tls_server, startup_folder, wait_for, winpath,
+                     workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
@@ -65,19 +66,23 @@ def ini_text(sections, changes):
     return "\r\n".join(lines) + "\r\n"
 
 
+# What each stop method leaves in the program's report before it ends.
+STOPS = {"Using WM_CLOSE": "WM_CLOSE 15 255", "Using WM_QUIT": "WM_QUIT 15 255", "Using Terminate Process": None}
+
+
 class UpdatedProgram:
     """One prepared installation: the stand-in program v1 and its agent in
     "<work>/Program Files/Tool", the source folder that holds the .info file
     and the v2 package, and the test engine's report."""
 
-    def __init__(self, name):
+    def __init__(self, name, program=None):
         self.work = workdir(name)
         self.install = os.path.join(self.work, "Program Files", "Tool")
         self.source = os.path.join(self.work, "source")
         os.makedirs(self.install)
         os.makedirs(self.source)
         self.program = os.path.join(self.install, "Tool.exe")
-        shutil.copy(fixture("installed_program"), self.program)
+        shutil.copy(program or fixture("installed_program"), self.program)
         self.write(os.path.join(self.install, "version.txt"), "1\r\n")
         self.agent = os.path.join(self.install, "agent.exe")
         self.report = os.path.join(self.work, "engine.txt")
@@ -91,20 +96,22 @@ class UpdatedProgram:
         with open(path, "w", newline="") as f:
             f.write(text)
 
-    def prepare(self, base, info=None, original=None, info_base=None, method="Using WM_CLOSE", **control):
+    def prepare(self, base, info=None, original=None, info_base=None, method="Using WM_CLOSE", agent_stub=STUB,
+                package_stub=STUB, **control):
         """Packs the agent and the v2 update for the base location (a URL or
         a folder) and writes the .info and .original files. info and
         original: {section: {key: value}} merged into the files (None drops
         a key); info_base: where the agent fetches its .info file, base by
-        default; control: the test engine's control keys."""
+        default; agent_stub, package_stub: the stub images of the agent and
+        the package; control: the test engine's control keys."""
         src = os.path.join(self.work, "v2")
         os.makedirs(src)
         self.write(os.path.join(src, "version.txt"), "2\r\n")
         engine, ini = engine_files(src, self.report, install="version.txt|" + winpath(self.install), **control)
         package = os.path.join(self.source, UPDATE)
-        pack("build", "--stub", STUB, "--out", package, "--file", os.path.join(src, "version.txt"), "--file", ini,
+        pack("build", "--stub", package_stub, "--out", package, "--file", os.path.join(src, "version.txt"), "--file", ini,
              "--run", engine, "--update-token", TOKEN)
-        pack("build", "--stub", STUB, "--out", self.agent, "--auto-update", "--agent", "agent.exe", "--log",
+        pack("build", "--stub", agent_stub, "--out", self.agent, "--auto-update", "--agent", "agent.exe", "--log",
              "--info-base", info_base or base, "--info-name", "Tool.info", "--update-token", TOKEN)
         self.write(os.path.join(self.source, "Tool.info"), ini_text({"NewSetup": {
             "VersionNew": "2", "Stamp": "2", "ProgramName": "Tool",
@@ -122,9 +129,10 @@ class UpdatedProgram:
 
     def start_program(self):
         """Starts v1, reporting where a restarted program reports, with a
-        life long enough for an agent that runs emulated."""
+        life long enough for an agent that runs emulated beside other tests
+        (the scenario ends what is left of it)."""
         return subprocess.Popen([WINE_RUN, self.program, winpath(self.program + ".report"),
-                                 "-life=%d" % (60000 * TIME_SCALE)],
+                                 "-life=%d" % (300000 * TIME_SCALE)],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def program_lines(self):
@@ -132,11 +140,13 @@ class UpdatedProgram:
 
 
 class AgentUpdate(Scenario):
-    def run_update(self, name, base_of):
+    def run_update(self, name, base_of, program=None, **prepare):
         """Runs the whole update; base_of(setup) gives the base location once
-        the source folder exists. Returns what the checks need."""
-        setup = UpdatedProgram(name)
-        setup.prepare(base_of(setup))
+        the source folder exists; program: the stand-in's image; prepare:
+        more of UpdatedProgram.prepare's arguments. Returns what the checks
+        need."""
+        setup = UpdatedProgram(name, program)
+        setup.prepare(base_of(setup), **prepare)
         try:
             return setup, self.update(setup)
         finally:
@@ -146,7 +156,8 @@ class AgentUpdate(Scenario):
         found = {}
         with DebugViewer(setup.work) as viewer, Listener(setup.work, ".AutoUpdate.X_agent") as listener:
             program = setup.start_program()
-            self.assertTrue(wait_for(lambda: "ready" in " ".join(setup.program_lines()), timeout=30))
+            # A 32-bit program may start emulated: generous bounds.
+            self.assertTrue(wait_for(lambda: "ready" in " ".join(setup.program_lines()), timeout=120))
             # The download question, then the finish message with the restart
             # question; both answered Yes.
             with UiDriver(setup.work, "key:Y", "key:Y", timeout=90) as driver:
@@ -156,8 +167,8 @@ class AgentUpdate(Scenario):
             program.wait(timeout=30)
             log_path = os.path.join(setup.install, "X_agent.log")
             # The fresh agent writes its command line first thing.
-            wait_for(lambda: "/_ZZ=99" in read_text(log_path), timeout=30)
-            wait_for(lambda: len([l for l in setup.program_lines() if l.endswith(" ready")]) >= 2, timeout=30)
+            wait_for(lambda: "/_ZZ=99" in read_text(log_path), timeout=120)
+            wait_for(lambda: len([l for l in setup.program_lines() if l.endswith(" ready")]) >= 2, timeout=120)
             # The copy ends once it has handed over.
             wait_for(lambda: "STUB END ====> \"%s\"" % winpath(os.path.join(setup.install, "X_agent.exe"))
                      in viewer.text(), timeout=30)
@@ -168,16 +179,23 @@ class AgentUpdate(Scenario):
         found["engine"] = EngineReport(setup.report)
         return found
 
-    def check(self, setup, found):
+    def check(self, setup, found, method="Using WM_CLOSE"):
         boxes = found["boxes"]
         self.assertEqual(len(boxes), 2, boxes)
         self.assertIn("A new version of Tool is available.", boxes[0]["text"])
         self.assertIn("Tool has been updated.", boxes[1]["text"])
         self.assertIn("Start it again now?", boxes[1]["text"])
         lines = setup.program_lines()
-        # v1 was closed by WM_CLOSE (15, 255); v2 came up after the install.
-        self.assertIsNone(in_order(lines, ["version 1", "ready", "WM_CLOSE 15 255", "end exit=",
-                                           "version 2", "ready"]), lines)
+        # v1 was stopped by the method (a message is seen with its 15, 255
+        # and ends the program; a terminated one writes nothing more); v2
+        # came up after the install.
+        seen = STOPS[method]
+        self.assertIsNone(in_order(lines, ["version 1", "ready"] + ([seen, "end exit="] if seen else [])
+                                   + ["version 2", "ready"]), lines)
+        if not seen:
+            v1 = lines[0].split()[0]
+            self.assertEqual([l for l in lines if l.startswith(v1 + " ") and (" end " in l or " WM_" in l)], [],
+                             lines)
         self.assertFalse(os.path.exists(setup.trap), read_text(setup.trap))
         engine = found["engine"]
         self.assertEqual(engine.runs(), 1)
@@ -248,6 +266,39 @@ class AgentUpdate(Scenario):
             self.skipTest("needs an agent and a program of two widths (the i686 tree)")
         setup, found = self.run_update("agent_update_other_width", lambda setup: winpath(setup.source))
         self.check(setup, found)
+
+
+class UpdateAcrossWidths(AgentUpdate):
+    """Whole updates where the agent and the program differ in width, by
+    each stop method: the shipping i686 agent against the 64-bit program and
+    one of its own width, the x86_64 agent against a 32-bit program. Needs
+    both widths, as the i686 tree has them. The update package is the x86_64
+    stub: its width is not what these rows are about, and a 32-bit start may
+    take a minute."""
+
+    ROWS = {
+        # name: (agent stub, program, stop method)
+        "i686_agent_64_bit_program_wm_quit": ("own", "wide", "Using WM_QUIT"),
+        "i686_agent_64_bit_program_terminate": ("own", "wide", "Using Terminate Process"),
+        "i686_agent_32_bit_program_wm_close": ("own", "narrow", "Using WM_CLOSE"),
+        "i686_agent_32_bit_program_wm_quit": ("own", "narrow", "Using WM_QUIT"),
+        "i686_agent_32_bit_program_terminate": ("own", "narrow", "Using Terminate Process"),
+        "x86_64_agent_32_bit_program_wm_close": ("other", "narrow", "Using WM_CLOSE"),
+    }
+
+    def run_row(self, name):
+        if not other_width() or not os.path.exists(OTHER_STUB):
+            self.skipTest("needs an agent and a program of two widths (the i686 tree)")
+        agent, program, method = self.ROWS[name]
+        stubs = {"own": STUB, "other": OTHER_STUB}
+        programs = {"wide": fixture("installed_program"), "narrow": own_fixture("installed_program")}
+        setup, found = self.run_update("widths_" + name, lambda setup: winpath(setup.source), programs[program],
+                                       method=method, agent_stub=stubs[agent], package_stub=OTHER_STUB)
+        self.check(setup, found, method)
+
+
+for _name in UpdateAcrossWidths.ROWS:
+    setattr(UpdateAcrossWidths, "test_" + _name, lambda self, name=_name: self.run_row(name))
 
 
 TEST_MODE_KEY = "HKCU\\Software\\Morvessa\\Havrek\\AutoUpdate"
