@@ -64,6 +64,7 @@ bool ReadDerInteger(const std::string& der, std::size_t& at, std::string& out) {
   if (length == 0 || length > 33 || at + length > der.size()) return false;
   const unsigned char first = static_cast<unsigned char>(der[at]);
   if (first & 0x80) return false;  // negative
+  if (length == 33 && first != 0) return false;  // wider than the curve's 32 bytes
   if (first == 0 && (length == 1 || !(static_cast<unsigned char>(der[at + 1]) & 0x80))) return false;  // not minimal
   std::string value = der.substr(at, length);
   if (value.size() == 33) value.erase(0, 1);

@@ -202,7 +202,11 @@ lines, INI comments that every reader skips:
 The signature (DER, in base64) covers every byte before the ";signature="
 line; KEYID is the first 8 bytes of the SHA-256 of the key's uncompressed
 public point, in lower-case hexadecimal; lines end in CRLF. Keys are PEM
-files: NAME.key (PKCS#8, unencrypted) signs, NAME.pub checks.
+files: NAME.key (PKCS#8, unencrypted) signs, NAME.pub checks. Standard
+tools check a signed offer as well:
+  head -n -1 Tool.info > body
+  tail -n 1 Tool.info | cut -d= -f2- | tr -d '\r' | base64 -d > sig
+  openssl dgst -sha256 -verify Tool.pub -signature sig body
 offer                    writes an offer ([NewSetup], CRLF lines) through a
                          temporary file; an input (--package, --inform,
                          --key) is never written over
