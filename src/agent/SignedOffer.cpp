@@ -77,7 +77,7 @@ bool ReadDerInteger(const std::string& der, std::size_t& at, std::string& out) {
 
 bool SplitSignedOffer(const std::string& offer, OfferSignature& signature, std::string& error) {
   if (offer.size() > kMaxOfferSize)
-    return (error = "larger than " + std::to_string(kMaxOfferSize) + " bytes, no offer"), false;
+    return (error = "larger than " + std::to_string(kMaxOfferSize) + " bytes, more than an agent fetches"), false;
   // The last line that starts as a signature line; an earlier one is
   // refused below as a signature inside the signed part.
   std::size_t sigAt = std::string::npos;

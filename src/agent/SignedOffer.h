@@ -13,12 +13,15 @@
 #include <cstdint>
 #include <string>
 
+#include "agent/StubAUFetch.h"
+
 namespace havrek {
 
 inline constexpr char kSignedLinePrefix[] = ";signed=";
 inline constexpr char kSignatureLinePrefix[] = ";signature=";
-// No offer comes near this; a larger file is refused before it is looked at.
-inline constexpr std::size_t kMaxOfferSize = 1 << 20;
+// The agent fetches no larger offer; a larger file is refused before it is
+// looked at.
+inline constexpr std::size_t kMaxOfferSize = kInfoFileCap;
 
 struct OfferSignature {
   std::string signedBytes;    // every byte before the ";signature=" line

@@ -233,6 +233,8 @@ TEST_F(PackOffer, BadKeysFilesAndUsageGetAClearAnswerAndOverwriteNothing) {
        "--set SizeOfUpdateFile: written from --package"},
       {"a value of two lines", std::string(UpdateArgs()) + " --set \"$(printf 'ProgramName=a\\r\\n[NewSetup]')\"", 2,
        "without CR, LF or NUL"},
+      {"an offer larger than an agent fetches", std::string(UpdateArgs()) + " --set ProgramName=" +
+                                                    std::string(70000, 'x'), 1, "more than the 65536 an agent fetches"},
       {"package and page", std::string(UpdateArgs()) + " --inform page.inf", 2, "one of --package"},
       {"sign-offer with an RSA key", "sign-offer --key Rsa.key Tool.info", 1, "(a key of type RSA)"},
       {"sign-offer of a folder", "sign-offer --key Tool.key Folder.info", 1, "not a regular file"},

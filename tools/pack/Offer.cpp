@@ -48,7 +48,7 @@ FileFacts Facts(const std::string& path, const std::string& option) {
 std::string ReadOffer(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) > kMaxOfferSize)
-    throw ToolFailure{path + ": larger than " + std::to_string(kMaxOfferSize) + " bytes, no offer"};
+    throw ToolFailure{path + ": larger than " + std::to_string(kMaxOfferSize) + " bytes, more than an agent fetches"};
   std::string text, error;
   if (!ReadWholeFile(path, text, error)) throw ToolFailure{error};
   return text;
@@ -135,6 +135,13 @@ std::string Sign(const std::string& unsignedText, const Key& key, const std::str
   const std::string der = SignBytes(key, body);
   if (der.empty() || !VerifyBytes(key, body, der)) throw ToolFailure{"cannot sign with " + keyPath};
   return body + SignatureLine(der);
+}
+
+// An offer the agent would cut short is not written.
+void CheckOfferSize(const std::string& path, const std::string& text) {
+  if (text.size() > kMaxOfferSize)
+    throw ToolFailure{path + " not written: " + std::to_string(text.size()) + " bytes, more than the " +
+                      std::to_string(kMaxOfferSize) + " an agent fetches"};
 }
 
 // A value written into one line of the offer.
@@ -278,6 +285,7 @@ int MakeOffer(Args& args) {
   findings.insert(findings.end(), mismatches.begin(), mismatches.end());
   if (!Report(out, findings, strict)) return Failure(out + " not written: the offer has the errors above");
   if (key) text = Sign(text, key, keyPath);
+  CheckOfferSize(out, text);
   std::vector<std::string> inputs = {file.path};
   if (!keyPath.empty()) inputs.push_back(keyPath);
   if (!WriteWholeFile(out, text, inputs, error)) return Failure(error);
@@ -311,6 +319,7 @@ int SignOffer(Args& args) {
   }
   if (!Report(path, findings, strict)) return Failure(path + " not signed: the offer has the errors above");
   const std::string signedText = Sign(text, key, keyPath);
+  CheckOfferSize(path, signedText);
   // A signature line left inside the offer would make it unreadable to the agent.
   OfferSignature parts;
   if (!SplitSignedOffer(signedText, parts, error)) return Failure(path + " not signed: " + error);
