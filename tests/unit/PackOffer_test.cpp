@@ -150,6 +150,11 @@ TEST_F(PackOffer, SignOfferSignsAHandWrittenOfferAndReplacesAnEarlierSignature) 
                           KeyIdOf("Tool.pub") + ")"),
             std::string::npos)
       << Output();
+  // What "openssl ecparam -genkey" writes: the curve's block, then the key.
+  ASSERT_EQ(Shell("openssl ecparam -name prime256v1 -genkey -out Sec1.key && openssl pkey -in Sec1.key -pubout -out Sec1.pub"),
+            0);
+  ASSERT_EQ(Tool("sign-offer --key Sec1.key Tool.info"), 0) << Output();
+  EXPECT_EQ(Tool("verify-offer --pub Sec1.pub Tool.info"), 0) << Output();
 }
 
 TEST_F(PackOffer, VerifyOfferAcceptsOnlyAnUnchangedOfferThatDescribesThePackage) {

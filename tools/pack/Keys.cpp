@@ -5,6 +5,12 @@
 #include "Commands.h"
 
 #ifndef _WIN32
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+#endif
+
+#ifndef _WIN32
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -19,19 +25,28 @@ namespace havrek::pack {
 
 namespace {
 
+constexpr std::uintmax_t kMaxKeyFile = 64 * 1024;
+
 EVP_PKEY* Pkey(const Key& key) { return static_cast<EVP_PKEY*>(key.state_); }
 
 // The library would ask on the terminal for the pass phrase of an encrypted
 // key; a build tool must not wait for an answer nobody gives.
 int NoPassphrase(char*, int, int, void*) { return -1; }
 
-// The first PEM label in text ("PRIVATE KEY", "PUBLIC KEY", ...), or empty.
-std::string PemLabel(const std::string& text) {
+// The PEM labels in text ("PRIVATE KEY", "PUBLIC KEY", ...), in order.
+std::vector<std::string> PemLabels(const std::string& text) {
   const std::string begin = "-----BEGIN ";
-  const std::size_t at = text.find(begin);
-  if (at == std::string::npos) return std::string();
-  const std::size_t end = text.find("-----", at + begin.size());
-  return end == std::string::npos ? std::string() : text.substr(at + begin.size(), end - at - begin.size());
+  std::vector<std::string> labels;
+  for (std::size_t at = text.find(begin); at != std::string::npos; at = text.find(begin, at + 1)) {
+    const std::size_t end = text.find("-----", at + begin.size());
+    if (end == std::string::npos) break;
+    labels.push_back(text.substr(at + begin.size(), end - at - begin.size()));
+  }
+  return labels;
+}
+
+bool Has(const std::vector<std::string>& labels, bool (*match)(const std::string&)) {
+  return std::any_of(labels.begin(), labels.end(), match);
 }
 
 // Only ECDSA over P-256 is what the agent checks.
@@ -50,21 +65,29 @@ bool CheckP256(const std::string& path, EVP_PKEY* pkey, std::string& error) {
 }
 
 bool Load(const std::string& path, bool isPrivate, Key& key, std::string& error) {
+  std::error_code ec;
+  // A key file is a few hundred bytes; a package given by mistake is not read whole.
+  if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) > kMaxKeyFile)
+    return (error = path + ": no PEM key (larger than " + std::to_string(kMaxKeyFile) + " bytes)"), false;
   std::string text;
   if (!ReadWholeFile(path, text, error)) return false;
-  const std::string label = PemLabel(text);
+  const std::vector<std::string> labels = PemLabels(text);
   const char* option = isPrivate ? "--key" : "--pub";
-  if (label.empty()) return (error = path + ": no PEM key (no \"-----BEGIN\" line)"), false;
-  if (label == "ENCRYPTED PRIVATE KEY")
+  auto isPrivateLabel = [](const std::string& l) { return l.find("PRIVATE KEY") != std::string::npos; };
+  auto isPublicLabel = [](const std::string& l) { return l.find("PUBLIC KEY") != std::string::npos; };
+  auto isEncrypted = [](const std::string& l) { return l == "ENCRYPTED PRIVATE KEY"; };
+  if (labels.empty()) return (error = path + ": no PEM key (no \"-----BEGIN\" line)"), false;
+  if (isPrivate && Has(labels, isEncrypted))
     return (error = path + ": an encrypted private key; havrek-pack reads unencrypted PKCS#8 keys"), false;
-  const bool labelPrivate = label.find("PRIVATE KEY") != std::string::npos;
-  if (isPrivate && !labelPrivate)
-    return (error = path + ": " + (label == "PUBLIC KEY" ? std::string("a public key") : "a PEM " + label) +
+  if (isPrivate && !Has(labels, isPrivateLabel))
+    return (error = path + ": " + (Has(labels, isPublicLabel) ? std::string("a public key") : "a PEM " + labels[0]) +
                     ", not a private key (" + option + " takes NAME.key)"),
            false;
-  if (!isPrivate && labelPrivate)
+  if (!isPrivate && Has(labels, isPrivateLabel))
     return (error = path + ": a private key; " + option + " takes the public key (NAME.pub), which is safe to share"),
            false;
+  if (!isPrivate && !Has(labels, isPublicLabel))
+    return (error = path + ": a PEM " + labels[0] + ", not a public key (" + option + " takes NAME.pub)"), false;
   BIO* bio = BIO_new_mem_buf(text.data(), static_cast<int>(text.size()));
   if (!bio) return (error = path + ": out of memory"), false;
   EVP_PKEY* pkey = isPrivate ? PEM_read_bio_PrivateKey(bio, nullptr, NoPassphrase, nullptr)
