@@ -16,8 +16,11 @@ namespace havrek {
 // missing keys in the table's order; empty for a sound offer. The text is
 // read as the system's INI reader reads it: sections and keys without case,
 // blanks around names and values and one pair of quotes around a value
-// dropped, ";" lines skipped, the first of two equal keys counts.
-std::vector<std::string> OfferFindings(const std::string& infoText);
+// dropped, ";" lines skipped, the first of two equal keys counts. With
+// nameClosest (for the publisher's tools) an unknown key names the known key
+// it is likely a misspelling of, and a section near an offer section (a
+// misspelt "[NewSetup]") is named too.
+std::vector<std::string> OfferFindings(const std::string& infoText, bool nameClosest = false);
 
 // Writes the findings of the fetched offer at path to the log and the debug
 // channel, "Offer: " before each; an offer whose text was already diagnosed

@@ -69,8 +69,6 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
   return !bytes.empty() || in.size() == 0;
 }
 
-namespace {
-
 bool WriteWholeFile(const std::string& path, const std::string& bytes, const std::vector<std::string>& inputs,
                     std::string& error) {
   OutputSet outputs(inputs);
@@ -83,6 +81,17 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, const std
   }
   return outputs.Commit(error);
 }
+
+void CheckOutputFolder(const std::string& option, const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
+    throw ToolFailure{"cannot write " + path + ": " +
+                      (std::filesystem::exists(folder, ec) ? "not a folder: " : "no such folder: ") +
+                      folder.string() + " (" + option + ")"};
+}
+
+namespace {
 
 // Output names the stub reads from a package: a file name it joins to a
 // folder or a URL, never a path.
@@ -120,15 +129,6 @@ FolderSource DirArg(Args& args, const std::string& name) {
 
 // An output goes into a folder that is there: the writer's own message
 // would name only its temporary file.
-void CheckOutputFolder(const std::string& option, const std::string& path) {
-  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  std::error_code ec;
-  if (!folder.empty() && !std::filesystem::is_directory(folder, ec))
-    throw ToolFailure{"cannot write " + path + ": " +
-                      (std::filesystem::exists(folder, ec) ? "not a folder: " : "no such folder: ") +
-                      folder.string() + " (" + option + ")"};
-}
-
 // A target as the writer compares them for duplicates.
 std::string TargetKey(const std::string& target) {
   std::string normalized, error;

@@ -30,6 +30,10 @@ Usage:
   havrek-pack encode-token TOKEN
   havrek-pack decode-token ENCODED
   havrek-pack info-page --out FILE (--token TOKEN | --token-raw TEXT) (--text TEXT | --text-file FILE) [--scramble]
+  havrek-pack offer --out FILE --version N --url BASE (--package FILE | --inform PAGE [--inform-url LINK])
+                    [--stamp N] [--set [SECTION/]KEY=VALUE]... [--expires TIME] [--key NAME.key] [--strict]
+  havrek-pack sign-offer --key NAME.key FILE [--package FILE] [--strict]
+  havrek-pack verify-offer --pub NAME.pub FILE [--package FILE] [--strict]
   havrek-pack --help | help | COMMAND --help
   havrek-pack --version
 
@@ -190,6 +194,52 @@ info-page: writes an information page for the update agent
   --text-file FILE       read the page text from FILE
   --scramble             scramble the page
 
+Signed offers: the .info file the update agent probes, signed with the
+publisher's ECDSA P-256 key (SHA-256). The signature is the file's last two
+lines, INI comments that every reader skips:
+  ;signed=YYYY-MM-DDTHH:MM:SSZ key=KEYID
+  ;signature=BASE64
+The signature (DER, in base64) covers every byte before the ";signature="
+line; KEYID is the first 8 bytes of the SHA-256 of the key's uncompressed
+public point, in lower-case hexadecimal; lines end in CRLF. Keys are PEM
+files: NAME.key (PKCS#8, unencrypted) signs, NAME.pub checks. Standard
+tools check a signed offer as well:
+  head -n -1 Tool.info > body
+  tail -n 1 Tool.info | cut -d= -f2- | tr -d '\r' | base64 -d > sig
+  openssl dgst -sha256 -verify Tool.pub -signature sig body
+offer                    writes an offer ([NewSetup], CRLF lines) through a
+                         temporary file; an input (--package, --inform,
+                         --key) is never written over
+  --out FILE             the offer
+  --version N            VersionNew
+  --stamp N              Stamp
+  --url BASE             DownloadURL_UPDATE: the folder or URL that holds the file
+  --package FILE         an update: NameOfUpdateFile, SizeOfUpdateFile and
+                         SHA256OfUpdateFile from FILE
+  --inform PAGE          an information page instead ([General] AutoInform=1):
+                         NameOfInformFile, SizeOfInformFile and
+                         SHA256OfInformFile from PAGE
+  --inform-url LINK      DownloadURL_INFORM, the page's link
+  --set [SECTION/]KEY=VALUE
+                         any other key (ShutDownMethod=Using WM_CLOSE, ...); a
+                         key the agent knows finds its own section; repeatable
+  --expires TIME         OfferExpires (UTC YYYY-MM-DDTHH:MM:SSZ): agents refuse
+                         the signed offer after it
+  --key NAME.key         sign the offer
+sign-offer               signs FILE in place (a signature it has is replaced;
+                         lines are ended in CRLF); the signing time is now,
+                         or SOURCE_DATE_EPOCH when set
+verify-offer             exit 0 only when FILE carries a good signature by the
+                         key NAME.pub and, with --package, describes FILE's
+                         size and SHA-256 (NameOfUpdateFile, or the page's
+                         keys for an information page)
+Each checks the offer against the keys the agent reads: an unknown key
+(naming the known key it is closest to), a value outside its kind (a yes/no
+not "1" or "0", a number that does not parse, a ShutDownMethod not one of
+the five, ...), an OfferExpires past, and size and SHA-256 against
+--package: a warning each, or with --strict an error (exit 1, nothing
+written).
+
 Exit codes: 0 done, 1 failed (message on standard error, naming the file and
 the reason), 2 bad usage.
 )";
@@ -213,7 +263,10 @@ std::string CommandUsage(const std::string& command) {
       {"test", "\ntest SETUP", "\nextract SETUP DIR"},
       {"extract", "\nextract SETUP DIR", "\nshow SETUP"},
       {"show", "\nshow SETUP", "\ninfo-page:"},
-      {"info-page", "\ninfo-page:", "\nExit codes:"},
+      {"info-page", "\ninfo-page:", "\nSigned offers:"},
+      {"offer", "\nSigned offers:", "\nExit codes:"},
+      {"sign-offer", "\nSigned offers:", "\nExit codes:"},
+      {"verify-offer", "\nSigned offers:", "\nExit codes:"},
       {"encode-token", "\nencode-token TOKEN", "\ninfo-page:"},
       {"decode-token", "\nencode-token TOKEN", "\ninfo-page:"},
   };
@@ -264,8 +317,9 @@ int Run(int argc, char** argv) {
     std::cout << "havrek-pack " << HAVREK_VERSION << "\n";
     return 0;
   }
-  static const char* const commands[] = {"build", "info-page",    "show",        "list",
-                                         "test",  "extract",      "encode-token", "decode-token"};
+  static const char* const commands[] = {"build",        "info-page",    "show",  "list",       "test",
+                                         "extract",      "encode-token", "decode-token", "offer", "sign-offer",
+                                         "verify-offer"};
   // Wherever it stands: "--help" as an option's value is written --name=--help.
   if (std::find(std::begin(commands), std::end(commands), command) != std::end(commands))
     for (std::size_t i = 1; i < all.size(); ++i)
@@ -281,6 +335,9 @@ int Run(int argc, char** argv) {
     if (command == "list") return List(args);
     if (command == "test") return Test(args);
     if (command == "extract") return Extract(args);
+    if (command == "offer") return MakeOffer(args);
+    if (command == "sign-offer") return SignOffer(args);
+    if (command == "verify-offer") return VerifyOffer(args);
     if (command == "encode-token") {
       const std::string encoded = EncodeToken(OneArgument(args, command));
       if (encoded.empty()) return Failure("an empty token cannot be encoded");
