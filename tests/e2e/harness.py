@@ -141,7 +141,7 @@ class DebugViewer(FixtureProcess):
         super().__init__(os.path.join(folder, "debug.txt"))
 
     def arguments(self):
-        return ["300"]
+        return ["%d" % (300 * TIME_SCALE)]
 
     def text(self):
         return read_text(self.path)
@@ -344,7 +344,7 @@ class WindowWatcher(FixtureProcess):
         self.window_class = window_class
 
     def arguments(self):
-        return [self.window_class, "300"]
+        return [self.window_class, "%d" % (300 * TIME_SCALE)]
 
     def states(self):
         """The successive states: "none", "hidden", "visible"."""
