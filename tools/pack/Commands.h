@@ -16,6 +16,7 @@ int Show(Args& args);
 int List(Args& args);
 int Test(Args& args);
 int Extract(Args& args);
+int Keygen(Args& args);
 
 // The whole of a regular file; false with the path and reason.
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
