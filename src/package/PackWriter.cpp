@@ -833,11 +833,15 @@ bool MakeRecord(const std::vector<std::string>& fields, std::string& record, std
 }
 
 bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::string& error) {
-  return MakeRecord({f.infoBase, f.infoName, f.agentFileName, f.token, f.silent ? "1" : "0"}, record, error);
+  std::vector<std::string> fields{f.infoBase, f.infoName, f.agentFileName, f.token, f.silent ? "1" : "0"};
+  if (!f.keys.empty()) fields.push_back(f.keys);
+  return MakeRecord(fields, record, error);
 }
 
 bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error) {
-  return MakeRecord({f.baseUrl, f.fileName, f.alwaysDownload ? "1" : "0", f.token, f.sizeText}, record, error);
+  std::vector<std::string> fields{f.baseUrl, f.fileName, f.alwaysDownload ? "1" : "0", f.token, f.sizeText};
+  if (!f.sha256.empty()) fields.push_back(f.sha256);
+  return MakeRecord(fields, record, error);
 }
 
 std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate) {

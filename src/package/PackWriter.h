@@ -40,6 +40,9 @@ struct UpdateRecordFields {
   std::string agentFileName = ".exe";
   std::string token = "0";  // encoded
   bool silent = false;
+  // Field 5, UpdateKeysText; left out when empty, so that a package without
+  // keys is the same as before them.
+  std::string keys;
 };
 
 struct InternetRecordFields {
@@ -48,6 +51,7 @@ struct InternetRecordFields {
   bool alwaysDownload = false;
   std::string token;  // encoded
   std::string sizeText = "0";
+  std::string sha256;  // field 5, hex; left out when empty
 };
 
 // "|" + fields joined by "|" + "|"; false when a field holds "|".

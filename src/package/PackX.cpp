@@ -312,6 +312,15 @@ std::string TGFileInfo::AgentFileName() const { return SUB::GetField(update_, 2)
 std::string TGFileInfo::UpdateTokenRaw() const { return SUB::GetField(update_, 3); }
 std::string TGFileInfo::UpdateToken() const { return DecodeToken(UpdateTokenRaw()); }
 bool TGFileInfo::Silent() const { return SUB::GetField(update_, 4) == "1"; }
+std::string TGFileInfo::UpdateKeysText() const { return SUB::GetField(update_, 5); }
+
+bool TGFileInfo::UpdateKeys(std::vector<UpdateKey>& keys, std::string& error) const {
+  keys.clear();
+  std::vector<P256Point> points;
+  if (!ParseUpdateKeys(UpdateKeysText(), points, error)) return false;
+  for (const P256Point& point : points) keys.push_back({point, KeyId(point)});
+  return true;
+}
 
 std::string TGFileInfo::InternetBaseUrl() const { return SUB::GetField(internet_, 0); }
 std::string TGFileInfo::InternetFileName() const { return SUB::GetField(internet_, 1); }
@@ -319,6 +328,7 @@ bool TGFileInfo::AlwaysDownload() const { return SUB::GetField(internet_, 2) == 
 std::string TGFileInfo::InternetTokenRaw() const { return SUB::GetField(internet_, 3); }
 std::string TGFileInfo::InternetToken() const { return DecodeToken(InternetTokenRaw()); }
 std::string TGFileInfo::InternetSizeText() const { return SUB::GetField(internet_, 4); }
+std::string TGFileInfo::InternetSha256Text() const { return SUB::GetField(internet_, 5); }
 
 double SpaceNeededFor(const TPackageHeader& header, std::uint32_t clusterSize) {
   double need = header.space[0];

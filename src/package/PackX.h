@@ -28,6 +28,16 @@
 // a marked file whose walk meets no matching record of the marked version as
 // its last block, and any file whose record does not match; a file without
 // mark and record reads as it always did.
+//
+// Fields after the five of each record, which stubs built before them never
+// read (they take fields by number), so that packages carrying them still
+// run there. The header blocks lie under the checksum and the integrity
+// record, and every agent copy keeps them:
+//   update record field 5: the publisher's public keys the agent trusts, for
+//     a key rotation up to kMaxUpdateKeys, each the uncompressed P-256 point
+//     in hex (130 digits), joined by ","; empty or absent: none
+//   internet record field 5: SHA-256 of the real package in hex (64
+//     digits), which a download must match; empty or absent: not recorded
 #pragma once
 
 #include <bit>
@@ -35,7 +45,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "package/Signature.h"
 #include "platform/Platform.h"
 
 namespace havrek {
@@ -235,6 +247,10 @@ class TGFileInfo {
   std::string UpdateTokenRaw() const;
   std::string UpdateToken() const;       // decoded
   bool Silent() const;
+  std::string UpdateKeysText() const;    // field 5
+  // The keys of field 5 with their ids; false, keys empty, with the reason
+  // when the field is no list of keys.
+  bool UpdateKeys(std::vector<UpdateKey>& keys, std::string& error) const;
 
   // Internet record.
   std::string InternetBaseUrl() const;
@@ -243,6 +259,7 @@ class TGFileInfo {
   std::string InternetTokenRaw() const;
   std::string InternetToken() const;     // decoded
   std::string InternetSizeText() const;
+  std::string InternetSha256Text() const;  // field 5, hex
 
   double SpaceNeededFor(std::uint32_t clusterSize) const { return havrek::SpaceNeededFor(header_, clusterSize); }
 #ifdef _WIN32

@@ -86,6 +86,21 @@ class Sha256 {
   void* state_ = nullptr;
 };
 
+// ECDSA over the curve P-256 with SHA-256, from the same library as Sha256.
+// point: the public key as an uncompressed point (04, X, Y); rs: the
+// signature as the two 32-byte big-endian numbers r and s, the form CNG
+// takes (DER is converted in the portable core, see package/Signature.h).
+inline constexpr int kP256PointSize = 65;
+inline constexpr int kP256SignatureSize = 64;
+enum class SignatureCheck {
+  Good,
+  Bad,          // the signature does not belong to these bytes and this key
+  BadKey,       // point is no point of the curve
+  Unavailable,  // the system offers no ECDSA P-256
+};
+SignatureCheck VerifyP256Sha256(const unsigned char (&point)[kP256PointSize], const void* data, std::int64_t count,
+                                const unsigned char (&rs)[kP256SignatureSize]);
+
 // Held while it lives by one writer at a time among all processes that name
 // the same file: for lines several processes append to one log. Windows
 // appends atomically, Wine does not (a line written at the same instant by

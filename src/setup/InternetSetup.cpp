@@ -1,6 +1,7 @@
 #include "setup/InternetSetup.h"
 
 #include "package/PackX.h"
+#include "package/Signature.h"
 #include "setup/SetupSpace.h"
 #include "util/Utils.h"
 
@@ -43,6 +44,17 @@ std::string DownloadConfirmText(const std::string& question, const std::string& 
   std::int64_t size = 0;
   if (!TryTextToInt64(sizeText, size)) size = 0;
   return ReplaceAll(question, "<SIZE>", SpaceMBText(static_cast<double>(size)));
+}
+
+std::string PackageDigestProblem(const std::string& recordedHex, const std::string& path) {
+  if (recordedHex.empty()) return {};
+  Sha256Digest recorded{}, actual{};
+  // A field the build tool never writes: the setup itself is damaged, and
+  // nothing it fetches can be vouched for.
+  if (!ParseHex(recordedHex, recorded.data(), recorded.size())) return "this setup's recorded SHA-256 is damaged";
+  if (!FileSha256(path, actual)) return "cannot read it to check its SHA-256";
+  if (actual != recorded) return "its SHA-256 is not the one this setup was built for";
+  return {};
 }
 
 std::string NoConnectionText(const std::string& text, const std::string& detail) {

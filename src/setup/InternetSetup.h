@@ -44,6 +44,11 @@ std::string DownloadConfirmText(const std::string& question, const std::string& 
 // The no-connection text, with the system's reason after it when there is one.
 std::string NoConnectionText(const std::string& text, const std::string& detail);
 
+// Empty when the package at path may be unpacked: the setup records no
+// SHA-256 for it (built before it did, or without one), or the file has the
+// recorded one. Otherwise why not, for the download-failed message.
+std::string PackageDigestProblem(const std::string& recordedHex, const std::string& path);
+
 // The agent written beside the unpacked files: the stub's own bytes, cut to
 // the recorded build length when less than kAgentTailLimit bytes follow it,
 // with the fifth byte from the end (the auto-update flag of the package

@@ -171,6 +171,12 @@ void InternetSetup(const std::string& folder, const std::string& base, const std
       NotFoundMessage(target, std::string(), url, err);
     }
   }
+  // The token only tells builds apart; the digest holds the package to the
+  // very bytes this setup was built for (a server or a folder beside the
+  // setup may hold anything under that name).
+  if (err.empty())
+    if (const std::string problem = PackageDigestProblem(own.InternetSha256Text(), target); !problem.empty())
+      err = ReadFailedText(FileNamePart(target), problem);
   if (err.empty()) ExtractAndRun(folder, target, std::string(), GetCmdLineArgs(), !hidden);
   if (!downloadFolder.empty()) {
     DeleteTree(downloadFolder, true);

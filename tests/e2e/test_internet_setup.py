@@ -1,6 +1,9 @@
 """The internet setup under Wine: a stub without files that takes its real
 package from beside itself or from the web server fixture, checks the build
 token, runs the test engine from it and cleans up after itself."""
+import base64
+import glob
+import hashlib
 import os
 import shutil
 import socket
@@ -10,12 +13,13 @@ import sys
 import urllib.request
 import unittest
 
-from harness import (EngineReport, Scenario, STUB, UiDriver, WINE_RUN, WINEPREFIX, dos_datetime, engine_files, pack,
-                     prefix_temp, run_windows, setup_folder_of, wait_for, workdir)
+from harness import (EngineReport, PACK, Scenario, STUB, UiDriver, WINE_RUN, WINEPREFIX, dos_datetime, engine_files,
+                     pack, prefix_temp, run_windows, setup_folder_of, wait_for, workdir)
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures"))
 import http_server  # noqa: E402
 
+COMPAT_STUB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures", "compat", "Stub.exe")
 TOKEN = "NET-7.3-build"
 PACKAGE = "Full.exe"
 AGENT = "Agent.exe"
@@ -49,6 +53,12 @@ class InternetSetup(Scenario):
         pack(*real, "--out", cls.package, "--inet-token", TOKEN)
         # The same files from another build.
         pack(*real, "--out", os.path.join(cls.served, "Foreign.exe"), "--inet-token", "OTHER-build")
+        # The same build token over another engine: only the digest tells.
+        swapped_src = os.path.join(cls.folder, "swapped_src")
+        os.makedirs(swapped_src)
+        swapped_engine, swapped_ini = engine_files(swapped_src, cls.report_path, exit=5)
+        pack("build", "--stub", STUB, "--out", os.path.join(cls.served, "Swapped.exe"), "--file", readme,
+             "--file", swapped_ini, "--run", swapped_engine, "--inet-token", TOKEN)
         # Named like the user's own files in the temporary folder.
         shutil.copy(cls.package, os.path.join(cls.served, "setup"))
         shutil.copy(os.path.join(cls.served, "Foreign.exe"), os.path.join(cls.served, "foreign"))
@@ -78,14 +88,23 @@ class InternetSetup(Scenario):
     def url(self, route="files"):
         return "http://127.0.0.1:%d/%s" % (self.port, route)
 
-    def stub(self, name, *options, base=None, file=PACKAGE):
-        """An internet setup in a folder of its own."""
+    def stub(self, name, *options, base=None, file=PACKAGE, stub=STUB, size=None):
+        """An internet setup in a folder of its own; it records the size and
+        digest of the real package unless given a size of its own."""
         folder = os.path.join(self.folder, name)
         os.makedirs(folder, exist_ok=True)
         exe = os.path.join(folder, "setup.exe")
-        pack("build", "--stub", STUB, "--out", exe, "--internet-setup", "--inet-base", base or self.url(),
-             "--inet-file", file, "--inet-token", TOKEN, "--inet-size-of", self.package, *options)
+        sized = ["--inet-size-of", self.package] if size is None else ["--inet-size", str(size)]
+        pack("build", "--stub", stub, "--out", exe, "--internet-setup", "--inet-base", base or self.url(),
+             "--inet-file", file, "--inet-token", TOKEN, *sized, *options)
         return folder, exe
+
+    def publisher_key(self):
+        """A publisher's key pair, made once: its path without extension."""
+        key = os.path.join(self.folder, "publisher")
+        if not os.path.exists(key + ".pub"):
+            pack("keygen", "--out", key)
+        return key
 
     def run_with_driver(self, folder, exe, *actions, args=(), timeout=20):
         """Runs the setup while the UI driver answers its boxes; the exit code
@@ -186,7 +205,9 @@ class InternetSetup(Scenario):
         self.assert_nothing_ran(code)
 
     def test_agent_copy_is_the_stub_cut_to_its_build_and_marked(self):
-        folder, exe = self.stub("agent", "--inet-always", "--has-agent", "--agent", AGENT)
+        key = self.publisher_key()
+        folder, exe = self.stub("agent", "--inet-always", "--has-agent", "--agent", AGENT, "--update-key",
+                                key + ".pub")
         with open(exe, "rb") as f:
             built = f.read()
         self.assertEqual(struct.unpack_from("<I", built, 252)[0], len(built))
@@ -211,6 +232,17 @@ class InternetSetup(Scenario):
         self.assertEqual(expected[-5], 0, "the stub itself is no agent")
         expected[-5] = 1
         self.assertTrue(agent == bytes(expected), "the agent is the build with the agent flag set")
+        # ... and so trusts the publisher's key that the setup carries.
+        copy = os.path.join(folder, "agent-copy.exe")
+        with open(copy, "wb") as f:
+            f.write(agent)
+        with open(key + ".pub") as f:
+            der = base64.b64decode("".join(line for line in f.read().splitlines() if not line.startswith("-----")))
+        key_id = hashlib.sha256(der[-65:]).hexdigest()[:16]
+        # (show fails the copy's integrity record: the flag byte is the one
+        # change the setup makes.)
+        shown = subprocess.run([PACK, "show", copy], capture_output=True, text=True).stdout
+        self.assertIn("\nupdate_keys=%s\n" % key_id, shown)
 
     def test_hide_asks_nothing_and_starts_the_engine_hidden(self):
         folder, exe = self.stub("hide", "--inet-always", "--confirm-download")
@@ -280,6 +312,46 @@ class InternetSetup(Scenario):
                     for name in decoys:
                         if os.path.exists(os.path.join(temp, name)):
                             os.remove(os.path.join(temp, name))
+
+    def test_only_the_package_of_the_recorded_digest_runs(self):
+        """A package of the same build token but other bytes is refused before
+        anything is extracted, fetched or found beside the setup; setups that
+        record no digest, and stubs that read none, run as before."""
+        with open(self.package, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        refused = "Swapped.exe --- Error downloading file (its SHA-256 is not the one this setup was built for)"
+        rows = [
+            # name, file, stub, options, a copy beside the setup, the message (None: the engine ran with code)
+            ("swapped download", "Swapped.exe", STUB, ["--inet-always"], False, refused),
+            ("swapped beside", "Swapped.exe", STUB, [], True, refused),
+            ("right download", PACKAGE, STUB, ["--inet-always", "--inet-sha256", digest.upper()], False, 4),
+            ("no digest recorded", "Swapped.exe", STUB, ["--inet-always"], False, 5),
+            ("old stub, new records", PACKAGE, COMPAT_STUB,
+             ["--has-agent", "--agent", AGENT, "--update-key", self.publisher_key() + ".pub"], True, 4),
+        ]
+        for name, file, stub, options, beside, outcome in rows:
+            with self.subTest(name):
+                if os.path.exists(self.report_path):
+                    os.remove(self.report_path)
+                self.server_get("/forget")
+                folder, exe = self.stub("digest_" + name.replace(" ", "_").replace(",", ""), *options, file=file,
+                                        stub=stub, size=(MB if name == "no digest recorded" else None))
+                if beside:
+                    shutil.copy(os.path.join(self.served, file), os.path.join(folder, file))
+                if isinstance(outcome, int):
+                    with UiDriver(folder, "key:O", timeout=30) as driver:
+                        code = run_windows(exe)
+                    self.assertEqual(driver.boxes(), [])
+                    self.assertTrue(EngineReport(self.report_path).ended())
+                    self.assertEqual(code, outcome)
+                else:
+                    code, boxes = self.run_with_driver(folder, exe, "key:O")
+                    self.assertEqual(self.assert_error_box(boxes), outcome)
+                    self.assert_nothing_ran(code)
+                self.assertEqual(glob.glob(setup_folder_of(exe) + ".dl*"), [], "the download is removed")
+                self.assertEqual(os.path.exists(os.path.join(folder, file)), beside, "a copy beside the setup stays")
+                if beside:
+                    self.assertEqual(self.requests(), [], "no network access")
 
     def test_agent_names_never_leave_the_setup_folder(self):
         """The record's agent name, whatever it says, gives a copy inside the

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "package/PackX.h"
+#include "package/Signature.h"
 #include "SignedImage.h"
+#include "TestFolder.h"
 
 namespace havrek {
 namespace {
@@ -178,6 +183,34 @@ TEST(InternetSetup, DownloadFolderNamesTheirOwner) {
   for (const auto& c : cases) EXPECT_EQ(DownloadFolderOwner(c.name, "SETUP_123"), c.owner) << c.name;
   EXPECT_EQ(DownloadFolderOwner("SETUP_123_2.dl8", "SETUP_123_2"), 8u);
   EXPECT_EQ(DownloadFolderOwner(".dl8", ""), 0u);
+}
+
+TEST(InternetSetup, OnlyThePackageOfTheRecordedDigestMayRun) {
+  const std::filesystem::path dir = test::FreshTestFolder("inet_digest");
+  const std::string package = (dir / "Full.exe").string(), swapped = (dir / "Swapped.exe").string();
+  std::ofstream(package, std::ios::binary) << std::string(5000, 'p');
+  std::ofstream(swapped, std::ios::binary) << std::string(4999, 'p') << 'q';
+  Sha256Digest digest{};
+  ASSERT_TRUE(FileSha256(package, digest));
+  const std::string hex = HexText(digest);
+  std::string upper = hex;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const struct {
+    const char* what;
+    std::string recorded;
+    std::string path;
+    const char* problem;
+  } cases[] = {
+      {"the recorded package", hex, package, ""},
+      {"recorded in capitals", upper, package, ""},
+      {"nothing recorded: as before", "", swapped, ""},
+      {"another package", hex, swapped, "its SHA-256 is not the one this setup was built for"},
+      {"a record cut short", hex.substr(0, 63), package, "this setup's recorded SHA-256 is damaged"},
+      {"a record of no hex", std::string(64, 'z'), package, "this setup's recorded SHA-256 is damaged"},
+      {"no file", hex, (dir / "gone.exe").string(), "cannot read it to check its SHA-256"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PackageDigestProblem(c.recorded, c.path), c.problem) << c.what;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

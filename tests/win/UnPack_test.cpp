@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "SignatureCases.h"
 #include "files/Files.h"
 #include "package/PackWriter.h"
+#include "package/Signature.h"
 #include "platform/Platform.h"
 
 namespace havrek {
@@ -58,7 +60,7 @@ class UnPackWin : public ::testing::Test {
   }
 
   // setup.exe holding files, all dated date.
-  PackOptions WriteSetup(std::vector<PackFile> files, std::uint32_t date) {
+  PackOptions WriteSetup(std::vector<PackFile> files, std::uint32_t date, const std::string& updateKeys = {}) {
     std::string stub(2048, '\0');
     stub.replace(0, 2, "MZ");
     stub.replace(256, 4, std::string("PE\0\0", 4));
@@ -67,6 +69,7 @@ class UnPackWin : public ::testing::Test {
     o.stubPath = dir_ + "\\stub.exe";
     o.outPath = dir_ + "\\setup.exe";
     o.fixedDate = date;
+    o.update.keys = updateKeys;
     o.splitSize = 40000;
     o.files = std::move(files);
     const PackResult w = WritePackage(o);
@@ -82,7 +85,9 @@ TEST_F(UnPackWin, RealPackageLandsWithItsDatesFoldersAndAgent) {
   const PackOptions o = WriteSetup({Source("engine.exe", std::string(100000, 'e'), "Engine.exe", true),
                                     Source("deep.txt", "deep text", "sub/dir/deep.txt"),
                                     Source("empty.dat", "", "empty.dat")},
-                                   date);
+                                   date,
+                                   UpdateKeysText({test::PointFromHex(test::kSignerPoint),
+                                                   test::PointFromHex(test::kOtherPoint)}));
 
   std::vector<int> kinds;
   ExtractHooks hooks = WinExtractHooks();
@@ -104,6 +109,14 @@ TEST_F(UnPackWin, RealPackageLandsWithItsDatesFoldersAndAgent) {
     EXPECT_EQ(LocalDosDate(r.targetFolder + name), date) << name;
   EXPECT_EQ(LocalDosDate(r.targetFolder + "\\Agent.exe"), LocalDosDate(o.outPath));
   EXPECT_EQ(std::count(kinds.begin(), kinds.end(), 1), 3);
+  // The agent trusts the publisher keys of the setup that wrote it.
+  std::vector<UpdateKey> keys;
+  std::string error;
+  ASSERT_TRUE(TGFileInfo(r.targetFolder + "\\Agent.exe").UpdateKeys(keys, error)) << error;
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(HexText(keys[0].point), test::kSignerPoint);
+  EXPECT_EQ(keys[0].id, "3cf076353b6e1156");
+  EXPECT_EQ(HexText(keys[1].point), test::kOtherPoint);
 }
 
 TEST_F(UnPackWin, FailedSaveIsReportedWithTheSystemsFacts) {

@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "Commands.h"
+#include "KeyFiles.h"
 #include "Progress.h"
 #include "Tree.h"
 #include "files/Files.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/Signature.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 
@@ -146,6 +148,8 @@ int Build(Args& args) {
   // every --exclude is known.
   std::vector<std::pair<PackFile, std::optional<FolderSource>>> sources;
   std::vector<std::string> excludes;
+  std::vector<P256Point> updateKeys;
+  std::string inetSha256, sizeOfSha256, sizeOfPath;
   std::string name;
   while (args.Next(name)) {
     auto flag = [&](const char* n) {
@@ -180,6 +184,20 @@ int Build(Args& args) {
       if (o.update.token.empty()) throw UsageError{"--update-token must not be empty"};
     } else if (name == "--update-token-raw") o.update.token = args.Value(name);
     else if (flag("--silent")) o.update.silent = true;
+    else if (name == "--update-key") {
+      const std::string path = args.PathValue(name);
+      P256Point point{};
+      std::string error;
+      if (!CheckInputFile(path, error)) return Failure("cannot open " + path + ": " + error);
+      if (!ReadPublicKeyFile(path, point, error)) throw UsageError{"--update-key " + error};
+      if (std::find(updateKeys.begin(), updateKeys.end(), point) != updateKeys.end())
+        throw UsageError{"--update-key " + path + ": key " + KeyId(point) + " is given twice"};
+      if (updateKeys.size() == kMaxUpdateKeys)
+        throw UsageError{"--update-key " + path + ": a package carries at most " + std::to_string(kMaxUpdateKeys) +
+                         " update keys"};
+      updateKeys.push_back(point);
+      o.otherInputs.push_back(path);
+    }
     else if (name == "--inet-base") o.internet.baseUrl = args.Value(name), internetRecord = true;
     else if (name == "--inet-file") o.internet.fileName = PlainFileName(name, args.Value(name)), internetRecord = true;
     else if (flag("--inet-always")) o.internet.alwaysDownload = internetRecord = true;
@@ -198,7 +216,19 @@ int Build(Args& args) {
       plat::File in(path, plat::OpenMode::Read);
       if (!in || in.size() < 0) return Failure("cannot open " + path);
       o.internet.sizeText = std::to_string(in.size());
+      in.reset();
+      Sha256Digest digest{};
+      if (!FileSha256(path, digest)) return Failure("cannot read " + path);
+      sizeOfSha256 = HexText(digest);
+      sizeOfPath = path;
       o.otherInputs.push_back(path);
+      internetRecord = true;
+    } else if (name == "--inet-sha256") {
+      inetSha256 = args.Value(name);
+      Sha256Digest digest{};
+      if (!ParseHex(inetSha256, digest.data(), digest.size()))
+        throw UsageError{"--inet-sha256: \"" + inetSha256 + "\" is not 64 hex digits"};
+      inetSha256 = HexText(digest);
       internetRecord = true;
     } else if (name == "--level") {
       const std::string v = args.Value(name);
@@ -270,6 +300,14 @@ int Build(Args& args) {
     if (!run) throw UsageError{"--run-args needs --run"};
     run->runArgs = runArgs;
   }
+  if (!inetSha256.empty() && !sizeOfSha256.empty() && inetSha256 != sizeOfSha256)
+    throw UsageError{"--inet-sha256 " + inetSha256 + " is not the SHA-256 of --inet-size-of " + sizeOfPath + " (" +
+                     sizeOfSha256 + ")"};
+  o.internet.sha256 = inetSha256.empty() ? sizeOfSha256 : inetSha256;
+  o.update.keys = UpdateKeysText(updateKeys);
+  if ((o.autoUpdate || o.hasAgent) && updateKeys.empty())
+    std::cerr << "havrek-pack: warning: " << (o.autoUpdate ? "--auto-update" : "--has-agent")
+              << " without --update-key: the agent's updates will not be authenticated\n";
   if (spanFlag) o.headerFlags |= hfSpan;
   o.withInternetRecord = internetRecord;
   // Set but empty, as CI systems export it, is unset.

@@ -19,6 +19,7 @@ int Extract(Args& args);
 int MakeOffer(Args& args);
 int SignOffer(Args& args);
 int VerifyOffer(Args& args);
+int Keygen(Args& args);
 
 // The whole of a regular file; false with the path and reason.
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);

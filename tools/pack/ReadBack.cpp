@@ -270,6 +270,16 @@ std::string WalkFailure(const Walked& w) {
   return {};
 }
 
+// The ids of the update record's keys, "none", or BAD with the reason.
+std::string UpdateKeyIds(const TGFileInfo& info) {
+  std::vector<UpdateKey> keys;
+  std::string error;
+  if (!info.UpdateKeys(keys, error)) return "BAD (" + error + ")";
+  std::string ids;
+  for (const UpdateKey& key : keys) ids += (ids.empty() ? "" : ",") + key.id;
+  return ids.empty() ? "none" : ids;
+}
+
 int PrintList(const Walked& w, bool json) {
   int unnamed = 0;
   const std::vector<FileRow> rows = Rows(w, unnamed);
@@ -277,7 +287,14 @@ int PrintList(const Walked& w, bool json) {
   for (const FileRow& r : rows) size += r.size, stored += r.stored;
   const std::string failure = WalkFailure(w);
   if (json) {
-    std::cout << "{\"setup\":" << Json(w.setup) << ",\"disk_files\":[";
+    std::cout << "{\"setup\":" << Json(w.setup) << ",\"update_keys\":[";
+    std::vector<UpdateKey> keys;
+    std::string keysError;
+    const bool keysRead = TGFileInfo(w.setup).UpdateKeys(keys, keysError);
+    for (std::size_t i = 0; i < keys.size(); ++i) std::cout << (i ? "," : "") << Json(keys[i].id);
+    std::cout << "]";
+    if (!keysRead) std::cout << ",\"update_keys_error\":" << Json(keysError);
+    std::cout << ",\"disk_files\":[";
     for (std::size_t i = 0; i < w.disks.size(); ++i) std::cout << (i ? "," : "") << Json(w.disks[i].path);
     std::cout << "],\"files\":[";
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -453,7 +470,8 @@ int Show(Args& args) {
             << "\nconfirm_download=" << int(h.confirmDownload) << "\nhas_agent=" << int(h.hasAgent)
             << "\nauto_update=" << int(h.autoUpdate) << "\nspace=";
   for (int i = 0; i < SpaceTableSize; ++i) std::cout << (i ? "," : "") << h.space[i];
-  std::cout << "\nupdate_record=" << info.UpdateRecord() << "\ninternet_record=" << info.InternetRecord()
+  std::cout << "\nupdate_record=" << info.UpdateRecord() << "\nupdate_keys=" << UpdateKeyIds(info)
+            << "\ninternet_record=" << info.InternetRecord()
             << "\nlanguage_block_bytes=" << info.LanguageBlock().size() << "\nsignature=" << SignatureText(path)
             << "\n";
   // The records of every file from this one to the end of its disk set.

@@ -34,6 +34,7 @@ Usage:
                     [--stamp N] [--set [SECTION/]KEY=VALUE]... [--expires TIME] [--key NAME.key] [--strict]
   havrek-pack sign-offer --key NAME.key FILE [--package FILE] [--strict]
   havrek-pack verify-offer --pub NAME.pub FILE [--package FILE] [--strict]
+  havrek-pack keygen --out NAME
   havrek-pack --help | help | COMMAND --help
   havrek-pack --version
 
@@ -115,6 +116,12 @@ build: update record (placeholders "http://", ".info", ".exe", "0", "0")
   --update-token TOKEN   update token, encoded here
   --update-token-raw T   store T as the update token as it is
   --silent               run without progress window and confirmations
+  --update-key NAME.pub  a publisher's public key (ECDSA P-256, PEM, as keygen
+                         or `openssl pkey -pubout` writes it) whose signatures
+                         the agent trusts; repeatable, up to 4 keys, so that a
+                         new key can be rolled out beside the old one; without
+                         it --auto-update and --has-agent warn that updates
+                         are not authenticated
 
 build: internet record (written when any of these or --internet-setup is given)
   --inet-base URL        base URL of the real package
@@ -123,7 +130,11 @@ build: internet record (written when any of these or --internet-setup is given)
   --inet-token TOKEN     internet token, encoded here
   --inet-token-raw T     store T as the internet token as it is
   --inet-size N          size of the real package in bytes
-  --inet-size-of FILE    take that size from FILE
+  --inet-size-of FILE    take that size from FILE, and its SHA-256, which the
+                         package the setup downloads or finds beside itself
+                         must match before anything is extracted
+  --inet-sha256 HEX      the real package's SHA-256 (64 hex digits) without
+                         the file; with --inet-size-of the two must agree
 
 build: layout
   --level N              zlib level 0..9 (default 9); 0 stores every entry raw,
@@ -177,10 +188,11 @@ extract SETUP DIR        writes the files into DIR (made when missing; files
                          Exit 1 when anything was not extracted
   --list-only            list instead of extracting (DIR may be left out)
 
-show SETUP               header, flags, space table, records, integrity records
-                         and signature; exit 1 if the checksum or an integrity
-                         record fails (an agent copy carries its setup's
-                         checksum: it is named, not checked)
+show SETUP               header, flags, space table, records, update key ids,
+                         integrity records and signature; exit 1 if the
+                         checksum or an integrity record fails (an agent copy
+                         carries its setup's checksum: it is named, not
+                         checked)
 
 encode-token TOKEN       prints TOKEN encoded, as --update-token and --token
                          store it
@@ -239,6 +251,12 @@ not "1" or "0", a number that does not parse, a ShutDownMethod not one of
 the five, ...), an OfferExpires past, and size and SHA-256 against
 --package: a warning each, or with --strict an error (exit 1, nothing
 written).
+keygen --out NAME        makes a publisher key (ECDSA P-256): NAME.key, the
+                         private key (PKCS#8 PEM, readable by its owner only)
+                         and NAME.pub, the public key (PEM) for --update-key;
+                         prints its key id (the first 8 bytes of SHA-256 of
+                         the public point, in hex). Never overwrites: when
+                         either file exists nothing is written (exit 1)
 
 Exit codes: 0 done, 1 failed (message on standard error, naming the file and
 the reason), 2 bad usage.
@@ -264,9 +282,10 @@ std::string CommandUsage(const std::string& command) {
       {"extract", "\nextract SETUP DIR", "\nshow SETUP"},
       {"show", "\nshow SETUP", "\ninfo-page:"},
       {"info-page", "\ninfo-page:", "\nSigned offers:"},
-      {"offer", "\nSigned offers:", "\nExit codes:"},
-      {"sign-offer", "\nSigned offers:", "\nExit codes:"},
-      {"verify-offer", "\nSigned offers:", "\nExit codes:"},
+      {"offer", "\nSigned offers:", "\nkeygen --out NAME"},
+      {"sign-offer", "\nSigned offers:", "\nkeygen --out NAME"},
+      {"verify-offer", "\nSigned offers:", "\nkeygen --out NAME"},
+      {"keygen", "\nkeygen --out NAME", "\nExit codes:"},
       {"encode-token", "\nencode-token TOKEN", "\ninfo-page:"},
       {"decode-token", "\nencode-token TOKEN", "\ninfo-page:"},
   };
@@ -319,7 +338,7 @@ int Run(int argc, char** argv) {
   }
   static const char* const commands[] = {"build",        "info-page",    "show",  "list",       "test",
                                          "extract",      "encode-token", "decode-token", "offer", "sign-offer",
-                                         "verify-offer"};
+                                         "verify-offer", "keygen"};
   // Wherever it stands: "--help" as an option's value is written --name=--help.
   if (std::find(std::begin(commands), std::end(commands), command) != std::end(commands))
     for (std::size_t i = 1; i < all.size(); ++i)
@@ -338,6 +357,7 @@ int Run(int argc, char** argv) {
     if (command == "offer") return MakeOffer(args);
     if (command == "sign-offer") return SignOffer(args);
     if (command == "verify-offer") return VerifyOffer(args);
+    if (command == "keygen") return Keygen(args);
     if (command == "encode-token") {
       const std::string encoded = EncodeToken(OneArgument(args, command));
       if (encoded.empty()) return Failure("an empty token cannot be encoded");

@@ -1,0 +1,11 @@
+#include <gtest/gtest.h>
+
+#include "SignatureCases.h"
+
+namespace havrek {
+namespace {
+
+TEST(SignatureWin, CngVerifiesTheSignatureTable) { test::ExpectSignatureCases(); }
+
+}  // namespace
+}  // namespace havrek
