@@ -9,7 +9,7 @@
 #include "setup/SetupSpace.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
-#include "util/UtilsWaitWin.h"
+#include "util/UtilsDllWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {
