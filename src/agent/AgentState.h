@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "context/AgentMessages.h"
+
 namespace havrek {
 
 // Notification codes a listener receives (wParam), with their values (lParam).
@@ -17,8 +19,7 @@ inline constexpr int kNotifyInstall = 42;       // 1 before, 2 after the setup e
 inline constexpr int kNotifyLoopEnded = 43;     // 0: the agent is about to exit
 inline constexpr int kNotifyAgentWindow = 50;   // the agent's main window handle
 inline constexpr int kNotifyCommandMessage = 51;  // the message number of agent commands
-// Equal to the launcher's wm_AgentMsg, which the agent may not include.
-inline constexpr std::intptr_t kAgentCommandMessage = 1125;
+inline constexpr std::intptr_t kAgentCommandMessage = wm_AgentMsg;
 
 // The phase of the work in progress, readable by other processes.
 enum AgentPhase : int {

@@ -5,7 +5,7 @@
 #include "net/InetHTTP.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
-#include "util/UtilsSystemWin.h"
+#include "util/UtilsRegIniWin.h"
 
 namespace havrek {
 namespace {

@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
+#include "util/UtilsDllWin.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"

@@ -2,7 +2,7 @@
 #include "context/StubContext.h"
 #include "package/PackX.h"
 #include "util/HSUB.h"
-#include "util/UtilsSystemWin.h"
+#include "util/UtilsRegIniWin.h"
 
 namespace havrek {
 namespace {

@@ -19,6 +19,7 @@
 #include "ui/HMsgBox.h"
 #include "util/HSUB.h"
 #include "util/Utils.h"
+#include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 
 namespace havrek {

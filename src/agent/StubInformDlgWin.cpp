@@ -12,7 +12,6 @@
 #include "ui/UiKitWin.h"
 #include "util/ScopeGuard.h"
 #include "util/Utils.h"
-#include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"
 
 namespace havrek {

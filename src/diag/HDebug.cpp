@@ -4,8 +4,6 @@
 #include <atomic>
 #include <mutex>
 
-#include "files/Files.h"
-#include "util/Utils.h"
 
 namespace havrek {
 namespace {
@@ -13,6 +11,7 @@ namespace {
 std::atomic<bool> g_logEnabled{false};
 std::mutex g_logStateLock;
 std::string g_logPrefix = "   ";
+std::string g_logExecutable;
 std::string g_logFilePath;
 std::string g_logFallbackDir;
 
@@ -20,6 +19,40 @@ DebugStream& Stream() {
   // Never destroyed: static destructors of other units may still write.
   static DebugStream* stream = new DebugStream;
   return *stream;
+}
+
+// The path rules of util (a trail byte of a double-byte character is never a
+// separator), for the log's own path.
+std::size_t LastSeparator(const std::string& path) {
+  std::size_t last = std::string::npos;
+  for (std::size_t i = 0; i < path.size(); i += plat::IsLeadByte(static_cast<unsigned char>(path[i])) ? 2 : 1)
+    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') last = i;
+  return last;
+}
+
+bool EndsWithBackslash(const std::string& s) {
+  if (s.empty() || s.back() != '\\') return false;
+  std::size_t i = 0;
+  while (i < s.size() - 1) i += plat::IsLeadByte(static_cast<unsigned char>(s[i])) ? 2 : 1;
+  return i == s.size() - 1;
+}
+
+bool SameTextAscii(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (upper(a[i]) != upper(b[i])) return false;
+  return true;
+}
+
+std::string TwoDigits(int n) {
+  const std::string digits = std::to_string(n);
+  return digits.size() < 2 ? "0" + digits : digits;
+}
+
+bool AppendBytes(const std::string& path, const std::string& bytes) {
+  const plat::File file(path, plat::OpenMode::Append);
+  return file && file.writeAll(bytes.data(), static_cast<std::int64_t>(bytes.size()));
 }
 
 }  // namespace
@@ -37,16 +70,27 @@ void SetLogPrefix(const std::string& prefix) {
   g_logPrefix = prefix;
 }
 
+void SetLogExecutable(const std::string& exePath) {
+  std::lock_guard<std::mutex> hold(g_logStateLock);
+  g_logExecutable = exePath;
+}
+
 std::string LogFilePathFor(const std::string& exePath) {
   if (exePath.empty()) return std::string();
-  std::string name = FileNamePart(exePath);
+  const std::size_t at = LastSeparator(exePath);
+  std::string name = at == std::string::npos ? exePath : exePath.substr(at + 1);
+  std::string folder = at == std::string::npos ? std::string() : exePath.substr(0, at + 1);
   if (name.compare(0, 2, "X_") != 0) name = "X_" + name;
-  return SetTrailingBackslash(FileDirPart(exePath), true) + FileNameNoExt(name, false) + ".log";
+  // A dot is never the second byte of a double-byte character.
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  if (folder.size() >= 3 && EndsWithBackslash(folder)) folder.pop_back();
+  return folder + "\\" + name + ".log";
 }
 
 std::string LogFilePath() {
   std::lock_guard<std::mutex> hold(g_logStateLock);
-  if (g_logFilePath.empty()) g_logFilePath = LogFilePathFor(ExePath());
+  if (g_logFilePath.empty()) g_logFilePath = LogFilePathFor(g_logExecutable);
   return g_logFilePath;
 }
 
@@ -55,9 +99,20 @@ void SetLogFallbackDir(const std::string& dir) {
   g_logFallbackDir = dir;
 }
 
+std::string LogStamp(const plat::LocalTime& t, char dateSep, char timeSep) {
+  const std::string ds(1, dateSep), ts(1, timeSep);
+  const int yy = ((t.year % 100) + 100) % 100;
+  return TwoDigits(t.day) + ds + TwoDigits(t.month) + ds + TwoDigits(yy) + " " + TwoDigits(t.hour) + ts +
+         TwoDigits(t.minute) + ts + TwoDigits(t.second);
+}
+
+std::string LogStamp(const plat::LocalTime& t) { return LogStamp(t, plat::DateSeparator(), plat::TimeSeparator()); }
+
 std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
                         const std::string& prefix, const std::string& text) {
-  return LogStamp(t, dateSep, timeSep) + " " + PadLeft(IntText(threadId), 5) + prefix + text + "\r\n";
+  std::string id = std::to_string(threadId);
+  if (id.size() < 5) id.insert(0, 5 - id.size(), ' ');
+  return LogStamp(t, dateSep, timeSep) + " " + id + prefix + text + "\r\n";
 }
 
 void LogLine(const std::string& text) {
@@ -69,7 +124,7 @@ void LogLine(const std::string& text) {
   {
     // The plain agent and its copy share one log.
     const plat::PathLock lock(path);
-    if (AppendText(path, line)) return;
+    if (AppendBytes(path, line)) return;
   }
   std::string fallbackDir;
   {
@@ -77,10 +132,12 @@ void LogLine(const std::string& text) {
     fallbackDir = g_logFallbackDir;
   }
   if (fallbackDir.empty()) return;
-  const std::string fallback = SetTrailingBackslash(fallbackDir, true) + FileNamePart(path);
-  if (SameText(fallback, path)) return;
+  std::string folder = fallbackDir;
+  if (folder.size() >= 3 && EndsWithBackslash(folder)) folder.pop_back();
+  const std::string fallback = folder + "\\" + path.substr(LastSeparator(path) + 1);
+  if (SameTextAscii(fallback, path)) return;
   const plat::PathLock lock(fallback);
-  AppendText(fallback, line);
+  AppendBytes(fallback, line);
 }
 
 // The lock is recursive because sending to the viewer is a synchronous

@@ -5,6 +5,8 @@
 //    and natively, the pieces are dropped.
 //  - LogLine: the log file of agents that ask for one, beside the executable.
 // Both are fire-and-forget: nothing depends on whether a line arrived.
+// Every unit may report, so this one stands on the platform seam alone: it
+// does its own small share of path and text work.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,10 @@ void SetLogEnabled(bool on);
 std::string LogPrefix();
 void SetLogPrefix(const std::string& prefix);
 
+// The running executable's path, from which LogFilePath is made; the command
+// line's context hands it over when it learns it.
+void SetLogExecutable(const std::string& exePath);
+
 // X_<name>.log beside the executable, "X_" added unless the name already
 // begins with it (case counts), so the plain agent and its copy share a file.
 std::string LogFilePathFor(const std::string& exePath);
@@ -40,6 +46,9 @@ std::string LogFilePath();
 // Empty (the default): such lines are dropped.
 void SetLogFallbackDir(const std::string& dir);
 
+// "dd/mm/yy HH:NN:SS" with the given (or the locale's) separators.
+std::string LogStamp(const plat::LocalTime& t);
+std::string LogStamp(const plat::LocalTime& t, char dateSep, char timeSep);
 // "<stamp> <thread id, 5 wide><prefix><text>\r\n"
 std::string LogLineText(const plat::LocalTime& t, char dateSep, char timeSep, std::uint32_t threadId,
                         const std::string& prefix, const std::string& text);

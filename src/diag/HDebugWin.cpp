@@ -4,7 +4,7 @@
 #include <atomic>
 
 #include "diag/HDebug.h"
-#include "files/Files.h"
+#include "platform/Platform.h"
 #include "util/WinHandle.h"
 
 #ifndef HAVREK_DEBUG_MODE
@@ -59,7 +59,9 @@ bool SendToDebugViewer(const std::string& piece) {
 }
 
 bool AppendDebugFile(const std::string& path, const std::string& piece) {
-  return AppendText(path, DebugFileText(piece));
+  const std::string text = DebugFileText(piece);
+  const plat::File file(path, plat::OpenMode::Append);
+  return file && file.writeAll(text.data(), static_cast<std::int64_t>(text.size()));
 }
 
 }  // namespace havrek

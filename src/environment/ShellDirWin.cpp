@@ -4,8 +4,9 @@
 
 #include <array>
 
+#include "util/UtilsDllWin.h"
+#include "util/UtilsRegIniWin.h"
 #include "util/UtilsSystemWin.h"
-#include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {

@@ -1,5 +1,6 @@
 // File utilities: whole-file reads and writes, appending, deleting files and
-// folder trees, ejecting a CD and the self-deleting batch file.
+// folder trees, a drive's free space, ejecting a CD and the self-deleting
+// batch file.
 // The byte-level operations run over the platform seam and are portable; the
 // ones that walk folders, drives or processes are Windows only.
 #pragma once
@@ -74,6 +75,12 @@ std::string SelfDeleteBatchName(std::uint32_t processId);
 // extra pair keeps cmd's /c quote stripping away from the batch path's own.
 std::string SelfDeleteCommandLine(const std::string& cmdExe, const std::string& bat);
 
+// The path the free-space query asks about: "/" read as "\", cut at its first
+// level (C:\Users\x\Temp asks about C:\Users). Empty for an empty path.
+std::string FreeSpaceQueryPath(const std::string& path);
+// "X:\" for the path's first letter, upper-cased; empty for an empty path.
+std::string DriveRootOf(const std::string& path);
+
 #ifdef _WIN32
 // Over Win32 file handles (HANDLE). Origin 0 start, 1 current, 2 end.
 // -1 on failure.
@@ -97,6 +104,10 @@ bool StartSelfDeleteBatch(const std::string& bat);
 // Leaves a batch behind that deletes the running executable (and its folder,
 // when asked) once this process has ended. The caller ends right afterwards.
 void DeleteMySelf(bool removeFolder);
+
+// Free bytes available to this user on the path's drive, -1 when the system
+// gives no figure.
+double DiskFreeBytes(const std::string& path);
 
 // Ejects the medium of the CD drive that holds path; false for other drives.
 bool EjectCD(const std::string& path);

@@ -3,6 +3,7 @@
 
 #include "files/Files.h"
 #include "util/Utils.h"
+#include "util/UtilsDllWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
 #include "diag/HDebug.h"
@@ -148,6 +149,28 @@ bool EjectCD(const std::string& path) {
   DWORD returned = 0;
   return ::DeviceIoControl(drive.get(), IOCTL_STORAGE_EJECT_MEDIA, nullptr, 0, nullptr, 0, &returned, nullptr) !=
          FALSE;
+}
+
+double DiskFreeBytes(const std::string& path) {
+  using FreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  static const auto freeSpaceEx =
+      reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void*>(LoadDllProc("kernel32.dll", "GetDiskFreeSpaceExA")));
+
+  // An empty path would ask about the current folder's drive.
+  const std::string query = FreeSpaceQueryPath(path);
+  if (query.empty()) return -1;
+  const std::string root = DriveRootOf(query);
+
+  if (freeSpaceEx) {
+    ULARGE_INTEGER available{}, total{}, totalFree{};
+    if (freeSpaceEx(query.c_str(), &available, &total, &totalFree) ||
+        freeSpaceEx(root.c_str(), &available, &total, &totalFree))
+      return static_cast<double>(available.QuadPart);
+    return -1;
+  }
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+  if (!::GetDiskFreeSpaceA(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) return -1;
+  return static_cast<double>(sectorsPerCluster) * bytesPerSector * freeClusters;
 }
 
 }  // namespace havrek

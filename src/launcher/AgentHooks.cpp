@@ -30,8 +30,6 @@ void ShutDownMessage(WPARAM countdown) {
 
 }  // namespace
 
-static_assert(static_cast<UINT>(kAgentCommandMessage) == wm_AgentMsg, "the listener is told the message the window answers");
-
 void InstallAgentHooks() {
   MainWindowHooks& hooks = MainHooks();
   hooks.agentTick = AgentTimerTick;

@@ -14,8 +14,10 @@
 #include "setup/StubSetup.h"
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
+#include "ui/UiKitWin.h"
 #include "util/Utils.h"
-#include "util/UtilsWaitWin.h"
+#include "util/UtilsDllWin.h"
+#include "util/UtilsSystemWin.h"
 #include "util/WinHandle.h"
 
 namespace havrek {

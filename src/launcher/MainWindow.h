@@ -8,14 +8,10 @@
 #include <cstdint>
 #include <string>
 
+#include "context/AgentMessages.h"
 #include "context/StubContext.h"
 
 namespace havrek {
-
-// Private messages the plain agent posts (or sends) to the agent copy.
-inline constexpr UINT wm_ShutDown = 1123;
-inline constexpr UINT wm_LocalMsg = 1124;
-inline constexpr UINT wm_AgentMsg = 1125;
 
 inline constexpr UINT kMainTimerId = 1;
 inline constexpr UINT kMainTimerMs = 1000;

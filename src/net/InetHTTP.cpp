@@ -13,6 +13,7 @@
 #include "net/CommUtils.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
+#include "util/UtilsDllWin.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/WinHandle.h"

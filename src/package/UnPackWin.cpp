@@ -4,7 +4,6 @@
 
 #include "files/Files.h"
 #include "package/UnPack.h"
-#include "setup/StubSetupFolder.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 

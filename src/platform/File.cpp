@@ -1,6 +1,20 @@
 #include "platform/Platform.h"
 
+#include <atomic>
+
 namespace havrek::plat {
+namespace {
+
+std::atomic<LeadByteTest> g_leadByteTest{nullptr};
+
+}  // namespace
+
+bool IsLeadByte(unsigned char c) {
+  const LeadByteTest test = g_leadByteTest.load();
+  return test != nullptr && test(c);
+}
+
+void SetLeadByteTest(LeadByteTest test) { g_leadByteTest.store(test); }
 
 // Loops because a single read or write may move fewer bytes than asked.
 std::int64_t File::read(void* buffer, std::int64_t count) const {

@@ -52,6 +52,11 @@ std::uint32_t ThreadId();
 // The user's locale separators for dates ("/") and times (":").
 char DateSeparator();
 char TimeSeparator();
+// True when the byte leads a double-byte character of the system code page.
+// Natively always false; the Win32 shell installs its own test at start-up.
+bool IsLeadByte(unsigned char c);
+using LeadByteTest = bool (*)(unsigned char);
+void SetLeadByteTest(LeadByteTest test);
 
 // Incremental SHA-256 from a library the system keeps up to date: CNG
 // (bcrypt.dll, loaded from the system folder) on Windows, OpenSSL's

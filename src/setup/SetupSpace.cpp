@@ -79,20 +79,6 @@ std::string AltTempBaseFor(char drive, bool tempFolderExists) {
   return base;
 }
 
-std::string FreeSpaceQueryPath(const std::string& path) {
-  const std::string p = ReplaceChar(path, '/', '\\');
-  if (p.size() >= 3) {
-    const std::size_t cut = p.find('\\', 3);
-    if (cut != std::string::npos) return p.substr(0, cut);
-  }
-  return p;
-}
-
-std::string DriveRootOf(const std::string& path) {
-  if (path.empty()) return std::string();
-  return UpperCase(path.substr(0, 1)) + ":\\";
-}
-
 bool SpaceFits(double needed, double freeBytes) { return needed < freeBytes; }
 
 SpaceTexts SpaceTextsOf(const TGFileInfo& package) {

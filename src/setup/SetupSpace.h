@@ -56,12 +56,6 @@ char ChooseAltDrive(const DriveFree* drives, int count, char tempDrive);
 // X:\TEMP is already there.
 std::string AltTempBaseFor(char drive, bool tempFolderExists);
 
-// The path the free-space query asks about: "/" read as "\", cut at its first
-// level (C:\Users\x\Temp asks about C:\Users). Empty for an empty path.
-std::string FreeSpaceQueryPath(const std::string& path);
-// "X:\" for the path's first letter, upper-cased; empty for an empty path.
-std::string DriveRootOf(const std::string& path);
-
 // The package fits: needed is below the free bytes (an unknown -1 never fits).
 bool SpaceFits(double needed, double freeBytes);
 

@@ -16,6 +16,7 @@
 #include "setup/StubSetupFolder.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
+#include "util/UtilsRegIniWin.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"
 

@@ -55,10 +55,6 @@ std::string AltSetupFolder();
 // AltSetupFolder makes a new one.
 void DropAltSetupFolder();
 
-// Free bytes available to this user on the path's drive, -1 when the system
-// gives no figure.
-double DiskFreeBytes(const std::string& path);
-
 // The package fits on folder's drive and folder exists.
 bool HasRoomOnTemp(const std::string& folder, const std::string& packageFile);
 

@@ -1,9 +1,13 @@
 #include "ui/UiKitWin.h"
 
+#include <shellapi.h>
+
+#include <atomic>
 #include <cstring>
 
 #include "diag/HDebug.h"
-#include "util/UtilsWaitWin.h"
+#include "util/ScopeGuard.h"
+#include "util/UtilsDllWin.h"
 
 namespace havrek {
 
@@ -44,6 +48,39 @@ void RunModalLoop(const bool& done, HWND window, bool (*offer)(const MSG&), cons
   if (!done && ::IsWindow(window)) ::SendMessageA(window, WM_CLOSE, 0, 0);
   if (!done && ::IsWindow(window)) ::DestroyWindow(window);
   if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+}
+
+int ScreenDpiY() {
+  static std::atomic<int> dpi{0};
+  if (dpi.load() == 0) {
+    if (const HDC screen = ::GetDC(nullptr)) {
+      const ScopeGuard release([screen] { ::ReleaseDC(nullptr, screen); });
+      dpi.store(::GetDeviceCaps(screen, LOGPIXELSY));
+    }
+  }
+  return dpi.load() > 0 ? dpi.load() : 96;
+}
+
+int PointsToPixels(int points) { return ::MulDiv(points, ScreenDpiY(), 72); }
+
+ScreenPoint CenterInWorkArea(int width, int height) {
+  RECT area = {};
+  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0))
+    area = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  return {area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2};
+}
+
+std::string WindowText(HWND window) {
+  if (!window || !::IsWindow(window)) return std::string();
+  char buffer[1024] = {};
+  const int n = ::GetWindowTextA(window, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, n) : std::string();
+}
+
+bool ShellOpen(const std::string& target, const std::string& parameters, int showCommand) {
+  const HINSTANCE result = ::ShellExecuteA(::GetDesktopWindow(), nullptr, target.c_str(),
+                                           parameters.empty() ? nullptr : parameters.c_str(), nullptr, showCommand);
+  return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
 }  // namespace havrek

@@ -6,6 +6,7 @@
 #include <random>
 #include <utility>
 
+#include "diag/HDebug.h"
 #include "util/HSUB.h"
 
 namespace havrek {
@@ -87,8 +88,6 @@ std::size_t LastSeparator(const std::string& path) {
 }
 
 std::string TwoDigits(int n) { return ZeroPad(n, 2); }
-
-LeadByteTest g_leadByteTest = nullptr;
 
 struct ProcessContext {
   std::string commandLine;
@@ -383,15 +382,6 @@ std::string DateTimeText(const plat::LocalTime& t, char timeSep) {
 
 std::string DateTimeText(const plat::LocalTime& t) { return DateTimeText(t, plat::TimeSeparator()); }
 
-std::string LogStamp(const plat::LocalTime& t, char dateSep, char timeSep) {
-  const std::string ds(1, dateSep), ts(1, timeSep);
-  const int yy = ((t.year % 100) + 100) % 100;
-  return TwoDigits(t.day) + ds + TwoDigits(t.month) + ds + TwoDigits(yy) + " " + TwoDigits(t.hour) + ts +
-         TwoDigits(t.minute) + ts + TwoDigits(t.second);
-}
-
-std::string LogStamp(const plat::LocalTime& t) { return LogStamp(t, plat::DateSeparator(), plat::TimeSeparator()); }
-
 namespace {
 // Days from 1970-01-01 of a proleptic Gregorian date, and back.
 std::int64_t DaysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
@@ -443,9 +433,9 @@ plat::LocalTime DaysToLocalTime(double days) {
 
 // ---- Paths ----
 
-bool IsLeadByte(unsigned char c) { return g_leadByteTest != nullptr && g_leadByteTest(c); }
+bool IsLeadByte(unsigned char c) { return plat::IsLeadByte(c); }
 
-void SetLeadByteTest(LeadByteTest test) { g_leadByteTest = test; }
+void SetLeadByteTest(LeadByteTest test) { plat::SetLeadByteTest(test); }
 
 std::string SetTrailingBackslash(const std::string& path, bool add) {
   std::string r = path;
@@ -551,6 +541,8 @@ bool HasSwitchIn(const std::string& args, const std::string& name) {
 void SetProcessCommandLine(const std::string& commandLine, const std::string& exePath) {
   Context().commandLine = commandLine;
   Context().exePath = exePath;
+  // The log lives beside the executable; diag sits below util and is told.
+  SetLogExecutable(exePath);
 }
 
 const std::string& ProcessCommandLine() { return Context().commandLine; }

@@ -83,19 +83,16 @@ std::string DateText(const plat::LocalTime& t);
 // DateText, blank, "HH:NN:SS" with the locale's time separator.
 std::string DateTimeText(const plat::LocalTime& t);
 std::string DateTimeText(const plat::LocalTime& t, char timeSep);
-// "dd/mm/yy HH:NN:SS" with the locale's separators.
-std::string LogStamp(const plat::LocalTime& t);
-std::string LogStamp(const plat::LocalTime& t, char dateSep, char timeSep);
 // Days since 1899-12-30 00:00, the fraction being the time of day.
 double LocalTimeToDays(const plat::LocalTime& t);
 // A zeroed LocalTime for values that are not finite or beyond year 9999.
 plat::LocalTime DaysToLocalTime(double days);
 
 // ---- Paths ----
-// True when the byte leads a double-byte character of the system code page.
-// Natively always false; the Win32 shell installs its own test.
+// True when the byte leads a double-byte character of the system code page
+// (the seam's test: natively always false, the Win32 shell installs its own).
 bool IsLeadByte(unsigned char c);
-using LeadByteTest = bool (*)(unsigned char);
+using LeadByteTest = plat::LeadByteTest;
 void SetLeadByteTest(LeadByteTest test);
 
 std::string SetTrailingBackslash(const std::string& path, bool add);

@@ -1,5 +1,6 @@
-// Registry, INI files and facts about the system, each turning every failure
-// into the caller's default or an empty text.
+// Facts about the system: the user, the machine, the Windows version, error
+// texts, file versions and the few process-wide switches read from it. Every
+// failure gives an empty text.
 #pragma once
 
 #include <windows.h>
@@ -7,25 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "util/UtilsSystem.h"
 
 namespace havrek {
-
-HKEY RegRootKey(RegRoot root);
-HKEY RegRootKey(const std::string& rootName);
-
-// A double word as unsigned decimal text, a multi-string joined with "<0>",
-// anything else up to its first zero byte.
-std::string ReadRegString(const std::string& path, const std::string& name, const std::string& def);
-
-// A present but empty value reads as def; so does any key of an empty section.
-std::string ReadIniString(const std::string& file, const std::string& section, const std::string& key,
-                          const std::string& def);
-std::int64_t ReadIniInt(const std::string& file, const std::string& section, const std::string& key,
-                        std::int64_t def);
-bool WriteIniString(const std::string& file, const std::string& section, const std::string& key,
-                    const std::string& value);
-bool WriteIniInt(const std::string& file, const std::string& section, const std::string& key, std::int64_t value);
 
 std::string CurrentUserName();
 std::string ComputerName();
@@ -36,14 +20,19 @@ std::string OrganizationName();
 std::string AccountDomain(const std::string& account);
 std::string CurrentUserDomain();
 
-// The caption, up to 1023 characters; empty for no window.
-std::string WindowText(HWND window);
-
 std::string SystemErrorText(DWORD code);
 std::string LastErrorText();
 
 // "major.minor.release.build" of the fixed file version; empty file = the
 // running executable; empty text when the file carries no version block.
 std::string FileVersionText(const std::string& file = std::string());
+
+// The shell's "QueryCancelAutoPlay" message while a setup reads its disks
+// (0 while none is registered).
+void RegisterAutoPlayMessage(bool on);
+UINT AutoPlayMessage();
+
+// True when the environment variable DVX is "952"; read once.
+bool DeveloperMode();
 
 }  // namespace havrek

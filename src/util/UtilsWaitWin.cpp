@@ -1,21 +1,13 @@
 #include "util/UtilsWaitWin.h"
 
-#include <shellapi.h>
-
 #include <atomic>
-#include <cstring>
 #include <exception>
 
 #include "diag/HDebug.h"
-#include "util/ScopeGuard.h"
 #include "util/UtilsSystem.h"
-#include "util/UtilsWin.h"
-#include "util/WinCompat.h"
 
 namespace havrek {
 namespace {
-
-std::atomic<UINT> g_autoPlayMessage{0};
 
 std::int64_t CounterFrequency() {
   static const std::int64_t frequency = [] {
@@ -23,16 +15,6 @@ std::int64_t CounterFrequency() {
     return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
   }();
   return frequency;
-}
-
-// The search flags of LoadLibraryEx came with the same update as
-// AddDllDirectory; older systems reject them as an invalid parameter.
-bool HasDllSearchFlags() {
-  static const bool has = [] {
-    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
-    return kernel && ::GetProcAddress(kernel, "AddDllDirectory") != nullptr;
-  }();
-  return has;
 }
 
 }  // namespace
@@ -75,26 +57,6 @@ void WaitYielding(std::uint32_t slice, std::int64_t total) {
   } while (TickMs() < end);
 }
 
-int ScreenDpiY() {
-  static std::atomic<int> dpi{0};
-  if (dpi.load() == 0) {
-    if (const HDC screen = ::GetDC(nullptr)) {
-      const ScopeGuard release([screen] { ::ReleaseDC(nullptr, screen); });
-      dpi.store(::GetDeviceCaps(screen, LOGPIXELSY));
-    }
-  }
-  return dpi.load() > 0 ? dpi.load() : 96;
-}
-
-int PointsToPixels(int points) { return ::MulDiv(points, ScreenDpiY(), 72); }
-
-ScreenPoint CenterInWorkArea(int width, int height) {
-  RECT area = {};
-  if (!::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0))
-    area = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-  return {area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2};
-}
-
 bool WaitWindowGone(const std::string& windowClass, const std::string& title, std::int64_t timeoutMs) {
   if (windowClass.empty() && title.empty()) return true;
   const char* cls = windowClass.empty() ? nullptr : windowClass.c_str();
@@ -106,50 +68,6 @@ bool WaitWindowGone(const std::string& windowClass, const std::string& title, st
     ::Sleep(100);
   }
   return true;
-}
-
-bool ShellOpen(const std::string& target, const std::string& parameters, int showCommand) {
-  const HINSTANCE result = ::ShellExecuteA(::GetDesktopWindow(), nullptr, target.c_str(),
-                                           parameters.empty() ? nullptr : parameters.c_str(), nullptr, showCommand);
-  return reinterpret_cast<INT_PTR>(result) > 32;
-}
-
-FARPROC LoadDllProc(const std::string& library, const std::string& proc, HMODULE* module) {
-  if (module) *module = nullptr;
-  // Only the system folder: a bare name would also be looked for in the
-  // current and the application folder, where a download may have put a DLL
-  // of the same name.
-  if (library.empty() || library.find_first_of("\\/:") != std::string::npos) return nullptr;
-  HMODULE loaded = nullptr;
-  if (HasDllSearchFlags()) {
-    loaded = ::LoadLibraryExA(library.c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  } else {
-    const std::string folder = SystemDir(true);
-    if (!folder.empty())
-      loaded = ::LoadLibraryExA((folder + library).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
-  if (!loaded) return nullptr;
-  if (module) *module = loaded;
-  return proc.empty() ? nullptr : ::GetProcAddress(loaded, proc.c_str());
-}
-
-FARPROC LoadDllProc(const std::string& library, const std::string& proc) {
-  return LoadDllProc(library, proc, nullptr);
-}
-
-void RegisterAutoPlayMessage(bool on) {
-  g_autoPlayMessage.store(on ? ::RegisterWindowMessageA("QueryCancelAutoPlay") : 0);
-}
-
-UINT AutoPlayMessage() { return g_autoPlayMessage.load(); }
-
-bool DeveloperMode() {
-  static const bool on = [] {
-    char value[8] = {};
-    const DWORD n = ::GetEnvironmentVariableA("DVX", value, sizeof value);
-    return n == 3 && std::strcmp(value, "952") == 0;
-  }();
-  return on;
 }
 
 }  // namespace havrek

@@ -306,5 +306,24 @@ TEST(SelfDeleteBatch, CommandLineQuotesTheInterpreterAndTheBatch) {
             "\"C:\\windows\\system32\\cmd.exe\" /c \"\"C:\\Users\\A B\\Temp\\_DEL_ME_.BAT\"\"");
 }
 
+TEST(FreeSpace, FreeSpaceIsAskedAtTheFirstLevel) {
+  struct Case {
+    const char* path;
+    const char* query;
+    const char* root;
+  } cases[] = {
+      {"C:\\Users\\x\\Temp", "C:\\Users", "C:\\"},
+      {"c:/Users/x", "c:\\Users", "C:\\"},
+      {"C:\\Temp\\", "C:\\Temp", "C:\\"},
+      {"D:\\", "D:\\", "D:\\"},
+      {"D:", "D:", "D:\\"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FreeSpaceQueryPath(c.path), c.query) << c.path;
+    EXPECT_EQ(DriveRootOf(FreeSpaceQueryPath(c.path)), c.root) << c.path;
+  }
+}
+
 }  // namespace
 }  // namespace havrek

@@ -24,6 +24,27 @@ TEST(LogFile, PathIsTheXCopysNameWithLogBesideTheExecutable) {
   for (const auto& c : cases) EXPECT_EQ(LogFilePathFor(c.exe), c.expected) << c.exe;
 }
 
+// The log's path follows the system code page: the second byte of a
+// double-byte character may be a backslash and is no separator.
+TEST(LogFile, PathKeepsDoubleByteCharactersWhole) {
+  plat::SetLeadByteTest([](unsigned char c) { return c == 0x81; });
+  struct Case {
+    std::string exe, expected;
+  } cases[] = {
+      {"C:\\Apps\\a\x81\\b.exe", "C:\\Apps\\X_a\x81\\b.log"},
+      {"C:\\a\x81\\\\name.exe", "C:\\a\x81\\\\X_name.log"},  // the folder ends in the character
+  };
+  for (const auto& c : cases) EXPECT_EQ(LogFilePathFor(c.exe), c.expected) << c.exe;
+  plat::SetLeadByteTest(nullptr);
+}
+
+TEST(LogFile, StampIsDayMonthTwoDigitYearAndTime) {
+  const plat::LocalTime t{2019, 3, 5, 7, 8, 9, 0};
+  EXPECT_EQ(LogStamp(t, '/', ':'), "05/03/19 07:08:09");
+  EXPECT_EQ(LogStamp(plat::LocalTime{2000, 12, 31, 23, 59, 58, 0}, '.', ':'), "31.12.00 23:59:58");
+  EXPECT_EQ(LogStamp(t).size(), 17u);
+}
+
 TEST(LogFile, LineHasStampPaddedThreadIdPrefixTextAndCrLf) {
   const plat::LocalTime t{2019, 3, 5, 7, 8, 9, 0};
   struct Case {

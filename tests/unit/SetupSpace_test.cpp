@@ -102,25 +102,6 @@ TEST(SetupSpace, AlternativeDriveHasMostFreeSpaceAndIsNotTheTempDrive) {
   EXPECT_EQ(AltTempBaseFor('D', true), "D:\\TEMP\\TEMP");
 }
 
-TEST(SetupSpace, FreeSpaceIsAskedAtTheFirstLevel) {
-  struct Case {
-    const char* path;
-    const char* query;
-    const char* root;
-  } cases[] = {
-      {"C:\\Users\\x\\Temp", "C:\\Users", "C:\\"},
-      {"c:/Users/x", "c:\\Users", "C:\\"},
-      {"C:\\Temp\\", "C:\\Temp", "C:\\"},
-      {"D:\\", "D:\\", "D:\\"},
-      {"D:", "D:", "D:\\"},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(FreeSpaceQueryPath(c.path), c.query) << c.path;
-    EXPECT_EQ(DriveRootOf(FreeSpaceQueryPath(c.path)), c.root) << c.path;
-  }
-}
-
 SpaceTexts DefaultTexts() {
   return {LanguageDefault("s2"), LanguageDefault("s3"), LanguageDefault("s4"), LanguageDefault("s5"),
           LanguageDefault("s6")};

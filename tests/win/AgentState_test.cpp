@@ -18,7 +18,6 @@
 #include "net/InetHTTP.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
-#include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
 #include "BuildTree.h"

@@ -337,5 +337,16 @@ TEST(FilesWinEject, OnlyCdDrivesAreEjected) {
     EXPECT_FALSE(EjectCD(path)) << path;
 }
 
+TEST(FilesWinDrive, FreeBytesOfTheDriveOrMinusOne) {
+  const double onC = DiskFreeBytes("C:\\");
+  EXPECT_GT(onC, 0);
+  EXPECT_GT(DiskFreeBytes(TempDir(false)), 0);
+  EXPECT_GT(DiskFreeBytes("c:/windows/system32"), 0);
+  // A missing first level falls back to the drive's root.
+  EXPECT_GT(DiskFreeBytes("C:\\no such folder here\\x"), 0);
+  EXPECT_EQ(DiskFreeBytes(""), -1);
+  EXPECT_EQ(DiskFreeBytes("Q:\\"), -1);
+}
+
 }  // namespace
 }  // namespace havrek

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/UiKitWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"

@@ -11,6 +11,7 @@
 #include "launcher/StubWin.h"
 #include "net/InetHTTP.h"
 #include "setup/StubSetupFolder.h"
+#include "ui/UiKitWin.h"
 #include "util/Utils.h"
 #include "util/UtilsSystemWin.h"
 #include "util/UtilsWaitWin.h"

@@ -9,7 +9,7 @@
 #include "files/Files.h"
 #include "package/SLangId.h"
 #include "util/Utils.h"
-#include "util/UtilsSystemWin.h"
+#include "util/UtilsRegIniWin.h"
 #include "util/UtilsWin.h"
 
 namespace havrek {

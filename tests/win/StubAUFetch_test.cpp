@@ -25,7 +25,7 @@
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
-#include "util/UtilsSystemWin.h"
+#include "util/UtilsRegIniWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"

@@ -172,17 +172,6 @@ TEST_F(StubSetupFolderTest, TheSpanCopyAdoptsItsFolderAsItIs) {
   EXPECT_FALSE(IsFolder(folder));
 }
 
-TEST_F(StubSetupFolderTest, FreeBytesOfTheDriveOrMinusOne) {
-  const double onC = DiskFreeBytes("C:\\");
-  EXPECT_GT(onC, 0);
-  EXPECT_GT(DiskFreeBytes(TempDir(false)), 0);
-  EXPECT_GT(DiskFreeBytes("c:/windows/system32"), 0);
-  // A missing first level falls back to the drive's root.
-  EXPECT_GT(DiskFreeBytes("C:\\no such folder here\\x"), 0);
-  EXPECT_EQ(DiskFreeBytes(""), -1);
-  EXPECT_EQ(DiskFreeBytes("Q:\\"), -1);
-}
-
 // A package whose unrounded space need is the given number of bytes.
 std::string PackageNeeding(const std::string& name, std::uint32_t bytes, std::uint8_t flags) {
   TPackageHeader header{};

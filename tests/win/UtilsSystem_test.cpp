@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "ui/UiKitWin.h"
 #include "util/Utils.h"
+#include "util/UtilsDllWin.h"
+#include "util/UtilsRegIniWin.h"
 #include "util/UtilsWaitWin.h"
 #include "util/UtilsWin.h"
 #include "util/WinHandle.h"
@@ -278,19 +281,6 @@ TEST_F(Yielding, WaitWindowGoneReturnsOnceTheWindowCloses) {
 TEST_F(Yielding, WindowTextIsTheCaption) {
   EXPECT_EQ(WindowText(window_), "Yield test caption");
   EXPECT_EQ(WindowText(nullptr), "");
-}
-
-TEST(WindowHelpers, MeasuresFollowTheScreen) {
-  EXPECT_EQ(PointsToPixels(72), ScreenDpiY());
-  if (ScreenDpiY() == 96) {
-    EXPECT_EQ(PointsToPixels(8), 11);
-  }
-  const ScreenPoint small = CenterInWorkArea(100, 100);
-  const ScreenPoint wider = CenterInWorkArea(102, 100);
-  EXPECT_EQ(wider.x, small.x - 1);
-  const ScreenPoint huge = CenterInWorkArea(100000, 100000);
-  EXPECT_LT(huge.x, 0);
-  EXPECT_LT(huge.y, 0);
 }
 
 TEST(WindowHelpers, AutoPlayMessageIsKeptUntilTurnedOff) {
