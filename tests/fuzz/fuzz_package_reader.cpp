@@ -9,6 +9,7 @@
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "package/PackX.h"
 
@@ -67,5 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)info.InternetToken();
   (void)info.SpaceNeededFor(4096);
   (void)info.SameInternetToken(info);
+  std::vector<UpdateKey> keys;
+  std::string error;
+  if (!info.UpdateKeys(keys, error) && (!keys.empty() || error.empty())) std::abort();
+  if (keys.size() > kMaxUpdateKeys) std::abort();
+  (void)info.InternetSha256Text();
   return 0;
 }

@@ -133,12 +133,19 @@ TEST_F(PackToolKeys, UpdateKeysAreStoredShownAndCheckedAtTheBuild) {
   const P256Point a = OpensslPoint("a.pub"), b = OpensslPoint("b.pub");
 
   std::string out, err;
-  ASSERT_EQ(Tool(Build("--auto-update --update-key " + Q("a.pub") + " --update-key=" + Q("b.pub")), &out, &err), 0)
+  ASSERT_EQ(Tool(Build("--auto-update --agent agent.exe --silent --update-key " + Q("a.pub") + " --update-key=" +
+                       Q("b.pub")),
+                 &out, &err),
+            0)
       << err;
   EXPECT_EQ(err.find("not be authenticated"), std::string::npos) << err;
   std::vector<UpdateKey> keys;
   std::string error;
-  ASSERT_TRUE(TGFileInfo(Path("s.exe")).UpdateKeys(keys, error)) << error;
+  const TGFileInfo built(Path("s.exe"));
+  ASSERT_TRUE(built.UpdateKeys(keys, error)) << error;
+  // The fields before the keys read as they always did.
+  EXPECT_EQ(built.AgentFileName(), "agent.exe");
+  EXPECT_TRUE(built.Silent());
   ASSERT_EQ(keys.size(), 2u);
   EXPECT_EQ(keys[0].point, a);
   EXPECT_EQ(keys[1].point, b);

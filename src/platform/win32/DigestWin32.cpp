@@ -1,6 +1,7 @@
-// SHA-256 and ECDSA P-256 through the system's CNG. bcrypt.dll is loaded at run time from
-// the system folder only, like every other library of the stub, so the
-// stub's import table keeps naming nothing a download folder could hold.
+// SHA-256 and ECDSA P-256 through the system's CNG. bcrypt.dll is loaded at
+// run time from the system folder only, like every other library of the
+// stub, so the stub's import table keeps naming nothing a download folder
+// could hold.
 #include <windows.h>
 #include <bcrypt.h>
 
