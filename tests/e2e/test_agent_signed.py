@@ -102,9 +102,14 @@ class SignedOffers(Scenario):
     def original(self, setup):
         return read_text(os.path.join(setup.install, "Tool.original"))
 
+    def signed_last(self, setup):
+        return [l for l in self.original(setup).splitlines() if l.startswith("OfferSignedLast=")]
+
     def check_refused(self, setup, log, notes, reason, runs):
         """Nothing changed and the log says why."""
-        self.assertIn(reason, "\n".join(l for l in log if l.startswith("Offer refused: ")), log)
+        refused = [l for l in log if l.startswith("Offer refused: ")]
+        self.assertEqual(len(refused), 1, log)
+        self.assertIn(reason, refused[0])
         self.assertIn("GetOkToPerformAU = 0 - Error downloading .INFO file", log)
         self.assertNotIn("PerformAutoUpdate() - START", log)
         self.assertEqual(notes, ["40 1", "40 2"])
@@ -148,11 +153,12 @@ class SignedOffers(Scenario):
         for name, make, reason in rows:
             with self.subTest(name):
                 write_bytes(self.info, make(version))
-                stored = read_bytes(self.stored)
+                stored, signed_last = read_bytes(self.stored), self.signed_last(setup)
                 log, notes = self.probe(setup)
                 if reason:
                     self.check_refused(setup, log, notes, reason, runs)
                     self.assertEqual(read_bytes(self.stored), stored, "the stored offer stays")
+                    self.assertEqual(self.signed_last(setup), signed_last)
                     self.assertIn("VersionOriginal=%d" % (version - 1), self.original(setup))
                     continue
                 runs += 1
@@ -228,7 +234,7 @@ class SignedOffers(Scenario):
                                                         key="A"),
                      other_page, page=True)
 
-    def test_an_agent_without_keys_refuses_a_package_that_misses_the_digest(self):
+    def test_an_agent_without_keys_refuses_a_corrupted_package_by_its_digest(self):
         setup = self.install("agent_unsigned_corrupted", keys="")
         write_bytes(self.info, self.publisher.offer(self.info, 2, winpath(setup.source), package=self.package))
         data = bytearray(read_bytes(self.package))
