@@ -57,7 +57,7 @@ const std::vector<OfferKey>& OfferKeys() {
       {"NewSetup", "DownloadURL_UPDATE", K::text, N::both},
       {"NewSetup", "NameOfUpdateFile", K::text, N::update},
       {"NewSetup", "SizeOfUpdateFile", K::integer, N::update},
-      // Read only by agents that check what they fetch against the signed offer.
+      // The fetched package must match it; an agent with keys needs it.
       {"NewSetup", "SHA256OfUpdateFile", K::sha256, N::never},
       {"NewSetup", "RequestConfirmationBeforeDownload", K::yesNo, N::never},
       {"NewSetup", "RequestConfirmationBeforeDownloadForce", K::yesNo, N::never},

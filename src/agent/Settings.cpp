@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "agent/SignedOffer.h"
 #include "diag/HDebug.h"
 #include "util/HSUB.h"
 #include "util/Utils.h"
@@ -131,6 +132,13 @@ void SetVersionOriginal(std::int32_t version) { WriteOriginalInt("VersionOrigina
 std::int32_t GetOriginalStamp() { return Low32(OriginalInt(kOriginalSetup, "Stamp", 0)); }
 void SetOriginalStamp(std::int32_t stamp) { WriteOriginalInt("Stamp", stamp); }
 std::string GetOriginalProgramName() { return Original(kOriginalSetup, "ProgramName"); }
+std::int64_t GetOfferSignedLast() {
+  std::int64_t seconds = 0;
+  return ParseUtcTime(Original(kOriginalSetup, "OfferSignedLast"), seconds) ? seconds : 0;
+}
+void SetOfferSignedLast(std::int64_t seconds) {
+  Write(GetOriginalFileName(), kOriginalSetup, "OfferSignedLast", UtcTimeText(seconds));
+}
 
 // ---- .original, written at installation ----
 std::string GetTargetDir() { return Original("Directories", "TargetDir"); }
@@ -163,6 +171,7 @@ std::string GetAUText(const std::string& key) { return GetAUText(key, AUTextDefa
 std::string GetDownloadURL_UPDATE() { return Info(kNewSetup, "DownloadURL_UPDATE"); }
 std::string GetNameOfUpdateFile() { return Info(kNewSetup, "NameOfUpdateFile"); }
 std::int64_t GetSizeOfUpdateFile() { return InfoInt(kNewSetup, "SizeOfUpdateFile", 0); }
+std::string GetSHA256OfUpdateFile() { return Info(kNewSetup, "SHA256OfUpdateFile"); }
 bool GetRequestConfirmationBeforeDownload() { return InfoYes("RequestConfirmationBeforeDownload"); }
 bool GetRequestConfirmationBeforeDownloadForce() { return InfoYes("RequestConfirmationBeforeDownloadForce"); }
 bool GetRequestConfirmationBeforeInstall() { return InfoYes("RequestConfirmationBeforeInstall"); }
@@ -183,6 +192,7 @@ bool GetRemoveCheckForNewUpdateShortcut() { return InfoYes("RemoveCheckForNewUpd
 std::int64_t GetAutoInform() { return InfoInt("General", "AutoInform", 0); }
 std::string GetDownloadURL_INFORM() { return Info(kAutoInformSection, "DownloadURL_INFORM"); }
 std::string GetNameOfInformFile() { return Info(kAutoInformSection, "NameOfInformFile"); }
+std::string GetSHA256OfInformFile() { return Info(kAutoInformSection, "SHA256OfInformFile"); }
 std::int64_t GetSizeOfInformFile() { return InfoInt(kAutoInformSection, "SizeOfInformFile", 0); }
 std::int64_t GetAutoInformW() { return InfoInt(kAutoInformSection, "AutoInformW", 360); }
 std::int64_t GetAutoInformH() { return InfoInt(kAutoInformSection, "AutoInformH", 360); }

@@ -59,6 +59,11 @@ void SetVersionOriginal(std::int32_t version);
 std::int32_t GetOriginalStamp();
 void SetOriginalStamp(std::int32_t stamp);
 std::string GetOriginalProgramName();
+// The signing time of the newest signed offer accepted here, seconds since
+// 1970 UTC, stored as "YYYY-MM-DDTHH:MM:SSZ" under OfferSignedLast; 0 when
+// none is stored or the value is no such time. An older offer is a replay.
+std::int64_t GetOfferSignedLast();
+void SetOfferSignedLast(std::int64_t seconds);
 
 // ---- .original [Directories], [UnInstall], [MsgBox] ----
 std::string GetTargetDir();
@@ -87,6 +92,7 @@ std::string GetAUText(const std::string& key);  // with AUTextDefault
 std::string GetDownloadURL_UPDATE();
 std::string GetNameOfUpdateFile();
 std::int64_t GetSizeOfUpdateFile();
+std::string GetSHA256OfUpdateFile();  // hex; empty when the offer names none
 // Yes/no keys read exactly "1" as yes. The five that have an option below
 // are better read through GetAUOption, which honours the overrides.
 bool GetRequestConfirmationBeforeDownload();
@@ -110,6 +116,7 @@ std::int64_t GetAutoInform();        // exactly 1 announces an information page
 std::string GetDownloadURL_INFORM();
 std::string GetNameOfInformFile();
 std::int64_t GetSizeOfInformFile();
+std::string GetSHA256OfInformFile();
 std::int64_t GetAutoInformW();       // pixels, 360
 std::int64_t GetAutoInformH();
 

@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "agent/AgentState.h"
+#include "agent/OfferTrust.h"
 #include "agent/Settings.h"
+#include "agent/SignedOffer.h"
 #include "agent/StubAUFetch.h"
 #include "context/StubContext.h"
 #include "diag/HDebug.h"
@@ -13,6 +15,7 @@
 #include "net/InetHTTP.h"
 #include "net/InetText.h"
 #include "package/PackX.h"
+#include "package/Signature.h"
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"
@@ -70,6 +73,29 @@ std::string MakeFetchFolder() {
   }
   if (!::CreateDirectoryA(folder.c_str(), nullptr)) return std::string();
   return folder;
+}
+
+// The package's update keys; false, with the reason, when they cannot be
+// read (then no offer is trusted: the publisher meant it to be checked).
+bool OwnUpdateKeys(std::vector<UpdateKey>& keys, std::string& error) {
+  if (OwnPackage().UpdateKeys(keys, error)) return true;
+  error = "the package's update keys cannot be read: " + error;
+  return false;
+}
+
+// Empty when the fetched offer may replace the stored one; else why not. An
+// accepted signed offer moves the newest accepted signing time on.
+std::string TrustFetchedOffer(const std::string& offer) {
+  std::vector<UpdateKey> keys;
+  std::string error;
+  if (!OwnUpdateKeys(keys, error)) return error;
+  if (keys.empty()) return std::string();
+  const std::int64_t newest = GetOfferSignedLast();
+  const OfferTrust trust = CheckOfferTrust(offer, keys, newest, UtcNowSeconds(), VerifySignature);
+  if (!trust.accepted) return trust.reason;
+  if (trust.signedAt > newest) SetOfferSignedLast(trust.signedAt);
+  LogLine("Offer signed at " + UtcTimeText(trust.signedAt) + " by key " + trust.keyId + " accepted");
+  return std::string();
 }
 
 }  // namespace
@@ -164,12 +190,34 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
     result.error = NothingFetchedText(source, testMode, detail);
   }
 
+  if (kind != fkInfo && result.error.empty()) {
+    // Nothing of a file that is not the one the offer describes is read,
+    // run or shown; with keys the offer had to name its digest.
+    std::vector<UpdateKey> keys;
+    std::string keysError;
+    const bool keyed = !OwnUpdateKeys(keys, keysError) || !keys.empty();
+    result.error = kind == fkUpdate
+                       ? FileDigestProblem(target, "SHA256OfUpdateFile", GetSHA256OfUpdateFile(), keyed)
+                       : FileDigestProblem(target, "SHA256OfInformFile", GetSHA256OfInformFile(), keyed);
+  }
+
   if (showWindow) ShowMain(SW_HIDE);
   LogLine("Download END:   " + source);
   if (!result.error.empty()) LogLine("Download FAILED: " + result.error);
 
   if (kind == fkInfo) {
     const FetchOutcome outcome = FinishInfoFetch(result.error, content, source);
+    if (outcome.success) {
+      const std::string refusal = TrustFetchedOffer(content);
+      if (!refusal.empty()) {
+        // The stored offer stays as it was and the probe counts as failed;
+        // the next probe fetches the offer again.
+        result.error = "Offer refused: " + refusal;
+        DebugLine(PidText() + " DownloadFileAU: " + result.error);
+        LogLine(result.error);
+        return result;
+      }
+    }
     // A failed fetch leaves an empty .info file, so that no stale offer is
     // read as the new one.
     WriteFileText(target, content);

@@ -97,13 +97,14 @@ class UpdatedProgram:
             f.write(text)
 
     def prepare(self, base, info=None, original=None, info_base=None, method="Using WM_CLOSE", agent_stub=STUB,
-                package_stub=STUB, **control):
+                package_stub=STUB, agent_args=(), **control):
         """Packs the agent and the v2 update for the base location (a URL or
         a folder) and writes the .info and .original files. info and
         original: {section: {key: value}} merged into the files (None drops
         a key); info_base: where the agent fetches its .info file, base by
         default; agent_stub, package_stub: the stub images of the agent and
-        the package; control: the test engine's control keys."""
+        the package; agent_args: more options of the agent's build (its
+        update keys); control: the test engine's control keys."""
         src = os.path.join(self.work, "v2")
         os.makedirs(src)
         self.write(os.path.join(src, "version.txt"), "2\r\n")
@@ -112,7 +113,7 @@ class UpdatedProgram:
         pack("build", "--stub", package_stub, "--out", package, "--file", os.path.join(src, "version.txt"), "--file", ini,
              "--run", engine, "--update-token", TOKEN)
         pack("build", "--stub", agent_stub, "--out", self.agent, "--auto-update", "--agent", "agent.exe", "--log",
-             "--info-base", info_base or base, "--info-name", "Tool.info", "--update-token", TOKEN)
+             "--info-base", info_base or base, "--info-name", "Tool.info", "--update-token", TOKEN, *agent_args)
         self.write(os.path.join(self.source, "Tool.info"), ini_text({"NewSetup": {
             "VersionNew": "2", "Stamp": "2", "ProgramName": "Tool",
             "DownloadURL_UPDATE": base, "NameOfUpdateFile": UPDATE,

@@ -155,6 +155,8 @@ TEST_F(SettingsTest, GettersReadTheirSectionAndKey) {
       {true, "OriginalSetup", "VersionOriginal", "4294967297", AsText(&GetVersionOriginal), "1"},  // low 32 bits
       {true, "OriginalSetup", "Stamp", "4294967295", AsText(&GetOriginalStamp), "-1"},
       {true, "OriginalSetup", "ProgramName", "Tool 2", AsText(&GetOriginalProgramName), "Tool 2"},
+      {true, "OriginalSetup", "OfferSignedLast", "2027-01-15T08:00:00Z", AsText(&GetOfferSignedLast), "1800000000"},
+      {true, "OriginalSetup", "OfferSignedLast", "1800000000", AsText(&GetOfferSignedLast), "0"},  // no UTC time
       {true, "Directories", "TargetDir", "C:\\T", AsText(&GetTargetDir), "C:\\T"},
       {true, "Directories", "SharedDir", "C:\\S", AsText(&GetSharedDir), "C:\\S"},
       {true, "Directories", "AuxiliaryDir", "C:\\A", AsText(&GetAuxiliaryDir), "C:\\A"},
@@ -170,6 +172,7 @@ TEST_F(SettingsTest, GettersReadTheirSectionAndKey) {
       {false, "NewSetup", "DownloadURL_UPDATE", "http://h/u/", AsText(&GetDownloadURL_UPDATE), "http://h/u/"},
       {false, "NewSetup", "NameOfUpdateFile", "up.exe", AsText(&GetNameOfUpdateFile), "up.exe"},
       {false, "NewSetup", "SizeOfUpdateFile", "5000000000", AsText(&GetSizeOfUpdateFile), "5000000000"},
+      {false, "NewSetup", "SHA256OfUpdateFile", "AB12", AsText(&GetSHA256OfUpdateFile), "AB12"},
       {false, "NewSetup", "ShutDownMethod", "Using WM_CLOSE", AsText(&GetShutDownMethod), "Using WM_CLOSE"},
       {false, "NewSetup", "RunningProcess", "<TARGETDIR>\\t.exe", AsText(&GetRunningProcess), "<TARGETDIR>\\t.exe"},
       {false, "NewSetup", "ProgramName", "Tool 3", AsText(&GetInfoProgramName), "Tool 3"},
@@ -183,6 +186,7 @@ TEST_F(SettingsTest, GettersReadTheirSectionAndKey) {
       {false, "AutoInform", "DownloadURL_INFORM", "http://h/i", AsText(&GetDownloadURL_INFORM), "http://h/i"},
       {false, "AutoInform", "NameOfInformFile", "page.txt", AsText(&GetNameOfInformFile), "page.txt"},
       {false, "AutoInform", "SizeOfInformFile", "123", AsText(&GetSizeOfInformFile), "123"},
+      {false, "AutoInform", "SHA256OfInformFile", "cd34", AsText(&GetSHA256OfInformFile), "cd34"},
       {false, "AutoInform", "AutoInformW", "640", AsText(&GetAutoInformW), "640"},
       {false, "AutoInform", "AutoInformH", "480", AsText(&GetAutoInformH), "480"},
   };
@@ -273,6 +277,12 @@ TEST_F(SettingsTest, TimePairsWriteTheirReadableTwin) {
   EXPECT_EQ(Written("__ReAskSecondsLast"), "31-DEC-2024 23:59:59");
   EXPECT_EQ(GetReAskSecondsLast(), evening);
   EXPECT_EQ(Written("__ProbeSecondsLast"), "06-JUL-2009 00:00:00");  // the other pair untouched
+}
+
+TEST_F(SettingsTest, TheNewestAcceptedSigningTimeIsWrittenAsUtcText) {
+  SetOfferSignedLast(1800000000);
+  EXPECT_EQ(Written("OfferSignedLast"), "2027-01-15T08:00:00Z");
+  EXPECT_EQ(GetOfferSignedLast(), 1800000000);
 }
 
 TEST_F(SettingsTest, AgentTextsComeFromAutoUpdateOfTheOriginalFile) {
