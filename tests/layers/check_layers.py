@@ -48,8 +48,10 @@ ALLOWED = {
     # The launcher knows every role.
     "src/launcher": ["src/platform", "src/diag", "src/util", "src/files", "src/package", "src/environment",
                      "src/net", "src/ui", "src/context", "src/setup", "src/agent"],
-    # The build tool runs on the portable core only.
-    "tools/pack": ["src/platform", "src/diag", "src/util", "src/files", "src/package"],
+    # The build tool runs on the portable core only: the package's format,
+    # and the offer's, which the publisher writes and the agent reads.
+    "tools/pack": ["src/platform", "src/diag", "src/util", "src/files", "src/package",
+                   "src/agent/OfferCheck.h", "src/agent/OfferKeys.h", "src/agent/SignedOffer.h"],
 }
 
 # System headers that only the Win32 shell may reach.
