@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "package/Signature.h"
+#include "util/Utils.h"
+
 namespace havrek {
 namespace {
 
@@ -13,23 +16,8 @@ const char kKeyField[] = " key=";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool StartsWith(const std::string& text, std::size_t at, const char* prefix) {
   return text.compare(at, std::char_traits<char>::length(prefix), prefix) == 0;
-}
-
-// H. Hinnant's days_from_civil: days since 1970-01-01.
-std::int64_t DaysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
-  y -= m <= 2;
-  const std::int64_t era = y / 400, yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
 }
 
 int DaysInMonth(int y, int m) {
@@ -121,8 +109,10 @@ bool SplitSignedOffer(const std::string& offer, OfferSignature& signature, std::
   const std::string encoded = offer.substr(valueAt, sigEnd - 1 - valueAt);
   if (encoded.empty()) return (error = "the signature is empty"), false;
   if (!Base64Decode(encoded, signature.der)) return (error = "the signature is not valid base64"), false;
-  std::string raw;
-  if (!EcdsaDerToRaw(signature.der, raw)) return (error = "the signature is no DER ECDSA P-256 signature"), false;
+  unsigned char rs[plat::kP256SignatureSize];
+  std::string why;
+  if (!DerSignatureToRaw(signature.der, rs, why))
+    return (error = "the signature is no DER ECDSA P-256 signature (" + why + ")"), false;
 
   signature.signedBytes = offer.substr(0, sigAt);
   const std::string before = offer.substr(0, signedAt);
@@ -177,38 +167,24 @@ bool ParseUtcTime(const std::string& text, std::int64_t& seconds) {
 
 std::string UtcTimeText(std::int64_t seconds) {
   if (seconds < 0) seconds = 0;
-  // The inverse of DaysFromCivil.
-  const std::int64_t days = seconds / 86400, rest = seconds % 86400;
-  const std::int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const std::int64_t rest = seconds % 86400;
+  int year = 0, month = 0, day = 0;
+  CivilFromDays(seconds / 86400, year, month, day);
   char text[112];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
-                static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
-                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02lld:%02lld:%02lldZ", year, month, day,
+                static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                static_cast<long long>(rest % 60));
   return text;
 }
 
 bool ParseSha256Hex(const std::string& text, std::string& digest) {
-  if (text.size() != 64) return false;
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); i += 2) {
-    const int high = HexValue(text[i]), low = HexValue(text[i + 1]);
-    if (high < 0 || low < 0) return false;
-    bytes += static_cast<char>(high * 16 + low);
-  }
-  digest = bytes;
+  unsigned char bytes[plat::kSha256Size];
+  if (!ParseHex(text, bytes, sizeof bytes)) return false;
+  digest.assign(reinterpret_cast<const char*>(bytes), sizeof bytes);
   return true;
 }
 
-std::string LowerHex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char c : bytes) text += digits[c >> 4], text += digits[c & 15];
-  return text;
-}
+std::string LowerHex(const std::string& bytes) { return HexText(bytes.data(), bytes.size()); }
 
 std::string Base64Encode(const std::string& bytes) {
   std::string text;
@@ -250,16 +226,6 @@ bool Base64Decode(const std::string& text, std::string& bytes) {
     if (padding < 1) out += static_cast<char>(v & 0xFF);
   }
   bytes = out;
-  return true;
-}
-
-bool EcdsaDerToRaw(const std::string& der, std::string& raw) {
-  if (der.size() < 8 || der.size() > 72 || der[0] != 0x30) return false;
-  if (static_cast<unsigned char>(der[1]) != der.size() - 2) return false;
-  std::size_t at = 2;
-  std::string out;
-  if (!ReadDerInteger(der, at, out) || !ReadDerInteger(der, at, out) || at != der.size()) return false;
-  raw = out;
   return true;
 }
 

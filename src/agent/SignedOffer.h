@@ -56,9 +56,5 @@ std::string LowerHex(const std::string& bytes);
 std::string Base64Encode(const std::string& bytes);
 bool Base64Decode(const std::string& text, std::string& bytes);
 
-// The two 32-byte halves r and s of a DER ECDSA P-256 signature (a SEQUENCE
-// of two minimally encoded positive INTEGERs, nothing after it), as the
-// Windows verifier takes them; false for anything else.
-bool EcdsaDerToRaw(const std::string& der, std::string& raw);
 
 }  // namespace havrek

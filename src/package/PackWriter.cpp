@@ -857,14 +857,10 @@ bool DosDateFromEpoch(const std::string& text, std::uint32_t& dosDate, std::stri
   for (char c : text) seconds = seconds * 10 + (c - '0');
   constexpr std::int64_t first = 315532800;  // 1980-01-01 00:00:00 UTC
   seconds = std::max(seconds, first);
-  // Days to a civil date in the proleptic Gregorian calendar (H. Hinnant's
-  // days_from_civil, inverted).
-  const std::int64_t days = seconds / 86400, rest = seconds % 86400;
-  const std::int64_t z = days + 719468, era = z / 146097, doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100), mp = (5 * doy + 2) / 153;
-  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1, month = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  const std::int64_t rest = seconds % 86400;
+  int y = 0, m = 0, d = 0;
+  CivilFromDays(seconds / 86400, y, m, d);
+  const std::int64_t year = y, month = m, day = d;
   if (year > 2107) return (error = "\"" + text + "\" is after 2107, the last year a setup date holds"), false;
   dosDate = static_cast<std::uint32_t>(((year - 1980) << 25) | (month << 21) | (day << 16) | ((rest / 3600) << 11) |
                                        ((rest / 60 % 60) << 5) | (rest % 60 / 2));

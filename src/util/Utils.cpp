@@ -382,7 +382,6 @@ std::string DateTimeText(const plat::LocalTime& t, char timeSep) {
 
 std::string DateTimeText(const plat::LocalTime& t) { return DateTimeText(t, plat::TimeSeparator()); }
 
-namespace {
 // Days from 1970-01-01 of a proleptic Gregorian date, and back.
 std::int64_t DaysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d) {
   y -= m <= 2;
@@ -403,6 +402,8 @@ void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
   m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   y = static_cast<int>(yoe + era * 400 + (m <= 2));
 }
+
+namespace {
 constexpr std::int64_t kEpochOffset = 25569;  // 1899-12-30 to 1970-01-01
 }  // namespace
 

@@ -83,6 +83,9 @@ std::string DateText(const plat::LocalTime& t);
 // DateText, blank, "HH:NN:SS" with the locale's time separator.
 std::string DateTimeText(const plat::LocalTime& t);
 std::string DateTimeText(const plat::LocalTime& t, char timeSep);
+// Days from 1970-01-01 of a proleptic Gregorian date (month 1..12), and back.
+std::int64_t DaysFromCivil(std::int64_t y, std::int64_t m, std::int64_t d);
+void CivilFromDays(std::int64_t days, int& y, int& m, int& d);
 // Days since 1899-12-30 00:00, the fraction being the time of day.
 double LocalTimeToDays(const plat::LocalTime& t);
 // A zeroed LocalTime for values that are not finite or beyond year 9999.

@@ -28,7 +28,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (havrek::Base64Decode(input, bytes) && havrek::Base64Encode(bytes) != input) std::abort();
   std::int64_t seconds = 0;
   if (havrek::ParseUtcTime(input, seconds) && havrek::UtcTimeText(seconds) != input) std::abort();
-  std::string raw;
-  if (havrek::EcdsaDerToRaw(input, raw) && raw.size() != 64) std::abort();
   return 0;
 }

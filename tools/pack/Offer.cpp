@@ -293,18 +293,38 @@ int MakeOffer(Args& args) {
   return 0;
 }
 
-int SignOffer(Args& args) {
-  std::string keyPath, path, package, name;
+namespace {
+
+// What sign-offer and verify-offer are given: a key file, the offer, and
+// optionally the package it announces and --strict.
+struct OfferFileArgs {
+  std::string keyPath, path, package;
   bool strict = false;
+};
+
+OfferFileArgs ReadOfferFileArgs(Args& args, const std::string& command, const std::string& keyOption,
+                                const std::string& keyFile) {
+  OfferFileArgs o;
+  std::string name;
   while (args.Next(name)) {
-    if (name == "--key") keyPath = args.PathValue(name);
-    else if (name == "--package") package = args.PathValue(name);
-    else if (name == "--strict") args.NoValue(name), strict = true;
-    else if (name.starts_with("--")) throw UsageError{"unknown sign-offer option \"" + name + "\""};
-    else if (!path.empty()) throw UsageError{"sign-offer takes one offer"};
-    else path = args.PathOf(name);
+    if (name == keyOption) o.keyPath = args.PathValue(name);
+    else if (name == "--package") o.package = args.PathValue(name);
+    else if (name == "--strict") args.NoValue(name), o.strict = true;
+    else if (name.starts_with("--")) throw UsageError{"unknown " + command + " option \"" + name + "\""};
+    else if (!o.path.empty()) throw UsageError{command + " takes one offer"};
+    else o.path = args.PathOf(name);
   }
-  if (keyPath.empty() || path.empty()) throw UsageError{"sign-offer needs --key NAME.key and the offer"};
+  if (o.keyPath.empty() || o.path.empty())
+    throw UsageError{command + " needs " + keyOption + " " + keyFile + " and the offer"};
+  return o;
+}
+
+}  // namespace
+
+int SignOffer(Args& args) {
+  const OfferFileArgs o = ReadOfferFileArgs(args, "sign-offer", "--key", "NAME.key");
+  const std::string &keyPath = o.keyPath, &path = o.path, &package = o.package;
+  const bool strict = o.strict;
   Key key;
   std::string error;
   if (!LoadPrivateKey(keyPath, key, error)) return Failure(error);
@@ -329,17 +349,9 @@ int SignOffer(Args& args) {
 }
 
 int VerifyOffer(Args& args) {
-  std::string pubPath, path, package, name;
-  bool strict = false;
-  while (args.Next(name)) {
-    if (name == "--pub") pubPath = args.PathValue(name);
-    else if (name == "--package") package = args.PathValue(name);
-    else if (name == "--strict") args.NoValue(name), strict = true;
-    else if (name.starts_with("--")) throw UsageError{"unknown verify-offer option \"" + name + "\""};
-    else if (!path.empty()) throw UsageError{"verify-offer takes one offer"};
-    else path = args.PathOf(name);
-  }
-  if (pubPath.empty() || path.empty()) throw UsageError{"verify-offer needs --pub NAME.pub and the offer"};
+  const OfferFileArgs o = ReadOfferFileArgs(args, "verify-offer", "--pub", "NAME.pub");
+  const std::string &pubPath = o.keyPath, &path = o.path, &package = o.package;
+  const bool strict = o.strict;
   Key key;
   std::string error;
   if (!LoadPublicKey(pubPath, key, error)) return Failure(error);
