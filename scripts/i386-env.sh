@@ -39,9 +39,10 @@ case "${1:-}" in
   run)
     why=$(probe "${2:-}") || { echo "SKIPPED: 32-bit environment unusable: $why"; exit 77; }
     shift 2
-    # Emulated, a 32-bit program starts in tens of seconds instead of one.
+    # Emulated, a 32-bit program starts in tens of seconds instead of one, and
+    # two scenarios run side by side.
     if grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
-      export HAVREK_TIME_SCALE=${HAVREK_TIME_SCALE:-4}
+      export HAVREK_TIME_SCALE=${HAVREK_TIME_SCALE:-6}
     fi
     exec "$@" ;;
   *) echo "usage: $0 elf|wine | run elf|wine COMMAND..." >&2; exit 2 ;;

@@ -48,7 +48,7 @@ build_tree() {  # build_tree TREE: 0 when built
 test_tree() {
   local tree=$1 jobs=${HAVREK_TEST_JOBS:-$2} needs=${3:-} t0 log="build/$1/ctest.log"
   t0=$(date +%s)
-  (cd "build/$tree" && ctest --output-on-failure -j "$jobs" --timeout 1500) >"$log" 2>&1
+  (cd "build/$tree" && ctest --output-on-failure -j "$jobs" --timeout 2400) >"$log" 2>&1
   local rc=$?
   touch "$results/$tree.tested"
   local line skipped why=""
