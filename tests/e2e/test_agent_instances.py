@@ -115,12 +115,13 @@ class AgentInstances(Scenario):
                 self.assertEqual(start.wait(timeout=60), 0)
             if last:
                 break
-            self.assertTrue(wait_for(lambda: "WinMain" in product.copy_lines()[seen:], timeout=30),
+            self.assertTrue(wait_for(lambda: "WinMain" in product.copy_lines()[seen:], timeout=60),
                             product.copy_lines()[seen:])
             self.assertEqual(run_windows(product.agent, "/STOP=0"), 0)
             # Every copy this pair started has ended, and the one that worked
-            # has removed its file: the next pair starts afresh.
-            ended = wait_for(lambda: not copies_running() and not os.path.exists(copy_exe), timeout=30)
+            # has removed its file: the next pair starts afresh. Beside the
+            # builds of other trees a stop and its removal take a while.
+            ended = wait_for(lambda: not copies_running() and not os.path.exists(copy_exe), timeout=90)
             lines = product.copy_lines()[seen:]
             self.assertEqual(lines.count("WinMain"), 1, "pair %d: %s" % (n + 1, lines))
             self.assertTrue(ended, "pair %d: a copy still runs" % (n + 1))
