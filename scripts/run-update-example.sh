@@ -6,7 +6,9 @@
 # update package ToolUpdate.exe). The program runs, the agent is started by
 # its plain name, and the agent probes, fetches the package, closes the
 # program, runs the update, records the new version, starts the program again
-# and hands over to a fresh agent. The script prints the agent's log, the
+# and hands over to a fresh agent. The publisher's key pair is made first: the
+# agent carries its public key and acts only on an offer signed with it, and
+# the update package must match the SHA-256 that the signed offer names. The script prints the agent's log, the
 # notifications a listener received and the program's version before and
 # after.
 #
@@ -24,7 +26,7 @@ crlf() { sed -e '/^;/d' -e 's/$/\r/'; }
 
 install="$work/Program Files/Tool"
 served="$work/served"
-mkdir -p "$install" "$served" "$work/v1" "$work/v2"
+mkdir -p "$install" "$served" "$work/v1" "$work/v2" "$work/keys"
 
 port_file="$work/port"
 python3 tests/fixtures/http_server.py --port-file "$port_file" --root "$served" >/dev/null &
@@ -34,9 +36,13 @@ base="http://127.0.0.1:$(cat "$port_file")/files"
 cleanup() { kill "$server" 2>/dev/null; "$wine_run" --stop; }
 trap cleanup EXIT
 
+echo "== making the publisher's key pair"
+"$pack" keygen --out "$work/keys/Tool" | sed 's/^/   /' || exit 1
+
 echo "== packing the agent, the v1 setup and the v2 update"
 "$pack" build --stub build/win64/Stub.exe --out "$work/v1/agent.exe" --auto-update --agent agent.exe --log \
-  --info-base "$base" --info-name Tool.info --update-token "$token" >/dev/null || exit 1
+  --info-base "$base" --info-name Tool.info --update-token "$token" --update-key "$work/keys/Tool.pub" \
+  >/dev/null || exit 1
 sed "s|@TARGET@|$(winpath "$install" | sed 's|\\|\\\\|g')|" "$ex/Tool.original.in" | crlf > "$work/v1/Tool.original"
 printf 'report=%s\r\ninstall=Tool.exe;version.txt;agent.exe;Tool.original|%s\r\n' \
   "$(winpath "$work/v1-engine.txt")" "$(winpath "$install")" > "$work/v1/Engine.ini"
@@ -49,8 +55,14 @@ printf 'report=%s\r\ninstall=version.txt|%s\r\n' "$(winpath "$work/v2-engine.txt
 "$pack" build --stub build/win64/Stub.exe --out "$served/ToolUpdate.exe" --update-token "$token" \
   --file "$ex/v2/version.txt=version.txt" --file "$work/v2/Engine.ini=Engine.ini" \
   --run "$fixtures/test_engine.exe=Engine.exe" >/dev/null || exit 1
-sed -e "s|@BASE@|$base|" -e "s|@SIZE@|$(stat -c %s "$served/ToolUpdate.exe")|" "$ex/Tool.info.in" | crlf \
-  > "$served/Tool.info"
+# The offer names the package's size and SHA-256 (taken from the file) and is
+# signed with the publisher's private key; the settings come from Tool.offer.
+settings=()
+while IFS= read -r line; do settings+=(--set "$line"); done < <(grep -v -e '^;' -e '^$' "$ex/Tool.offer")
+"$pack" offer --out "$served/Tool.info" --version 2 --stamp 2 --url "$base" \
+  --package "$served/ToolUpdate.exe" "${settings[@]}" --key "$work/keys/Tool.key" --strict >/dev/null || exit 1
+"$pack" verify-offer --pub "$work/keys/Tool.pub" "$served/Tool.info" --package "$served/ToolUpdate.exe" \
+  | sed 's/^/   /' || exit 1
 ls -l "$work/ToolSetup.exe" "$served/ToolUpdate.exe" | sed 's/^/   /'
 
 echo "== installing v1 into $install"
@@ -90,6 +102,7 @@ tr -d '\r' < "$report" | sed 's/^/   /'
 echo "== summary"
 echo "   program version: $(versions | sed 's/ / -> /g')"
 echo "   VersionOriginal after: $(original)"
+echo "   offer: $(tr -d '\r' < "$log" 2>/dev/null | grep -o 'Offer signed .* accepted' | head -1)"
 echo "   update engine: $(sed -n 's/^cmdline=//p' "$work/v2-engine.txt" 2>/dev/null)"
 echo "   updated and restarted: $updated"
 [ "$updated" = yes ]
