@@ -46,6 +46,13 @@ def other_width():
             and os.path.exists(own_fixture("installed_program")))
 
 
+def chosen_rows(variable, rows):
+    """The rows of a table that a slow (emulated) tree names by their first
+    field in the environment variable, comma-separated; all when unset."""
+    chosen = os.environ.get(variable)
+    return [row for row in rows if not chosen or row[0] in chosen.split(",")]
+
+
 def workdir(name):
     """A fresh folder for one scenario under the build tree, apart from the
     folders of the tests that run beside it."""

@@ -8,7 +8,7 @@ import struct
 import zlib
 import unittest
 
-from harness import (DebugViewer, EngineReport, STUB, Scenario, UiDriver, WINEPREFIX, engine_files, pack,
+from harness import (chosen_rows, DebugViewer, EngineReport, STUB, Scenario, UiDriver, WINEPREFIX, engine_files, pack,
                      prefix_temp, prefix_temp_windows, run_windows, setup_folders, winpath, workdir)
 
 MAGIC = 0x4A3B2C1D
@@ -140,11 +140,7 @@ class BadInput(Scenario):
             ("not a program", NOT_STARTED, ["Unable to start the setup program!", "readme.txt"]),
             ("download failed", DOWNLOAD_FAILED, ["Unable to open Internet Connection", "package.exe"]),
         ]
-        # A slow tree (the emulated 32-bit one) names the rows it runs.
-        chosen = os.environ.get("HAVREK_FAILURE_KINDS")
-        if chosen:
-            cases = [case for case in cases if case[0] in chosen.split(",")]
-        for kind, code, texts in cases:
+        for kind, code, texts in chosen_rows("HAVREK_FAILURE_KINDS", cases):
             for quiet in (False, True):
                 with self.subTest(kind, quiet=quiet):
                     folder = workdir("failure_%s_%s" % (kind.replace(" ", "_"), "quiet" if quiet else "asked"))

@@ -249,7 +249,7 @@ TEST_F(PackOffer, BadKeysFilesAndUsageGetAClearAnswerAndOverwriteNothing) {
       {"sign-offer of two files", "sign-offer --key Tool.key Tool.info Tool.info", 2, "one offer"},
       {"sign-offer strict, another package", "sign-offer --key Tool.key Tool.info --strict --package page.inf", 1,
        "is not the size of"},
-      {"verify with a private key", "verify-offer --pub Tool.key Tool.info", 1, "takes the public key"},
+      {"verify with a private key", "verify-offer --pub Tool.key Tool.info", 1, "holds a private key; give the public key"},
       {"verify with an RSA key", "verify-offer --pub Rsa.pub Tool.info", 1, "(a key of type RSA)"},
       {"verify with a P-384 key", "verify-offer --pub P384.pub Tool.info", 1, "secp384r1"},
       {"verify an unknown option", "verify-offer --pub Tool.pub Tool.info --packge x", 2, "unknown verify-offer option"},

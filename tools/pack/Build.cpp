@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Commands.h"
-#include "KeyFiles.h"
+#include "Keys.h"
 #include "Progress.h"
 #include "Tree.h"
 #include "files/Files.h"
@@ -191,7 +191,7 @@ int Build(Args& args) {
       if (!CheckInputFile(path, error)) return Failure("cannot open " + path + ": " + error);
       if (!ReadPublicKeyFile(path, point, error)) throw UsageError{"--update-key " + error};
       if (std::find(updateKeys.begin(), updateKeys.end(), point) != updateKeys.end())
-        throw UsageError{"--update-key " + path + ": key " + KeyId(point) + " is given twice"};
+        throw UsageError{"--update-key " + path + ": key " + havrek::KeyId(point) + " is given twice"};
       if (updateKeys.size() == kMaxUpdateKeys)
         throw UsageError{"--update-key " + path + ": a package carries at most " + std::to_string(kMaxUpdateKeys) +
                          " update keys"};
