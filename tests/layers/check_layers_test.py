@@ -94,5 +94,52 @@ class LayerCheck(unittest.TestCase):
         self.assertEqual(found, [])
 
 
+class LayerPicture(unittest.TestCase):
+    """The picture in docs/architecture.md must follow the table, or it lies."""
+
+    def doc_problems(self, text):
+        with tempfile.TemporaryDirectory() as root:
+            if text is not None:
+                make_tree(root, {check_layers.DOC_PATH: text})
+            return check_layers.doc_problems(root)
+
+    def test_picture_against_table(self):
+        fresh = check_layers.mermaid()
+        begin, end = check_layers.DOC_BEGIN, check_layers.DOC_END
+        arrow = "    src_setup --> src_ui\n"
+        self.assertIn(arrow, fresh)
+        cases = [
+            # (document text or None for no document, problem expected)
+            (f"# Layers\n\n{begin}\n{fresh}{end}\n\nMore text.\n", None),
+            (f"{begin}\n\n{fresh}\n{end}", None),  # blank lines around the block
+            (f"{begin}\n{fresh.replace(arrow, '')}{end}\n", "differs from the allowed table"),
+            (f"{begin}\n{fresh.replace(arrow, '    src_setup --> src_agent' + chr(10))}{end}\n",
+             "differs from the allowed table"),
+            (f"{begin}\n{fresh}{end}\n".replace("flowchart TD", "flowchart LR"), "differs from the allowed table"),
+            (f"{begin}\n{fresh}", "no block between"),
+            (f"{fresh}", "no block between"),
+            (None, "cannot be read"),
+        ]
+        for text, bad in cases:
+            with self.subTest(text=text and text[:60], bad=bad):
+                found = self.doc_problems(text)
+                if bad is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertEqual(len(found), 1, found)
+                    self.assertIn(bad, found[0])
+
+    def test_update_doc_writes_what_the_check_passes(self):
+        with tempfile.TemporaryDirectory() as root:
+            begin, end = check_layers.DOC_BEGIN, check_layers.DOC_END
+            make_tree(root, {check_layers.DOC_PATH: f"Before.\n{begin}\nold picture\n{end}\nAfter.\n"})
+            self.assertEqual(check_layers.update_doc(root), 0)
+            self.assertEqual(check_layers.doc_problems(root), [])
+            with open(os.path.join(root, check_layers.DOC_PATH)) as f:
+                text = f.read()
+            self.assertTrue(text.startswith("Before.\n") and text.endswith(f"{end}\nAfter.\n"), text)
+            self.assertNotIn("old picture", text)
+
+
 if __name__ == "__main__":
     unittest.main()

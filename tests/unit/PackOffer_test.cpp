@@ -66,7 +66,7 @@ class PackOffer : public ::testing::Test {
     Shell("openssl pkey -pubin -in " + pub + " -outform DER | tail -c 65 | sha256sum");
     return Output().substr(0, 16);
   }
-  // The check the README gives, with standard tools only.
+  // The check docs/havrek-pack.md gives, with standard tools only.
   bool OpensslVerifies(const std::string& offer, const std::string& pub) const {
     return Shell("head -n -1 " + offer + " > body && tail -n 1 " + offer +
                  " | cut -d= -f2- | tr -d '\\r' | base64 -d > sig && "
