@@ -218,7 +218,7 @@ class Scenario(unittest.TestCase):
 # ---- Setup scenarios: the test engine, the prefix's folders and registry ----
 
 # The test's own prefix (see wine-run.sh --session), else the tree's template.
-WINEPREFIX = os.environ.get("HAVREK_PREFIX") or os.path.join(BUILD, "wineprefix")
+WINEPREFIX = os.environ.get("HAVREK_PREFIX") or os.path.join(os.path.dirname(BUILD), "wineprefix")
 SPAN_DISK_KEY = "HKCU\\Software\\Morvessa\\Havrek\\SpanDisk"
 
 

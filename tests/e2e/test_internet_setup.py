@@ -345,7 +345,7 @@ class InternetSetup(Scenario):
                     self.assertTrue(EngineReport(self.report_path).ended())
                     self.assertEqual(code, outcome)
                 else:
-                    code, boxes = self.run_with_driver(folder, exe, "key:O")
+                    code, boxes = self.run_with_driver(folder, exe, "key:O", timeout=60)
                     self.assertEqual(self.assert_error_box(boxes), outcome)
                     self.assert_nothing_ran(code)
                 self.assertEqual(glob.glob(setup_folder_of(exe) + ".dl*"), [], "the download is removed")
