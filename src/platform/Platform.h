@@ -58,10 +58,11 @@ bool IsLeadByte(unsigned char c);
 using LeadByteTest = bool (*)(unsigned char);
 void SetLeadByteTest(LeadByteTest test);
 
-// Incremental SHA-256 from a library the system keeps up to date: CNG
-// (bcrypt.dll, loaded from the system folder) on Windows, OpenSSL's
-// libcrypto elsewhere. A digest of our own would be one more thing to get
-// right and to keep right.
+// Incremental SHA-256: OpenSSL's libcrypto natively; on Windows the stub's
+// own (platform/Sha256Blocks.h), since the system's provider hashes at a
+// fraction of the speed of the CPU's SHA instructions and the integrity
+// check hashes every byte of a package. Both are held to the published
+// vectors and to each other by the tests.
 inline constexpr int kSha256Size = 32;
 class Sha256 {
  public:
@@ -91,7 +92,8 @@ class Sha256 {
   void* state_ = nullptr;
 };
 
-// ECDSA over the curve P-256 with SHA-256, from the same library as Sha256.
+// ECDSA over the curve P-256 with SHA-256, from the system's library: CNG
+// (bcrypt.dll, loaded from the system folder) on Windows, libcrypto natively.
 // point: the public key as an uncompressed point (04, X, Y); rs: the
 // signature as the two 32-byte big-endian numbers r and s, the form CNG
 // takes (DER is converted in the portable core, see package/Signature.h).

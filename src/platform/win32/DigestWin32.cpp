@@ -1,4 +1,5 @@
-// SHA-256 and ECDSA P-256 through the system's CNG. bcrypt.dll is loaded at
+// SHA-256 computed here (Sha256Blocks: the CPU's SHA instructions where it
+// has them), ECDSA P-256 through the system's CNG. bcrypt.dll is loaded at
 // run time from the system folder only, like every other library of the
 // stub, so the stub's import table keeps naming nothing a download folder
 // could hold.
@@ -9,6 +10,7 @@
 #include <cstring>
 
 #include "platform/Platform.h"
+#include "platform/Sha256Blocks.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -20,14 +22,9 @@ namespace {
 
 struct Cng {
   decltype(&::BCryptOpenAlgorithmProvider) open = nullptr;
-  decltype(&::BCryptCreateHash) create = nullptr;
-  decltype(&::BCryptHashData) hashData = nullptr;
-  decltype(&::BCryptFinishHash) finish = nullptr;
-  decltype(&::BCryptDestroyHash) destroy = nullptr;
   decltype(&::BCryptImportKeyPair) importKey = nullptr;
   decltype(&::BCryptVerifySignature) verify = nullptr;
   decltype(&::BCryptDestroyKey) destroyKey = nullptr;
-  BCRYPT_ALG_HANDLE sha256 = nullptr;
   BCRYPT_ALG_HANDLE ecdsa = nullptr;
 };
 
@@ -48,26 +45,17 @@ HMODULE LoadSystemBcrypt() {
   return ::LoadLibraryExA((std::string(folder, n) + "\\bcrypt.dll").c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Loaded once and kept for the process: the provider is shared by every hash.
+// Loaded once and kept for the process: the provider is shared by every check.
 const Cng& Provider() {
   static const Cng cng = [] {
     Cng c;
     const HMODULE module = LoadSystemBcrypt();
     if (!module) return c;
     Bind(module, "BCryptOpenAlgorithmProvider", c.open);
-    Bind(module, "BCryptCreateHash", c.create);
-    Bind(module, "BCryptHashData", c.hashData);
-    Bind(module, "BCryptFinishHash", c.finish);
-    Bind(module, "BCryptDestroyHash", c.destroy);
     Bind(module, "BCryptImportKeyPair", c.importKey);
     Bind(module, "BCryptVerifySignature", c.verify);
     Bind(module, "BCryptDestroyKey", c.destroyKey);
-    if (!c.open || !c.create || !c.hashData || !c.finish || !c.destroy ||
-        c.open(&c.sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
-      c.sha256 = nullptr;
-    // Opened once too: verifying needs the hash as well, so without it ECDSA
-    // is of no use.
-    if (!c.sha256 || !c.importKey || !c.verify || !c.destroyKey ||
+    if (!c.open || !c.importKey || !c.verify || !c.destroyKey ||
         c.open(&c.ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) < 0)
       c.ecdsa = nullptr;
     return c;
@@ -77,33 +65,26 @@ const Cng& Provider() {
 
 }  // namespace
 
-Sha256::Sha256() {
-  const Cng& cng = Provider();
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  // With a null object buffer the system keeps the hash's memory itself.
-  if (cng.sha256 && cng.create(cng.sha256, &hash, nullptr, 0, nullptr, 0, 0) >= 0) state_ = hash;
-}
+Sha256::Sha256() : state_(new Sha256Stream) {}
 
-void Sha256::reset() {
-  if (state_) Provider().destroy(static_cast<BCRYPT_HASH_HANDLE>(std::exchange(state_, nullptr)));
-}
+void Sha256::reset() { delete static_cast<Sha256Stream*>(std::exchange(state_, nullptr)); }
 
 void Sha256::update(const void* data, std::int64_t count) {
-  auto* p = static_cast<unsigned char*>(const_cast<void*>(data));
-  while (state_ && count > 0) {
+  auto* p = static_cast<const unsigned char*>(data);
+  // In pieces that a 32-bit size_t holds.
+  for (; state_ && count > 0;) {
     const std::int64_t piece = std::min<std::int64_t>(count, 0x40000000);
-    if (Provider().hashData(static_cast<BCRYPT_HASH_HANDLE>(state_), p, static_cast<ULONG>(piece), 0) < 0) reset();
+    static_cast<Sha256Stream*>(state_)->update(p, static_cast<std::size_t>(piece));
     p += piece;
     count -= piece;
   }
 }
 
 bool Sha256::final(unsigned char (&digest)[kSha256Size]) {
-  unsigned char out[kSha256Size];
-  const bool ok = state_ && Provider().finish(static_cast<BCRYPT_HASH_HANDLE>(state_), out, kSha256Size, 0) >= 0;
+  if (!state_) return false;
+  static_cast<Sha256Stream*>(state_)->final(digest);
   reset();
-  if (ok) std::copy(out, out + kSha256Size, digest);
-  return ok;
+  return true;
 }
 
 SignatureCheck VerifyP256Sha256(const unsigned char (&point)[kP256PointSize], const void* data, std::int64_t count,
