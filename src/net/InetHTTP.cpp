@@ -337,8 +337,14 @@ void HTTP_Touch(const std::string& url) {
 void HTTP_SetTimeouts(HINTERNET internet, DWORD ms) {
   auto fn = Fn<decltype(&::InternetSetOptionA)>(kSetOption);
   if (!fn || !internet) return;
+  // Set on the Internet handle as soon as it is open, before any connection
+  // or request hangs off it: those take their time-outs from it when they
+  // are made, and a later set would miss them. Receive and send are set a
+  // second time under their control-channel names, which wininet.h defines
+  // as the same two options. Under Wine a silent server still outlasts
+  // them all, hence the worker's deadline above.
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, INTERNET_OPTION_CONTROL_SEND_TIMEOUT,
                        INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
     DWORD value = ms;
     fn(internet, option, &value, sizeof value);
