@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "diag/HDebug.h"
-#include "files/Files.h"
 #include "net/CommUtils.h"
+#include "net/DownloadSink.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 #include "util/UtilsDllWin.h"
@@ -81,6 +80,10 @@ void ResolveAll() {
   for (int id = 0; id < kProcCount; ++id) Lookup(static_cast<ProcId>(id));
 }
 
+// The seam's clock, signed for the arithmetic of deadlines and rates: the
+// one clock of every download.
+std::int64_t NowMs() { return static_cast<std::int64_t>(plat::TickMs()); }
+
 // ---- Calls that may wait for ever ----
 //
 // Under Wine a server that falls silent holds WinINet's calls beyond every
@@ -138,7 +141,7 @@ class BlockingCaller {
   }
 
   // Runs call on the worker, serving the windows meanwhile; false when the
-  // abort flag or the deadline (a TickMs value) gave it up first. After
+  // abort flag or the deadline (a NowMs value) gave it up first. After
   // that nothing more runs.
   bool Run(std::function<void()> call, std::int64_t deadline) {
     if (abandoned_) return false;
@@ -154,7 +157,7 @@ class BlockingCaller {
       if (::MsgWaitForMultipleObjects(1, &done, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) return true;
       YieldX(0);
       if (::WaitForSingleObject(done, 0) == WAIT_OBJECT_0) return true;
-      if (DownloadAborted() || TickMs() > deadline) {
+      if (DownloadAborted() || NowMs() > deadline) {
         abandoned_ = true;
         return false;
       }
@@ -217,27 +220,6 @@ std::string ReadErrorDetail(DWORD code) {
   }
   return Trim(detail);
 }
-
-// Every earlier side file of the target goes; the target itself and files
-// that only share its name's start stay.
-void DeleteLeftOvers(const std::string& target) {
-  const std::string dir = FileDirPart(target);
-  const std::string name = FileNamePart(target);
-  WIN32_FIND_DATAA found;
-  FindHandle find(::FindFirstFileA((target + ".*").c_str(), &found));
-  if (!find) return;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    if (!IsLeftOverName(name, found.cFileName)) continue;
-    const std::string path = dir + found.cFileName;
-    if (!::DeleteFileA(path.c_str())) {
-      ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      ::DeleteFileA(path.c_str());
-    }
-  } while (::FindNextFileA(find.get(), &found));
-}
-
-std::uint32_t TickCount32() { return static_cast<std::uint32_t>(::GetTickCount64()); }
 
 // A read asks for what has arrived, or for what the transfer's rate so far
 // brings in within kAheadMs when that is more: the system tells at most its
@@ -337,8 +319,14 @@ void HTTP_Touch(const std::string& url) {
 void HTTP_SetTimeouts(HINTERNET internet, DWORD ms) {
   auto fn = Fn<decltype(&::InternetSetOptionA)>(kSetOption);
   if (!fn || !internet) return;
+  // Set on the Internet handle as soon as it is open, before any connection
+  // or request hangs off it: those take their time-outs from it when they
+  // are made, and a later set would miss them. Receive and send are set a
+  // second time under their control-channel names, which wininet.h defines
+  // as the same two options. Under Wine a silent server still outlasts
+  // them all, hence the worker's deadline above.
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
-                       INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                       INTERNET_OPTION_CONTROL_RECEIVE_TIMEOUT, INTERNET_OPTION_CONTROL_SEND_TIMEOUT,
                        INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, INTERNET_OPTION_DATA_SEND_TIMEOUT}) {
     DWORD value = ms;
     fn(internet, option, &value, sizeof value);
@@ -386,7 +374,7 @@ std::int64_t HTTP_GetFileSize(const std::string& url) {
         answer->opened = true;
         answer->size = HTTP_GetContentLength(request.get());
       },
-      TickMs() + FetchFloorMs());
+      NowMs() + FetchFloorMs());
   if (!answered) {
     DebugLine("HTTP_GetFileSize: no answer, given up  " + url);
     return -1;
@@ -395,210 +383,212 @@ std::int64_t HTTP_GetFileSize(const std::string& url) {
   return answer->size;
 }
 
+namespace {
+
+// What the worker's calls touch: the handles and the round buffer.
+struct Transfer {
+  InternetHandle internet;
+  UrlRequest request;
+  DWORD openCode = 0;
+  std::vector<char> buffer;
+  DWORD got = 0;
+  DWORD code = 0;
+  bool readOk = true;
+  bool ended = false;
+};
+
+// One download, from its warm-up to its conclusion.
+struct Download {
+  explicit Download(const std::string& address) : url(address), fileName(UrlFileName(address)) {}
+
+  std::string url;
+  std::string fileName;  // the name in messages
+  std::int64_t floorMs = FetchFloorMs();
+  std::int64_t started = NowMs();
+  // Declared before the caller, which thus ends first and waits for its
+  // worker before the handles close; a worker given up on keeps a share.
+  std::shared_ptr<Transfer> t = std::make_shared<Transfer>();
+  BlockingCaller caller;
+  // From the answer's headers.
+  std::int64_t size = -1;
+  std::uint32_t date = 0;
+  int status = 0;
+  std::int64_t received = 0;
+  std::string openFailure;  // why the request did not open, for the debug channel
+
+  std::int64_t AllowedMs() const { return FetchAllowedMs(floorMs, std::max(size, received)); }
+  std::string GivenUp() const {
+    return DownloadAborted() ? std::string(kDownloadAbortedText)
+                             : ReadFailedText(fileName, DeadlineDetail(received, NowMs() - started));
+  }
+  std::string StatusError() const {
+    return ReadFailedText(fileName, HttpStatusDetail(status, HTTP_GetStatusText(t->request.request.get())));
+  }
+};
+
+// Warm-up, connection, request and the answer's headers. Empty, or the error
+// that ends the download before its first byte.
+std::string OpenDownload(Download& d, const std::string& user, const std::string& password,
+                         std::int64_t maxBytes) {
+  const std::shared_ptr<Transfer> t = d.t;
+  const std::string url = d.url;
+  if (!d.caller.Run([url] { HTTP_Touch(url); }, d.started + d.floorMs)) return d.GivenUp();
+  t->internet.reset(InetOpen(kDownloadAgent));
+  if (!t->internet) return kInitFailedText;
+  HTTP_SetTimeouts(t->internet.get(), kDownloadTimeoutMs);
+  if (!d.caller.Run(
+          [t, url, user, password] {
+            t->request = HTTP_OpenUrl(t->internet.get(), url, user, password);
+            t->openCode = ::GetLastError();
+          },
+          d.started + d.floorMs))
+    return d.GivenUp();
+  if (!t->request) {
+    // The user's text stays short; the debug channel says why (a refused
+    // certificate, no such host, ...).
+    const DWORD code = t->openCode;
+    const std::string detail = ReadErrorDetail(code);
+    d.openFailure = "error " + std::to_string(code) + (detail.empty() ? std::string() : ": " + detail);
+    return OpenFailedText(url);
+  }
+  HINTERNET handle = t->request.request.get();
+  d.size = HTTP_GetContentLength(handle);
+  d.date = HTTP_GetFileDate(handle);
+  d.status = HTTP_GetStatusCode(handle);
+  if (d.size == 0) return IsHttpErrorStatus(d.status) ? d.StatusError() : NotFoundText(url);
+  if (maxBytes >= 0 && d.size > maxBytes) return ReadFailedText(d.fileName, TooLargeDetail(d.size, maxBytes));
+  return std::string();
+}
+
+// One round on the worker: what has arrived, read piece by piece until the
+// buffer is full, the body ends or the round has had its time.
+void ReadRound(Transfer& t, std::int64_t received, std::int64_t transferStart) {
+  HINTERNET handle = t.request.request.get();
+  t.got = 0;
+  t.code = 0;
+  t.readOk = true;
+  t.ended = false;
+  const std::int64_t roundStart = NowMs();
+  while (t.got < kRoundBytes) {
+    DWORD available = 0;
+    DWORD n = 0;
+    // Nothing available means the end: the read of one byte says so.
+    t.readOk = InetDataAvailable(handle, &available);
+    if (t.readOk) {
+      const std::int64_t ahead = ReadAheadBytes(received + t.got, NowMs() - transferStart, kAheadMs);
+      const std::int64_t ask =
+          std::clamp<std::int64_t>(std::max<std::int64_t>(available, ahead), 1, kRoundBytes - t.got);
+      t.readOk = InetRead(handle, t.buffer.data() + t.got, static_cast<DWORD>(ask), &n);
+    }
+    if (!t.readOk) {
+      t.code = ::GetLastError();
+      break;
+    }
+    if (n == 0) {
+      t.ended = true;
+      break;
+    }
+    t.got += n;
+    if (NowMs() - roundStart >= kRoundMs) break;
+  }
+}
+
+// Rounds until the body ends, a read fails or the download is aborted; each
+// round is handed to the sink here and the windows served. Empty, or the
+// error that ended the reading.
+std::string ReadBody(Download& d, const DownloadSink& sink, TProgBar* progress, std::int64_t expected,
+                     std::int64_t maxBytes) {
+  // Without a length the size the caller expects draws the bar, and bounds
+  // the body.
+  std::int64_t limit = d.size < 0 ? UnknownLengthLimit(expected) : -1;
+  const bool capped = maxBytes >= 0 && (limit < 0 || maxBytes < limit);
+  if (capped) limit = maxBytes;
+  const ProgressPlan plan = PlanProgress(d.size < 0 && expected > 0 ? expected : d.size);
+  if (progress) progress->SetProgress(1, plan.maximum);
+  std::int64_t stepsShown = 0;
+  TBytesRate meter = MeterForTotal(d.size);
+
+  const std::shared_ptr<Transfer> t = d.t;
+  t->buffer.resize(kRoundBytes);
+  const std::int64_t transferStart = NowMs();
+  std::string error;
+  do {
+    YieldX(0);
+    if (DownloadAborted()) break;
+    const std::int64_t received = d.received;
+    if (!d.caller.Run([t, received, transferStart] { ReadRound(*t, received, transferStart); },
+                      d.started + d.AllowedMs()))
+      return d.GivenUp();
+    if (!t->readOk) error = ReadFailedText(d.fileName, ReadErrorDetail(t->code));
+    if (t->got > 0) {
+      d.received += t->got;
+      if (limit >= 0 && d.received > limit)
+        return ReadFailedText(d.fileName, capped ? TooLargeDetail(d.received, limit)
+                                                 : LongBodyDetail(d.received, expected));
+      const std::string failed = sink.write ? sink.write(t->buffer.data(), t->got, d.received) : std::string();
+      if (!failed.empty()) return ReadFailedText(d.fileName, failed);
+    }
+    const std::int64_t elapsed = NowMs() - d.started;
+    if (elapsed > d.AllowedMs()) return ReadFailedText(d.fileName, DeadlineDetail(d.received, elapsed));
+    const std::string text =
+        meter.ProgressText(d.size, d.received, t->got, static_cast<std::uint32_t>(NowMs()));
+    if (t->got > 0 && progress) {
+      for (const std::int64_t done = plan.StepsDone(d.received); stepsShown < done; ++stepsShown)
+        progress->SetText(text);
+    }
+  } while (t->readOk && !t->ended && !DownloadAborted());
+  return error;
+}
+
+// What the download comes to, given the error its reading ended with: the
+// sink keeps the bytes, or nothing of them stays behind.
+std::string ConcludeDownload(const Download& d, const DownloadSink& sink, std::string error) {
+  if (sink.close) sink.close();
+  if (DownloadAborted()) {
+    error = kDownloadAbortedText;
+  } else if (error.empty()) {
+    if (d.size > 0 && d.received != d.size) {
+      // The connection ended before the announced length: a partial file
+      // is not a download.
+      error = ReadFailedText(d.fileName, ShortBodyDetail(d.received, d.size));
+    } else if (d.received == 0) {
+      error = IsHttpErrorStatus(d.status) ? d.StatusError() : NotFoundText(d.url);
+    } else if (IsHttpErrorStatus(d.status) && !(sink.isErrorPage && sink.isErrorPage())) {
+      // An error page is left to the caller, who tells the user it was not
+      // found; any other answer of a failed request is no file either.
+      error = d.StatusError();
+    }
+  }
+  if (error.empty() && sink.keep) {
+    const std::string failed = sink.keep(d.received);
+    if (!failed.empty()) error = ReadFailedText(d.fileName, failed);
+  }
+  // A failed download leaves nothing behind; an old target stays.
+  if (!error.empty() && sink.discard) sink.discard();
+  return error;
+}
+
+}  // namespace
+
 DownloadResult HTTP_DownloadFile_Incremental(HWND owner, const std::string& url, const std::string& target,
                                              const std::string& user, const std::string& password,
                                              TProgBar* progress, std::int64_t expected,
                                              std::int64_t maxBytes) {
   DownloadResult result;
-  const std::string fileName = UrlFileName(url);
   std::string openFailure;
   ResolveAll();
-  const std::int64_t floorMs = FetchFloorMs();
-  const std::int64_t started = TickMs();
-
-  [&] {
-    // What the worker's calls touch: the handles and the round buffer.
-    struct Transfer {
-      InternetHandle internet;
-      UrlRequest request;
-      DWORD openCode = 0;
-      std::vector<char> buffer;
-      DWORD got = 0;
-      DWORD code = 0;
-      bool readOk = true;
-      bool ended = false;
-    };
-    const auto t = std::make_shared<Transfer>();
-    BlockingCaller caller;
-    const auto givenUp = [&](std::int64_t received) {
-      result.error = DownloadAborted() ? std::string(kDownloadAbortedText)
-                                       : ReadFailedText(fileName, DeadlineDetail(received, TickMs() - started));
-    };
-    if (!caller.Run([url] { HTTP_Touch(url); }, started + floorMs)) return givenUp(0);
-    t->internet.reset(InetOpen(kDownloadAgent));
-    if (!t->internet) {
-      result.error = kInitFailedText;
-      return;
+  {
+    // Its handles are closed before the debug line.
+    Download d(url);
+    result.error = OpenDownload(d, user, password, maxBytes);
+    openFailure = d.openFailure;
+    if (result.error.empty()) {
+      if (reinterpret_cast<std::uintptr_t>(owner) > 10) ::ShowWindow(owner, SW_SHOW);
+      const DownloadSink sink = target.empty() ? MemorySink(result.body) : SideFileSink(target, d.size, d.date);
+      std::string error = ReadBody(d, sink, progress, expected, maxBytes);
+      result.error = ConcludeDownload(d, sink, std::move(error));
     }
-    HTTP_SetTimeouts(t->internet.get(), kDownloadTimeoutMs);
-    if (!caller.Run(
-            [t, url, user, password] {
-              t->request = HTTP_OpenUrl(t->internet.get(), url, user, password);
-              t->openCode = ::GetLastError();
-            },
-            started + floorMs))
-      return givenUp(0);
-    const UrlRequest& request = t->request;
-    if (!request) {
-      result.error = OpenFailedText(url);
-      // The user's text stays short; the debug channel says why (a refused
-      // certificate, no such host, ...).
-      const DWORD code = t->openCode;
-      const std::string detail = ReadErrorDetail(code);
-      openFailure = "error " + std::to_string(code) + (detail.empty() ? std::string() : ": " + detail);
-      return;
-    }
-    HINTERNET handle = request.request.get();
-    const std::int64_t size = HTTP_GetContentLength(handle);
-    const std::uint32_t date = HTTP_GetFileDate(handle);
-    const int status = HTTP_GetStatusCode(handle);
-    const auto statusError = [&] {
-      return ReadFailedText(fileName, HttpStatusDetail(status, HTTP_GetStatusText(handle)));
-    };
-    if (size == 0) {
-      result.error = IsHttpErrorStatus(status) ? statusError() : NotFoundText(url);
-      return;
-    }
-    if (maxBytes >= 0 && size > maxBytes) {
-      result.error = ReadFailedText(fileName, TooLargeDetail(size, maxBytes));
-      return;
-    }
-
-    if (reinterpret_cast<std::uintptr_t>(owner) > 10) ::ShowWindow(owner, SW_SHOW);
-    std::string side;
-    if (!target.empty()) {
-      side = SideFileName(target, size, date);
-      DeleteLeftOvers(target);
-    }
-
-    // Without a length the size the caller expects draws the bar, and bounds
-    // the body.
-    std::int64_t limit = size < 0 ? UnknownLengthLimit(expected) : -1;
-    const bool capped = maxBytes >= 0 && (limit < 0 || maxBytes < limit);
-    if (capped) limit = maxBytes;
-    const std::int64_t planned = size < 0 && expected > 0 ? expected : size;
-    const ProgressPlan plan = PlanProgress(planned);
-    if (progress) progress->SetProgress(1, plan.maximum);
-    std::int64_t stepsShown = 0;
-    TBytesRate meter = MeterForTotal(size);
-
-    plat::File sideFile;
-    t->buffer.resize(kRoundBytes);
-    const char* const buffer = t->buffer.data();
-    std::int64_t received = 0;
-    const std::int64_t transferStart = TickMs();
-    bool readOk = true;
-    bool ended = false;
-    do {
-      YieldX(0);
-      if (DownloadAborted()) break;
-      // One round on the worker: what has arrived, read piece by piece until
-      // the buffer is full, the body ends or the round has had its time; then
-      // written here in one go and the windows served.
-      const auto round = [t, received, transferStart] {
-        HINTERNET handle = t->request.request.get();
-        t->got = 0;
-        t->code = 0;
-        t->readOk = true;
-        t->ended = false;
-        const std::int64_t roundStart = TickMs();
-        while (t->got < kRoundBytes) {
-          DWORD available = 0;
-          DWORD n = 0;
-          // Nothing available means the end: the read of one byte says so.
-          t->readOk = InetDataAvailable(handle, &available);
-          if (t->readOk) {
-            const std::int64_t ahead = ReadAheadBytes(received + t->got, TickMs() - transferStart, kAheadMs);
-            const std::int64_t ask = std::clamp<std::int64_t>(std::max<std::int64_t>(available, ahead), 1,
-                                                              kRoundBytes - t->got);
-            t->readOk = InetRead(handle, t->buffer.data() + t->got, static_cast<DWORD>(ask), &n);
-          }
-          if (!t->readOk) {
-            t->code = ::GetLastError();
-            break;
-          }
-          if (n == 0) {
-            t->ended = true;
-            break;
-          }
-          t->got += n;
-          if (TickMs() - roundStart >= kRoundMs) break;
-        }
-      };
-      if (!caller.Run(round, started + FetchAllowedMs(floorMs, std::max(size, received)))) {
-        givenUp(received);
-        break;
-      }
-      const DWORD got = t->got;
-      const DWORD code = t->code;
-      readOk = t->readOk;
-      ended = t->ended;
-      if (!readOk) result.error = ReadFailedText(fileName, ReadErrorDetail(code));
-      if (got > 0) {
-        received += got;
-        if (limit >= 0 && received > limit) {
-          result.error =
-              ReadFailedText(fileName, capped ? TooLargeDetail(received, limit) : LongBodyDetail(received, expected));
-          break;
-        }
-        if (!target.empty()) {
-          if (!sideFile) {
-            sideFile = plat::File(side, plat::OpenMode::Write);
-            if (sideFile) sideFile.seek(0, 2);
-          }
-          if (!sideFile || !sideFile.writeAll(buffer, got)) {
-            result.error = ReadFailedText(fileName, "writing " + side + ": " + LastErrorText());
-            break;
-          }
-        } else {
-          try {
-            result.body.append(buffer, got);
-          } catch (const std::bad_alloc&) {
-            result.error = ReadFailedText(fileName, "not enough memory for " + std::to_string(received) + " bytes");
-            break;
-          }
-        }
-      }
-      const std::int64_t elapsed = TickMs() - started;
-      if (elapsed > FetchAllowedMs(floorMs, std::max(size, received))) {
-        result.error = ReadFailedText(fileName, DeadlineDetail(received, elapsed));
-        break;
-      }
-      const std::string text = meter.ProgressText(size, received, got, TickCount32());
-      if (got > 0 && progress) {
-        for (const std::int64_t done = plan.StepsDone(received); stepsShown < done; ++stepsShown)
-          progress->SetText(text);
-      }
-    } while (readOk && !ended && !DownloadAborted());
-    sideFile.reset();
-
-    if (DownloadAborted()) {
-      result.error = kDownloadAbortedText;
-    } else if (result.error.empty()) {
-      if (size > 0 && received != size) {
-        // The connection ended before the announced length: a partial file
-        // is not a download.
-        result.error = ReadFailedText(fileName, ShortBodyDetail(received, size));
-      } else if (received == 0) {
-        result.error = IsHttpErrorStatus(status) ? statusError() : NotFoundText(url);
-      } else if (IsHttpErrorStatus(status) && !IsErrorPage(side, result.body)) {
-        // An error page is left to the caller, who tells the user it was not
-        // found; any other answer of a failed request is no file either.
-        result.error = statusError();
-      }
-    }
-    if (!target.empty() && result.error.empty()) {
-      const std::int64_t written = FileSizeByName(side);
-      if (written != received)
-        result.error = ReadFailedText(fileName, side + " holds " + std::to_string(written) + " of " +
-                                                    std::to_string(received) + " bytes");
-      else if (!::MoveFileExA(side.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
-        result.error = ReadFailedText(fileName, "renaming " + side + ": " + LastErrorText());
-    }
-    // A failed download leaves nothing behind; the old target stays.
-    if (!target.empty() && !result.error.empty()) ::DeleteFileA(side.c_str());
-  }();
-
+  }
   if (!result.error.empty())
     DebugLine(PidText() + " HTTP_DownloadFile_Incremental: " + result.error +
               (openFailure.empty() ? std::string() : " (" + openFailure + ")"));
