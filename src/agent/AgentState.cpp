@@ -6,7 +6,7 @@ namespace {
 struct State {
   std::int64_t autoUpdateTimerCount = -3;
   std::int64_t quitCountdown = -1;
-  int userCheck = 0;
+  UserCheckState userCheck = UserCheckState::none;
   bool forcedProbe = false;
   bool justDownloadInfoFile = false;
   int agentState = kAgentIdle;
@@ -39,8 +39,8 @@ bool CheckTestMode(bool force, const TestModeSources& src) {
 bool TestMode() { return state.testMode; }
 std::string TestModeLocation() { return state.testModeLocation; }
 
-int UserCheck() { return state.userCheck; }
-void SetUserCheck(int value) { state.userCheck = value; }
+UserCheckState UserCheck() { return state.userCheck; }
+void SetUserCheck(UserCheckState value) { state.userCheck = value; }
 
 std::int64_t AutoUpdateTimerCount() { return state.autoUpdateTimerCount; }
 void SetAutoUpdateTimerCount(std::int64_t count) { state.autoUpdateTimerCount = count; }

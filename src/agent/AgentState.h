@@ -22,6 +22,7 @@ inline constexpr int kNotifyCommandMessage = 51;  // the message number of agent
 inline constexpr std::intptr_t kAgentCommandMessage = wm_AgentMsg;
 
 // The phase of the work in progress, readable by other processes.
+// Plain numbers: agent command 7 answers the phase as its value.
 enum AgentPhase : int {
   kAgentIdle = 0,
   kAgentFetchingInfo = 1,
@@ -54,9 +55,11 @@ struct TestModeSources {
 };
 bool CheckTestMode(bool force, const TestModeSources& src);
 
-// 2: a probe on the user's behalf was asked for; 1 while that probe runs.
-int UserCheck();
-void SetUserCheck(int value);
+// A probe on the user's behalf: asked for, then running for the one tick
+// that carries it out.
+enum class UserCheckState { none, asked, running };
+UserCheckState UserCheck();
+void SetUserCheck(UserCheckState value);
 
 // Ticks of the scheduler; a probe is considered from 1 on.
 std::int64_t AutoUpdateTimerCount();

@@ -121,6 +121,8 @@ std::int64_t GetAutoInformW();       // pixels, 360
 std::int64_t GetAutoInformH();
 
 // ---- Option overrides ----
+// Plain numbers: an option is its byte's place in the override text handed
+// to other processes and its agent command's offset from kCmdFirstOption.
 enum AUOption : int {
   auoAskBeforeProbe = 0,
   auoConfirmDownload = 1,

@@ -114,10 +114,10 @@ std::int64_t AgentNowSeconds() { return std::llround(LocalTimeToDays(plat::Now()
 
 // ---- Scheduling ----
 
-int ShotTimeStatusFor(bool autoProbe, bool forced, std::int64_t storedInterval, std::int64_t probeLast,
-                      std::int64_t now, bool testMode) {
+ShotStatus ShotTimeStatusFor(bool autoProbe, bool forced, std::int64_t storedInterval, std::int64_t probeLast,
+                             std::int64_t now, bool testMode) {
   if (!autoProbe && !forced) return shotNone;
-  int status = shotNone;
+  ShotStatus status = shotNone;
   const std::int64_t interval = testMode ? kTestModeProbeSeconds : storedInterval;
   if (now >= SaturatingAdd(probeLast, interval)) status = shotProbe;
   if (storedInterval == 0 && status == shotProbe) status = shotProbeOnce;
@@ -126,9 +126,9 @@ int ShotTimeStatusFor(bool autoProbe, bool forced, std::int64_t storedInterval, 
   return status;
 }
 
-int GetShotTimeStatus(std::int64_t now) {
+ShotStatus GetShotTimeStatus(std::int64_t now) {
   const bool forced = ForcedProbe();
-  int status = shotNone;
+  ShotStatus status = shotNone;
   if (GetAutoProbeEnabled() || forced)
     status = ShotTimeStatusFor(GetAutoProbeEnabled(), forced, GetProbeSecondsInterval(), GetProbeSecondsLast(), now,
                                TestMode());
@@ -156,8 +156,8 @@ void RunAgentTick(const TickActions& actions) {
   if (actions.applyMsgBoxFont) actions.applyMsgBoxFont();
   SetAgentState(kAgentIdle);
 
-  if (UserCheck() == 2) SetUserCheck(1);
-  if (UserCheck() == 1) SetAutoUpdateTimerCount(0);
+  if (UserCheck() == UserCheckState::asked) SetUserCheck(UserCheckState::running);
+  if (UserCheck() == UserCheckState::running) SetAutoUpdateTimerCount(0);
 
   const std::int64_t countdown = QuitCountdown();
   if (countdown == 0 && actions.postQuit) actions.postQuit();
@@ -168,15 +168,16 @@ void RunAgentTick(const TickActions& actions) {
 
   if (AutoUpdateTimerCount() >= 1) {
     if (actions.checkTestMode) actions.checkTestMode();
-    int status = GetShotTimeStatus(actions.now ? actions.now() : 0);
+    ShotStatus status = GetShotTimeStatus(actions.now ? actions.now() : 0);
     DebugLine(PidText() + " ShotTimeStatus=" + IntText(status));
     if (status == shotProbeOnce) SetAutoProbeEnabled(false);
-    if (status >= shotProbe && (UserCheck() == 1 || GetAUOption(auoAskBeforeProbe)) && actions.askCheckNow)
+    const bool userProbe = UserCheck() == UserCheckState::running;
+    if (status >= shotProbe && (userProbe || GetAUOption(auoAskBeforeProbe)) && actions.askCheckNow)
       actions.askCheckNow(status);
     if (status >= shotProbe && actions.performShot) actions.performShot();
   }
 
-  if (UserCheck() == 1) SetUserCheck(0);
+  if (UserCheck() == UserCheckState::running) SetUserCheck(UserCheckState::none);
 }
 
 // ---- Texts ----

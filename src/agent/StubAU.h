@@ -14,6 +14,8 @@ namespace havrek {
 
 // ---- Update decision ----
 
+// Plain numbers: the log and the debug output show a reason as its number,
+// which is also its field in kAUReasonList.
 enum AUReason : int {
   aurInfoFetchFailed = 0,
   aurNoOriginal = 1,
@@ -84,6 +86,8 @@ std::int64_t AgentNowSeconds();
 
 // ---- Scheduling ----
 
+// Plain numbers: every tick shows its status as a number in the debug output
+// (" ShotTimeStatus=1").
 enum ShotStatus : int {
   shotNone = 0,
   shotProbe = 1,
@@ -93,11 +97,11 @@ inline constexpr std::int64_t kTestModeProbeSeconds = 5;
 
 // The schedule itself. storedInterval is the .original file's value: -1
 // never (unless forced), 0 once per run.
-int ShotTimeStatusFor(bool autoProbe, bool forced, std::int64_t storedInterval, std::int64_t probeLast,
-                      std::int64_t now, bool testMode);
+ShotStatus ShotTimeStatusFor(bool autoProbe, bool forced, std::int64_t storedInterval, std::int64_t probeLast,
+                             std::int64_t now, bool testMode);
 // ShotTimeStatusFor on the agent state and the .original file; clears the
 // forced-probe request.
-int GetShotTimeStatus(std::int64_t now);
+ShotStatus GetShotTimeStatus(std::int64_t now);
 
 // What a tick asks of the system. Empty members are skipped.
 struct TickActions {
@@ -109,8 +113,8 @@ struct TickActions {
   // Unforced test-mode check.
   std::function<bool()> checkTestMode;
   std::function<std::int64_t()> now;
-  // Sets the status to 0 when the user declines.
-  std::function<void(int& status)> askCheckNow;
+  // Sets the status to shotNone when the user declines.
+  std::function<void(ShotStatus& status)> askCheckNow;
   std::function<void()> performShot;
 };
 // One tick of the scheduler: the guard against re-entry, the user's probe
@@ -172,7 +176,7 @@ bool ShouldRestart(bool restartOption, bool wasRunning, bool stillRunning);
 void AgentTimerTick();
 // (due, reason, text) for the probe under way, with the system's size lookup.
 AUDecision GetOkToPerformAU(bool fetched);
-void AskCheckNow(int& status);
+void AskCheckNow(ShotStatus& status);
 void PerformShot();
 // True when the setup engine confirmed a successful installation.
 bool PerformAutoUpdate();

@@ -46,7 +46,7 @@ std::int32_t AgentCommand(std::int32_t code, std::int32_t value) {
     case kCmdForceProbe:
       SetForcedProbe(true);
       if (AutoUpdateTimerCount() < 1) SetAutoUpdateTimerCount(1);
-      if (value == 2) SetUserCheck(2);
+      if (value == kForceProbeForUser) SetUserCheck(UserCheckState::asked);
       return 0;
     case kCmdJustDownloadInfo:
       SetJustDownloadInfoFile(true);

@@ -9,6 +9,7 @@
 namespace havrek {
 
 // Agent command codes (wParam of wm_AgentMsg); the value is lParam.
+// Plain numbers: they are the message's wParam, sent by other processes.
 enum AgentCommandCode : std::int32_t {
   kCmdVersionOriginal = 4,
   kCmdVersionNew = 5,
@@ -27,6 +28,8 @@ enum AgentCommandCode : std::int32_t {
   kCmdForceProbe = 31,
   kCmdJustDownloadInfo = 32,
 };
+// The value of kCmdForceProbe that asks for the probe on the user's behalf.
+inline constexpr std::int32_t kForceProbeForUser = 2;
 
 // Runs one command over the settings files and the agent state; its result
 // goes back to a sender that waits. Codes and values are 32-bit whatever the

@@ -8,11 +8,11 @@
 
 namespace havrek {
 
-std::string FetchStatusKey(int kind) {
+std::string FetchStatusKey(FetchKind kind) {
   switch (kind) {
-    case fkInfo: return "s31";
-    case fkUpdate: return "s32";
-    case fkInform: return "s33";
+    case FetchKind::info: return "s31";
+    case FetchKind::update: return "s32";
+    case FetchKind::inform: return "s33";
     default: return std::string();
   }
 }
@@ -53,11 +53,11 @@ bool IsAgentOwnName(const std::string& name, const std::vector<std::string>& own
 
 std::string FetchFolderFor(const std::string& exePath) { return exePath + ".fetch"; }
 
-std::int64_t FetchLimit(int kind, std::int64_t announced) {
+std::int64_t FetchLimit(FetchKind kind, std::int64_t announced) {
   switch (kind) {
-    case fkInfo: return kInfoFileCap;
-    case fkInform: return kInformPageCap;
-    case fkUpdate:
+    case FetchKind::info: return kInfoFileCap;
+    case FetchKind::inform: return kInformPageCap;
+    case FetchKind::update:
       // The size test passes a package less than 100 bytes longer than
       // announced; the download takes no byte more.
       if (announced < 0) announced = 0;
@@ -70,8 +70,8 @@ std::string FolderSource(const std::string& base, const std::string& name) { ret
 
 std::string WebSource(const std::string& base, const std::string& name) { return base + "/" + name; }
 
-bool ShowsMainWindow(int kind, bool confirmDownload, bool userProbe) {
-  return kind == fkUpdate && confirmDownload && !userProbe;
+bool ShowsMainWindow(FetchKind kind, bool confirmDownload, bool userProbe) {
+  return kind == FetchKind::update && confirmDownload && !userProbe;
 }
 
 bool IsLocalSource(const std::string& source) {

@@ -10,10 +10,10 @@
 
 namespace havrek {
 
-enum FetchKind : int {
-  fkInfo = 1,    // the .info file, held in memory, then written beside the agent
-  fkUpdate = 2,  // the update package, carries the agent's build token
-  fkInform = 3,  // the information page, carries it too
+enum class FetchKind {
+  info = 1,    // the .info file, held in memory, then written beside the agent
+  update = 2,  // the update package, carries the agent's build token
+  inform = 3,  // the information page, carries it too
 };
 
 inline constexpr char kBadSecretTokenText[] = "Bad Secret Token!";
@@ -27,7 +27,7 @@ inline constexpr std::uint32_t kWebFetchPauseMs = 500;
 
 // [AutoUpdate] key of the status text shown while the kind is fetched
 // ("s31".."s33"); empty for an unknown kind.
-std::string FetchStatusKey(int kind);
+std::string FetchStatusKey(FetchKind kind);
 
 // The name a fetched file takes beside the agent: only the file-name part of
 // given counts, so that a remote .info file cannot choose where the agent
@@ -55,7 +55,7 @@ std::string FetchFolderFor(const std::string& exePath);
 // by less than the size test's tolerance. -1: no bound.
 inline constexpr std::int64_t kInfoFileCap = 64 * 1024;
 inline constexpr std::int64_t kInformPageCap = 1024 * 1024;
-std::int64_t FetchLimit(int kind, std::int64_t announced);
+std::int64_t FetchLimit(FetchKind kind, std::int64_t announced);
 
 // base + "\" + name: tried first, as a folder (drive path or share).
 std::string FolderSource(const std::string& base, const std::string& name);
@@ -64,7 +64,7 @@ std::string WebSource(const std::string& base, const std::string& name);
 
 // The main window is shown for the download of an update the user is asked
 // about (option 1), unless the user asked for the probe and is watching.
-bool ShowsMainWindow(int kind, bool confirmDownload, bool userProbe);
+bool ShowsMainWindow(FetchKind kind, bool confirmDownload, bool userProbe);
 
 // A drive path ("C:...") or a network share ("\\server\...").
 bool IsLocalSource(const std::string& source);
@@ -121,7 +121,7 @@ struct FetchResult {
 // a package or page, and tells the user about failures as the .info file's
 // option 1 asks. announced: the size the .info file gives the package (its
 // bound, FetchLimit); ignored for the other kinds.
-FetchResult DownloadFileAU(const std::string& base, const std::string& name, int kind,
+FetchResult DownloadFileAU(const std::string& base, const std::string& name, FetchKind kind,
                            std::int64_t announced = -1);
 // Removes a fetched file with its fetch folder.
 void DropFetched(const FetchResult& fetched);

@@ -106,7 +106,8 @@ bool SamePageToken(const std::string& path) {
   return SamePageTokenText(ReadFileText(path), OwnPackage().UpdateTokenRaw());
 }
 
-FetchResult DownloadFileAU(const std::string& base, const std::string& givenName, int kind, std::int64_t announced) {
+FetchResult DownloadFileAU(const std::string& base, const std::string& givenName, FetchKind kind,
+                           std::int64_t announced) {
   FetchResult result;
   std::string location;
   const bool testMode = (testModeProbe ? testModeProbe : AgentTestMode)(location);
@@ -115,7 +116,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   std::string name, reason;
   if (!FetchFileName(givenName, name, reason)) {
     result.error = "file name \"" + givenName + "\" refused: " + reason;
-  } else if (kind != fkInfo && IsAgentOwnName(name, OwnNames())) {
+  } else if (kind != FetchKind::info && IsAgentOwnName(name, OwnNames())) {
     // An offer is never written over the agent or its files, even for a
     // moment: a junk body would cost the product its updates.
     result.error = "file name \"" + givenName + "\" refused: the agent's own file";
@@ -132,7 +133,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   LogLine("Download START: " + source);
 
   const bool confirmDownload = GetAUOption(auoConfirmDownload);
-  const bool userProbe = UserCheck() == 1;
+  const bool userProbe = UserCheck() == UserCheckState::running;
   const bool showWindow = ShowsMainWindow(kind, confirmDownload, userProbe);
   if (showWindow) ShowMain(SW_SHOW);
   SetStatusText(StatusLine(), GetAUText(FetchStatusKey(kind)), GetMsgBoxFontName(),
@@ -143,7 +144,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   // fetch folder and is checked there.
   std::string target;
   std::string folder;
-  if (kind == fkInfo) {
+  if (kind == FetchKind::info) {
     target = ExeDir(true) + name;
   } else {
     folder = MakeFetchFolder();
@@ -159,7 +160,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
     const std::int64_t size = FileSizeByName(source);
     if (limit >= 0 && size > limit) {
       result.error = ReadFailedText(name, source + ": " + TooLargeDetail(size, limit));
-    } else if (kind == fkInfo) {
+    } else if (kind == FetchKind::info) {
       content = ReadFileText(source);
     } else if (size <= 0) {
       // Checking the token of whatever lay there before would pass off an
@@ -180,23 +181,23 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
     SetDownloadAbort(QuitCountdown() == 0);
     TProgBar& progress = FetchProgress();
     DownloadResult got = HTTP_DownloadFile(userProbe ? MainWindowHandle() : nullptr, source,
-                                           kind == fkInfo ? std::string() : target, &progress, -1, limit);
+                                           kind == FetchKind::info ? std::string() : target, &progress, -1, limit);
     result.error = got.error;
     // A body cut short is no .info file.
     if (result.error.empty()) content = std::move(got.body);
     WaitYielding(0, kWebFetchPauseMs);
-  } else if (kind != fkInfo) {
+  } else if (kind != FetchKind::info) {
     // Nothing arrived, so there is nothing whose token could be foreign.
     result.error = NothingFetchedText(source, testMode, detail);
   }
 
-  if (kind != fkInfo && result.error.empty()) {
+  if (kind != FetchKind::info && result.error.empty()) {
     // Nothing of a file that is not the one the offer describes is read,
     // run or shown; with keys the offer had to name its digest.
     std::vector<UpdateKey> keys;
     std::string keysError;
     const bool keyed = !OwnUpdateKeys(keys, keysError) || !keys.empty();
-    result.error = kind == fkUpdate
+    result.error = kind == FetchKind::update
                        ? FileDigestProblem(target, "SHA256OfUpdateFile", GetSHA256OfUpdateFile(), keyed)
                        : FileDigestProblem(target, "SHA256OfInformFile", GetSHA256OfInformFile(), keyed);
   }
@@ -205,7 +206,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   LogLine("Download END:   " + source);
   if (!result.error.empty()) LogLine("Download FAILED: " + result.error);
 
-  if (kind == fkInfo) {
+  if (kind == FetchKind::info) {
     const FetchOutcome outcome = FinishInfoFetch(result.error, content, source);
     if (outcome.success) {
       const std::string refusal = TrustFetchedOffer(content);
@@ -227,7 +228,7 @@ FetchResult DownloadFileAU(const std::string& base, const std::string& givenName
   }
 
   if (result.error.empty()) {
-    result.success = kind == fkUpdate ? OwnPackage().SameUpdateToken(target) : SamePageToken(target);
+    result.success = kind == FetchKind::update ? OwnPackage().SameUpdateToken(target) : SamePageToken(target);
     if (!result.success) {
       std::string message = kBadSecretTokenText;
       NotFoundMessage(target, std::string(), source, message);

@@ -57,7 +57,7 @@ void Notice(std::intptr_t owner, const std::string& text) {
 
 void Marker(const char* text) { DebugLine(PidText() + " " + text); }
 
-bool UserProbe() { return UserCheck() == 1; }
+bool UserProbe() { return UserCheck() == UserCheckState::running; }
 
 void StartProgram(const std::string& commandLine, int showMode) {
   // Failures are not reported: there is nobody to tell in the background.
@@ -66,7 +66,7 @@ void StartProgram(const std::string& commandLine, int showMode) {
 
 void JustFetchInfo() {
   NotifyListener(kNotifyInfoFetch, 1);
-  if (DownloadFileAU(InfoLocation(), GetInfoFileName(), fkInfo).success) DiagnoseOffer(GetInfoFileName());
+  if (DownloadFileAU(InfoLocation(), GetInfoFileName(), FetchKind::info).success) DiagnoseOffer(GetInfoFileName());
   NotifyListener(kNotifyInfoFetch, 2);
 }
 
@@ -93,7 +93,7 @@ void AgentTimerTick() {
   RunAgentTick(actions);
 }
 
-void AskCheckNow(int& status) {
+void AskCheckNow(ShotStatus& status) {
   const bool testMode = CheckTestMode(true);
   const std::string location = testMode ? TestModeLocation() : InfoLocation();
   const std::string question = CheckNowQuestion(GetAUText("s22"), GetAUText("s23"), GetAUText("s24"), location,
@@ -107,7 +107,7 @@ void PerformShot() {
   CheckTestMode(true);
   SetAgentState(kAgentFetchingInfo);
   NotifyListener(kNotifyInfoFetch, 1);
-  const FetchResult fetch = DownloadFileAU(InfoLocation(), GetInfoFileName(), fkInfo);
+  const FetchResult fetch = DownloadFileAU(InfoLocation(), GetInfoFileName(), FetchKind::info);
   NotifyListener(kNotifyInfoFetch, 2);
   SetProbeSecondsLast(now);
   if (fetch.success) DiagnoseOffer(GetInfoFileName());
@@ -179,7 +179,7 @@ bool PerformAutoUpdate() {
     Marker("==== PerformAutoUpdate-6 ====");
     SetAgentState(kAgentFetchingPackage);
     NotifyListener(kNotifyPackageFetch, 1);
-    const FetchResult fetch = DownloadFileAU(base, updateFile, fkUpdate, GetSizeOfUpdateFile());
+    const FetchResult fetch = DownloadFileAU(base, updateFile, FetchKind::update, GetSizeOfUpdateFile());
     bool fetched = fetch.success;
     NotifyListener(kNotifyPackageFetch, 2);
 

@@ -201,7 +201,7 @@ bool PerformAutoInform() {
     DebugLine(PidText() + " ==== PerformAutoInform-2 ====");
     SetAgentState(kAgentFetchingPackage);
     NotifyListener(kNotifyPackageFetch, 1);
-    const FetchResult fetched = DownloadFileAU(base, given, fkInform);
+    const FetchResult fetched = DownloadFileAU(base, given, FetchKind::inform);
     NotifyListener(kNotifyPackageFetch, 2);
     if (fetched.success) {
       DebugLine(PidText() + " ==== PerformAutoInform-3 ====");

@@ -38,7 +38,7 @@ class AgentStateTest : public ::testing::Test {
 TEST_F(AgentStateTest, StartsInItsInitialState) {
   SetAutoUpdateTimerCount(7);
   SetQuitCountdown(2);
-  SetUserCheck(2);
+  SetUserCheck(UserCheckState::asked);
   SetForcedProbe(true);
   SetJustDownloadInfoFile(true);
   SetAgentState(kAgentInstalling);
@@ -48,7 +48,7 @@ TEST_F(AgentStateTest, StartsInItsInitialState) {
 
   EXPECT_EQ(AutoUpdateTimerCount(), -3);
   EXPECT_EQ(QuitCountdown(), -1);
-  EXPECT_EQ(UserCheck(), 0);
+  EXPECT_EQ(UserCheck(), UserCheckState::none);
   EXPECT_FALSE(ForcedProbe());
   EXPECT_FALSE(JustDownloadInfoFile());
   EXPECT_EQ(AgentState(), kAgentIdle);

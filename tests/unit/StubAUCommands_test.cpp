@@ -115,8 +115,12 @@ TEST_F(AgentCommandTest, StateCommandsRequestWorkForTheNextTick) {
     std::int64_t count;
     std::int32_t value;
     std::int64_t countAfter;
-    int userCheck;
-  } cases[] = {{-3, 1, 1, 0}, {0, 0, 1, 0}, {1, 2, 1, 2}, {40, 2, 40, 2}, {5, 3, 5, 0}};
+    UserCheckState userCheck;
+  } cases[] = {{-3, 1, 1, UserCheckState::none},
+               {0, 0, 1, UserCheckState::none},
+               {1, 2, 1, UserCheckState::asked},
+               {40, 2, 40, UserCheckState::asked},
+               {5, 3, 5, UserCheckState::none}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.count) + " " + std::to_string(c.value));
     ResetAgentState();

@@ -80,24 +80,24 @@ TEST(StubAUFetch, TheAgentsOwnNamesAreKnown) {
 }
 
 TEST(StubAUFetch, EachKindHasItsBound) {
-  EXPECT_EQ(FetchLimit(fkInfo, 5000000), 64 * 1024);
-  EXPECT_EQ(FetchLimit(fkInform, 5000000), 1024 * 1024);
+  EXPECT_EQ(FetchLimit(FetchKind::info, 5000000), 64 * 1024);
+  EXPECT_EQ(FetchLimit(FetchKind::inform, 5000000), 1024 * 1024);
   // The size test passes a package less than 100 bytes longer than announced.
-  EXPECT_EQ(FetchLimit(fkUpdate, 1000), 1099);
-  EXPECT_EQ(FetchLimit(fkUpdate, 0), 99);
-  EXPECT_EQ(FetchLimit(fkUpdate, -1), 99);
+  EXPECT_EQ(FetchLimit(FetchKind::update, 1000), 1099);
+  EXPECT_EQ(FetchLimit(FetchKind::update, 0), 99);
+  EXPECT_EQ(FetchLimit(FetchKind::update, -1), 99);
   constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
-  EXPECT_EQ(FetchLimit(fkUpdate, largest - 5), largest);
-  EXPECT_EQ(FetchLimit(0, 1000), -1);
+  EXPECT_EQ(FetchLimit(FetchKind::update, largest - 5), largest);
+  EXPECT_EQ(FetchLimit(static_cast<FetchKind>(0), 1000), -1);
   EXPECT_EQ(FetchFolderFor("C:\\Tool\\X_agent.exe"), "C:\\Tool\\X_agent.exe.fetch");
 }
 
 TEST(StubAUFetch, TheWindowShowsForAnUpdateTheUserIsAskedAbout) {
-  for (int kind : {fkInfo, fkUpdate, fkInform})
+  for (FetchKind kind : {FetchKind::info, FetchKind::update, FetchKind::inform})
     for (bool confirm : {false, true})
       for (bool userProbe : {false, true})
-        EXPECT_EQ(ShowsMainWindow(kind, confirm, userProbe), kind == fkUpdate && confirm && !userProbe)
-            << kind << confirm << userProbe;
+        EXPECT_EQ(ShowsMainWindow(kind, confirm, userProbe), kind == FetchKind::update && confirm && !userProbe)
+            << static_cast<int>(kind) << confirm << userProbe;
 }
 
 TEST(StubAUFetch, TheWarningAfterAFailedFetch) {

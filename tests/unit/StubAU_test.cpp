@@ -316,9 +316,9 @@ struct TickRecorder {
     actions.postQuit = [this] { calls.push_back("quit"); };
     actions.checkTestMode = [] { return TestMode(); };
     actions.now = [this] { return now; };
-    actions.askCheckNow = [this](int& status) {
+    actions.askCheckNow = [this](ShotStatus& status) {
       calls.push_back("ask");
-      if (decline) status = 0;
+      if (decline) status = shotNone;
     };
     actions.performShot = [this] {
       calls.push_back("shot");
@@ -362,13 +362,13 @@ TEST_F(AgentTest, OnceProbesAtTheFirstConsideredTickOnly) {
 TEST_F(AgentTest, UserProbeAsksFirstAndRestartsTheCount) {
   Original("ProbeSecondsInterval", "-1");
   SetAutoUpdateTimerCount(-2);
-  SetUserCheck(2);
+  SetUserCheck(UserCheckState::asked);
   SetForcedProbe(true);
   TickRecorder r;
   RunAgentTick(r.actions);
   EXPECT_EQ(r.calls, (std::vector<std::string>{"ask", "shot"}));
   EXPECT_EQ(AutoUpdateTimerCount(), 1);
-  EXPECT_EQ(UserCheck(), 0);
+  EXPECT_EQ(UserCheck(), UserCheckState::none);
 }
 
 TEST_F(AgentTest, DeclinedQuestionLeavesTheProbeTimeSoItReturnsNextTick) {

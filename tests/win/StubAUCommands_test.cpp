@@ -105,7 +105,7 @@ TEST_F(AgentCommandWindowTest, EveryCodeAnswersASynchronousSend) {
   EXPECT_EQ(Send(31, 2), 0);
   EXPECT_TRUE(ForcedProbe());
   EXPECT_EQ(AutoUpdateTimerCount(), 1);
-  EXPECT_EQ(UserCheck(), 2);
+  EXPECT_EQ(UserCheck(), UserCheckState::asked);
   EXPECT_EQ(Send(32, 0), 0);
   EXPECT_TRUE(JustDownloadInfoFile());
 }

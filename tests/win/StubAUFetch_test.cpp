@@ -104,7 +104,7 @@ class StubAUFetch : public ::testing::Test {
     SetSettingsIni(ini);
     ASSERT_TRUE(WriteFileText(agent_ + "Tool.original", "[MsgBox]\r\nFontName=Verdana\r\nFontSize=10\r\n"));
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
-    SetUserCheck(0);
+    SetUserCheck(UserCheckState::none);
     g_testMode = false;
     g_testLocation.clear();
     SetFetchTestModeProbe(&FakeTestMode);
@@ -131,7 +131,7 @@ class StubAUFetch : public ::testing::Test {
     MainFace() = savedFace_;
     if (window_) ::DestroyWindow(window_);
     SetFetchTestModeProbe(nullptr);
-    SetUserCheck(0);
+    SetUserCheck(UserCheckState::none);
     AUOptionsFromText("|255|255|255|255|255|255|255|255|");
     SetSettingsIni(SettingsIni());
     SetOwnPackage(nullptr);
@@ -161,8 +161,8 @@ class StubAUFetch : public ::testing::Test {
   // The .info file lands beside the agent; a package or page only in the
   // fetch folder, where the caller takes it from and drops it.
   std::string FetchFolder() const { return agent_ + "Agent.exe.fetch"; }
-  void ExpectFetched(const FetchResult& r, int kind, const std::string& name, const std::string& bytes) {
-    if (kind == fkInfo) {
+  void ExpectFetched(const FetchResult& r, FetchKind kind, const std::string& name, const std::string& bytes) {
+    if (kind == FetchKind::info) {
       EXPECT_EQ(r.path, "");
       EXPECT_TRUE(ReadFileText(agent_ + name) == bytes);
       return;
@@ -190,14 +190,14 @@ class StubAUFetch : public ::testing::Test {
 TEST_F(StubAUFetch, AFolderSourceIsCopiedWithoutTheNetwork) {
   const std::string page = MakeInformPage(EncodeToken(kOwnToken), "What is <b>new</b>", true);
   struct Case {
-    int kind;
+    FetchKind kind;
     const char* name;
     std::string bytes;
     const char* status;
   } cases[] = {
-      {fkInfo, "Tool.info", kInfoText, "Downloading INFO File..."},
-      {fkUpdate, "Update.exe", good_, "Downloading UPDATE File..."},
-      {fkInform, "News.page", page, "Downloading INFORM File..."},
+      {FetchKind::info, "Tool.info", kInfoText, "Downloading INFO File..."},
+      {FetchKind::update, "Update.exe", good_, "Downloading UPDATE File..."},
+      {FetchKind::inform, "News.page", page, "Downloading INFORM File..."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -228,19 +228,20 @@ TEST_F(StubAUFetch, AFolderSourceIsCopiedWithoutTheNetwork) {
 
 TEST_F(StubAUFetch, AnUpdateTheUserIsAskedAboutShowsTheWindowAndStepsTheBars) {
   struct Case {
-    int kind;
+    FetchKind kind;
     bool confirm;
-    int userCheck;
+    UserCheckState userCheck;
     bool animated;
   } cases[] = {
-      {fkUpdate, true, 0, true},
-      {fkUpdate, false, 0, false},
-      {fkUpdate, true, 1, false},
-      {fkInform, true, 0, false},
+      {FetchKind::update, true, UserCheckState::none, true},
+      {FetchKind::update, false, UserCheckState::none, false},
+      {FetchKind::update, true, UserCheckState::running, false},
+      {FetchKind::inform, true, UserCheckState::none, false},
   };
   Lay(src_ + "\\Update.exe", good_);
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.kind) + " " + std::to_string(c.confirm) + " " + std::to_string(c.userCheck));
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.kind)) + " " + std::to_string(c.confirm) + " " +
+                 std::to_string(static_cast<int>(c.userCheck)));
     g_progress.clear();
     ConfirmDownload(c.confirm);
     SetUserCheck(c.userCheck);
@@ -273,13 +274,13 @@ TEST_F(StubAUFetch, AnUpdateTheUserIsAskedAboutShowsTheWindowAndStepsTheBars) {
 // deleted and never handed on.
 TEST_F(StubAUFetch, AForeignFileIsDeletedAndTheErrorShown) {
   struct Case {
-    int kind;
+    FetchKind kind;
     std::string bytes;
     std::string message;
   } cases[] = {
-      {fkInform, MakeInformPage(EncodeToken("Other-1"), "Buy <b>this</b>", false), kBadSecretTokenText},
-      {fkInform, "just a page", kBadSecretTokenText},
-      {fkUpdate, "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>",
+      {FetchKind::inform, MakeInformPage(EncodeToken("Other-1"), "Buy <b>this</b>", false), kBadSecretTokenText},
+      {FetchKind::inform, "just a page", kBadSecretTokenText},
+      {FetchKind::update, "<HTML><HEAD><TITLE>404 Not Found</TITLE></HEAD></HTML>",
        "<B>404 File Not Found...</B><P><P>URL:  " + src_ + "\\Update.exe."},
   };
   for (const Case& c : cases) {
@@ -305,7 +306,8 @@ TEST_F(StubAUFetch, AForeignUpdateShowsBadSecretTokenToTheUser) {
   for (int i = 0; i < 400 && !Exists(report + ".ready"); ++i) Sleep(50);
 
   Lay(src_ + "\\Update.exe", foreign_);
-  const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate, static_cast<std::int64_t>(foreign_.size()));
+  const FetchResult r =
+      DownloadFileAU(src_, "Update.exe", FetchKind::update, static_cast<std::int64_t>(foreign_.size()));
   EXPECT_FALSE(r.success);
   EXPECT_FALSE(Exists(agent_ + "Update.exe"));
 
@@ -324,7 +326,7 @@ TEST_F(StubAUFetch, AMissingFolderFileFallsThroughToTheWeb) {
     SCOPED_TRACE(confirm);
     g_debug.clear();
     ConfirmDownload(confirm);
-    const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate);
+    const FetchResult r = DownloadFileAU(src_, "Update.exe", FetchKind::update);
     EXPECT_FALSE(r.success);
     EXPECT_NE(r.error, "");
     EXPECT_FALSE(Exists(agent_ + "Update.exe"));
@@ -343,7 +345,7 @@ TEST_F(StubAUFetch, TestModeReadsOnlyFromTheTestLocation) {
   g_testLocation = test;
   Lay(src_ + "\\Tool.info", "[NewSetup]\r\nVersionNew=1\r\n");
   Lay(test + "\\Tool.info", kInfoText);
-  FetchResult r = DownloadFileAU(src_, "Tool.info", fkInfo);
+  FetchResult r = DownloadFileAU(src_, "Tool.info", FetchKind::info);
   EXPECT_TRUE(r.success);
   EXPECT_EQ(ReadFileText(agent_ + "Tool.info"), kInfoText);
   EXPECT_TRUE(Contains(Log(), "TestMode=TRUE\r\n")) << Log();
@@ -351,7 +353,7 @@ TEST_F(StubAUFetch, TestModeReadsOnlyFromTheTestLocation) {
 
   // Nothing there: an empty .info file, no error, and no look at the source.
   ::DeleteFileA((test + "\\Tool.info").c_str());
-  r = DownloadFileAU(src_, "Tool.info", fkInfo);
+  r = DownloadFileAU(src_, "Tool.info", FetchKind::info);
   EXPECT_FALSE(r.success);
   EXPECT_EQ(r.error, "");
   EXPECT_TRUE(Exists(agent_ + "Tool.info"));
@@ -372,7 +374,7 @@ TEST_F(StubAUFetch, NothingFetchedIsAFailedDownloadNotABadToken) {
     SCOPED_TRACE(stale);
     g_debug.clear();
     if (stale) Lay(agent_ + "Update.exe", good_);
-    const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate);
+    const FetchResult r = DownloadFileAU(src_, "Update.exe", FetchKind::update);
     EXPECT_FALSE(r.success);
     EXPECT_NE(r.error, "");
     EXPECT_FALSE(Contains(g_debug, kBadSecretTokenText)) << g_debug;
@@ -384,7 +386,7 @@ TEST_F(StubAUFetch, NothingFetchedIsAFailedDownloadNotABadToken) {
   g_testMode = false;
   g_debug.clear();
   Lay(src_ + "\\Update.exe", "");
-  const FetchResult r = DownloadFileAU(src_, "Update.exe", fkUpdate);
+  const FetchResult r = DownloadFileAU(src_, "Update.exe", FetchKind::update);
   EXPECT_FALSE(r.success);
   EXPECT_TRUE(ReadFileText(agent_ + "Update.exe") == good_);
   EXPECT_FALSE(Contains(g_debug, kBadSecretTokenText)) << g_debug;
@@ -396,7 +398,8 @@ TEST_F(StubAUFetch, NamesFromTheInfoFileStayInTheAgentsFolder) {
   Lay(src_ + "\\x.exe", good_);
   ASSERT_TRUE(::CreateDirectoryA((src_ + "\\dl").c_str(), nullptr));
   Lay(src_ + "\\dl\\x.exe", good_);
-  FetchResult r = DownloadFileAU(src_ + "\\dl", "..\\x.exe", fkUpdate, static_cast<std::int64_t>(good_.size()));
+  FetchResult r =
+      DownloadFileAU(src_ + "\\dl", "..\\x.exe", FetchKind::update, static_cast<std::int64_t>(good_.size()));
   EXPECT_TRUE(r.success) << r.error;
   EXPECT_EQ(r.path, FetchFolder() + "\\x.exe");
   EXPECT_FALSE(Exists(root_ + "x.exe"));
@@ -405,7 +408,7 @@ TEST_F(StubAUFetch, NamesFromTheInfoFileStayInTheAgentsFolder) {
   for (const char* name : {"CON", "nul.exe", "..\\LPT1.exe", "", "..\\"}) {
     SCOPED_TRACE(name);
     ::DeleteFileA(log_.c_str());
-    for (int kind : {fkInfo, fkUpdate, fkInform}) {
+    for (FetchKind kind : {FetchKind::info, FetchKind::update, FetchKind::inform}) {
       r = DownloadFileAU(src_, name, kind);
       EXPECT_FALSE(r.success);
       EXPECT_TRUE(Contains(r.error, "refused")) << r.error;
@@ -437,7 +440,7 @@ TEST_F(StubAUFetch, TestModeFromTheRegistry) {
   if (on) {
     Lay(src_ + "\\Tool.info", "[NewSetup]\r\nVersionNew=1\r\n");
     Lay(test + "\\Tool.info", kInfoText);
-    EXPECT_TRUE(DownloadFileAU(src_, "Tool.info", fkInfo).success);
+    EXPECT_TRUE(DownloadFileAU(src_, "Tool.info", FetchKind::info).success);
     EXPECT_EQ(ReadFileText(agent_ + "Tool.info"), kInfoText);
   }
   for (const char* name : {"TestMode", "TestModeDate", "TestModeURL"}) RegDeleteValueA(hkey.get(), name);
@@ -469,7 +472,7 @@ class StubAUFetchWeb : public StubAUFetch {
   // Each file served and fetched as its kind arrives whole beside the agent,
   // logged, with no box.
   struct Served {
-    int kind;
+    FetchKind kind;
     const char* name;
     std::string bytes;
   };
@@ -492,12 +495,14 @@ class StubAUFetchWeb : public StubAUFetch {
 
 TEST_F(StubAUFetchWeb, EachKindFromTheServedFolder) {
   const std::string page = MakeInformPage(EncodeToken(kOwnToken), "What is <b>new</b>", false);
-  ExpectEachFetched({{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}, {fkInform, "News.page", page}});
+  ExpectEachFetched({{FetchKind::info, "Tool.info", kInfoText},
+                     {FetchKind::update, "Update.exe", good_},
+                     {FetchKind::inform, "News.page", page}});
   EXPECT_FALSE(IsWindowVisible(window_));
 
   // A probe the user asked for hands the download the main window to show.
-  SetUserCheck(1);
-  EXPECT_TRUE(DownloadFileAU(host_ + "/files", "Tool.info", fkInfo).success);
+  SetUserCheck(UserCheckState::running);
+  EXPECT_TRUE(DownloadFileAU(host_ + "/files", "Tool.info", FetchKind::info).success);
   EXPECT_TRUE(IsWindowVisible(window_));
 }
 
@@ -505,7 +510,7 @@ TEST_F(StubAUFetchWeb, AnErrorPageAsInfoFailsWithThe404TextAndStays) {
   for (const char* base : {"/files", "/404", "/404ok"}) {
     SCOPED_TRACE(base);
     const std::string source = host_ + base + "/Tool.info";
-    const FetchResult r = DownloadFileAU(host_ + base, "Tool.info", fkInfo);
+    const FetchResult r = DownloadFileAU(host_ + base, "Tool.info", FetchKind::info);
     EXPECT_FALSE(r.success);
     EXPECT_EQ(r.error, "<B>404 File Not Found...</B><P><P>URL:  " + source +
                            ".<P><P>Please make sure the file is available and access is allowed to this file.");
@@ -532,7 +537,7 @@ TEST_F(StubAUFetchWeb, AFailedUpdateDownloadIsReportedAsOption1Asks) {
     SCOPED_TRACE(std::string(c.base) + " " + std::to_string(c.confirm));
     g_debug.clear();
     ConfirmDownload(c.confirm);
-    const FetchResult r = DownloadFileAU(host_ + c.base, "Update.exe", fkUpdate, 100000);
+    const FetchResult r = DownloadFileAU(host_ + c.base, "Update.exe", FetchKind::update, 100000);
     EXPECT_FALSE(r.success);
     EXPECT_FALSE(Exists(agent_ + "Update.exe"));
     if (c.box.empty())
@@ -573,7 +578,7 @@ TEST_F(StubAUFetchWeb, AnOfferNeverWritesOrDeletesAFileBesideTheAgent) {
     SCOPED_TRACE(name);
     Lay(served_ + name, junk);
     Lay(src_ + "\\" + name, junk);
-    for (int kind : {fkUpdate, fkInform}) {
+    for (FetchKind kind : {FetchKind::update, FetchKind::inform}) {
       // The junk as the package the .info file announced, from the web and
       // from a folder.
       for (const std::string& base : {host_ + "/files", src_}) {
@@ -596,31 +601,31 @@ TEST_F(StubAUFetchWeb, EveryFetchEndsWithinItsBound) {
   ASSERT_EQ(_putenv_s("HAVREK_FETCH_FLOOR_MS", "2000"), 0);
   struct Case {
     const char* base;
-    int kind;
+    FetchKind kind;
     std::int64_t announced;
     const char* error;  // part of the error text
   } cases[] = {
       // A 10 MB .info file: refused by its length before a byte is read,
       // or stopped at the cap without one.
-      {"/data/x?size=10000000&", fkInfo, -1, "(10000000 bytes, more than the 65536 taken)"},
-      {"/nolength/x?size=10000000&", fkInfo, -1, "bytes, more than the 65536 taken)"},
-      {"/data/x?size=2000000&", fkInform, -1, "(2000000 bytes, more than the 1048576 taken)"},
+      {"/data/x?size=10000000&", FetchKind::info, -1, "(10000000 bytes, more than the 65536 taken)"},
+      {"/nolength/x?size=10000000&", FetchKind::info, -1, "bytes, more than the 65536 taken)"},
+      {"/data/x?size=2000000&", FetchKind::inform, -1, "(2000000 bytes, more than the 1048576 taken)"},
       // A package longer than the .info file announced.
-      {"/data/x?size=600000&", fkUpdate, 1000, "(600000 bytes, more than the 1099 taken)"},
-      {"/nolength/x?size=600000&", fkUpdate, 1000, "bytes, more than the 1099 taken)"},
-      {"/liar/x?size=1000&sent=600000&", fkUpdate, 1000, "bytes, more than the 1099 taken)"},
+      {"/data/x?size=600000&", FetchKind::update, 1000, "(600000 bytes, more than the 1099 taken)"},
+      {"/nolength/x?size=600000&", FetchKind::update, 1000, "bytes, more than the 1099 taken)"},
+      {"/liar/x?size=1000&sent=600000&", FetchKind::update, 1000, "bytes, more than the 1099 taken)"},
       // A byte every 200 ms, and a server that falls silent after its
       // headers or never answers at all.
-      {"/slow/x?size=3000&piece=1&delay=200&", fkInfo, -1, "given up after"},
-      {"/slow/x?size=3000&piece=1&delay=200&", fkUpdate, 3000, "given up after"},
-      {"/silent/x?size=3000&sent=10&", fkInfo, -1, ""},
-      {"/mute/x&", fkInfo, -1, ""},
+      {"/slow/x?size=3000&piece=1&delay=200&", FetchKind::info, -1, "given up after"},
+      {"/slow/x?size=3000&piece=1&delay=200&", FetchKind::update, 3000, "given up after"},
+      {"/silent/x?size=3000&sent=10&", FetchKind::info, -1, ""},
+      {"/mute/x&", FetchKind::info, -1, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.base) + " " + std::to_string(c.kind));
+    SCOPED_TRACE(std::string(c.base) + " " + std::to_string(static_cast<int>(c.kind)));
     Lay(agent_ + "Tool.info", kInfoText);
     const std::int64_t start = TickMs();
-    const FetchResult r = DownloadFileAU(host_ + c.base, c.kind == fkInfo ? "Tool.info" : "Offer.exe", c.kind,
+    const FetchResult r = DownloadFileAU(host_ + c.base, c.kind == FetchKind::info ? "Tool.info" : "Offer.exe", c.kind,
                                          c.announced);
     const std::int64_t took = TickMs() - start;
     EXPECT_FALSE(r.success);
@@ -628,7 +633,7 @@ TEST_F(StubAUFetchWeb, EveryFetchEndsWithinItsBound) {
     // Floor, the bytes' time at the minimum rate, the pauses around a fetch.
     EXPECT_LT(took, 10000);
     // Never the half of a body.
-    if (c.kind == fkInfo) EXPECT_EQ(FileSizeByName(agent_ + "Tool.info"), 0);
+    if (c.kind == FetchKind::info) EXPECT_EQ(FileSizeByName(agent_ + "Tool.info"), 0);
     EXPECT_FALSE(Exists(FetchFolder()));
   }
   _putenv_s("HAVREK_FETCH_FLOOR_MS", "");
@@ -642,7 +647,7 @@ class StubAUFetchHttps : public StubAUFetchWeb {
 };
 
 TEST_F(StubAUFetchHttps, InfoAndUpdateArriveWhole) {
-  ExpectEachFetched({{fkInfo, "Tool.info", kInfoText}, {fkUpdate, "Update.exe", good_}});
+  ExpectEachFetched({{FetchKind::info, "Tool.info", kInfoText}, {FetchKind::update, "Update.exe", good_}});
 }
 
 TEST_F(StubAUFetchHttps, AServerWithAnUntrustedCertificateGivesNoOffer) {
@@ -651,7 +656,7 @@ TEST_F(StubAUFetchHttps, AServerWithAnUntrustedCertificateGivesNoOffer) {
   Lay(served_ + "Tool.info", kInfoText);
   Lay(agent_ + "Tool.info", "[NewSetup]\r\nVersionNew=2\r\n");
   const std::string base = std::string("https://localhost:") + rogue + "/files";
-  const FetchResult r = DownloadFileAU(base, "Tool.info", fkInfo);
+  const FetchResult r = DownloadFileAU(base, "Tool.info", FetchKind::info);
   EXPECT_FALSE(r.success);
   EXPECT_EQ(r.error, "Unable to open Internet Connection: " + base + "/Tool.info");
   // Neither the served offer nor the stale one.

@@ -2,7 +2,6 @@
 // through the real binary.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -20,8 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "PackCli.h"
 #include "SealedPackage.h"
-#include "TestFolder.h"
 #include "package/UnPack.h"
 
 #if defined(HAVREK_PACK_EXE) && defined(HAVREK_EXAMPLES_DIR)
@@ -31,14 +30,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::Slurp;
+using test::StubImage;
 using test::Word;
-
-std::string StubImage() {
-  std::string stub(4096, '\0');
-  stub.replace(0, 2, "MZ");
-  stub.replace(256, 4, std::string("PE\0\0", 4));
-  return stub;
-}
 
 // Every regular file below folder ("/" separated) with its bytes; folders
 // and anything else marked by their kind.
@@ -71,28 +64,14 @@ std::string JsonName(const std::string& rel) {
   return out;
 }
 
-class PackToolFiles : public ::testing::Test {
+class PackToolFiles : public test::PackCli {
  protected:
+  PackToolFiles() : PackCli("packtool") {}
   void SetUp() override {
-    dir_ = test::FreshTestFolder("packtool");
+    PackCli::SetUp();
     stub_ = Put("stub.exe", StubImage());
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string Q(const std::string& name) const { return "'" + Path(name) + "'"; }
-  std::string Put(const std::string& name, const std::string& bytes) const {
-    fs::create_directories((dir_ / name).parent_path());
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-    return Path(name);
-  }
-  int Tool(const std::string& args, std::string* out = nullptr, const std::string& cwd = "") {
-    const std::string cmd = (cwd.empty() ? std::string() : "cd '" + cwd + "' && ") + "timeout 60 '" +
-                            HAVREK_PACK_EXE + "' " + args + " >'" + Path("out.txt") + "' 2>&1";
-    const int rc = std::system(cmd.c_str());
-    if (out) *out = Slurp(Path("out.txt"));
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
   std::string Build(const std::string& rest) const { return "build --stub '" + stub_ + "' " + rest; }
 
   // 500 files in nested folders, of sizes from 0 to about 40 KB, text-like
@@ -111,7 +90,6 @@ class PackToolFiles : public ::testing::Test {
     }
   }
 
-  fs::path dir_;
   std::string stub_;
 };
 
@@ -279,7 +257,7 @@ TEST_F(PackToolFiles, ArgumentFilesReadPathsFromTheirOwnFolder) {
   Put("proj/build/more/args.txt", "--run\n../../engine.exe\n--run-args\n/mode two words\n");
   fs::create_directories(dir_ / "proj" / "out");
   std::string out;
-  ASSERT_EQ(Tool("@proj/build/args.txt", &out, dir_.string()), 0) << out;
+  ASSERT_EQ(Tool("@proj/build/args.txt", &out), 0) << out;
   ASSERT_EQ(Tool("list " + Q("proj/out/setup.exe"), &out), 0) << out;
   for (const char* name : {"\"Program\\readme.txt\"", "\"Program\\bin\\tool.exe\"", "\"engine.exe\"  [run: \"/mode two words\"]"})
     EXPECT_NE(out.find(name), std::string::npos) << name << "\n" << out;

@@ -1,15 +1,12 @@
 // havrek-pack offer, sign-offer and verify-offer through the real binary,
 // with keys made by the openssl command.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "TestFolder.h"
+#include "PackCli.h"
 #include "agent/OfferCheck.h"
 #include "agent/SignedOffer.h"
 
@@ -19,15 +16,13 @@ namespace havrek {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Slurp;
 
-bool HaveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0; }
-
-class PackOffer : public ::testing::Test {
+class PackOffer : public test::PackCli {
  protected:
+  PackOffer() : PackCli("packoffer") {}
   void SetUp() override {
-    if (!HaveOpenssl()) GTEST_SKIP() << "no openssl command";
-    dir_ = test::FreshTestFolder("packoffer");
+    if (!test::HaveOpenssl()) GTEST_SKIP() << "no openssl command";
+    PackCli::SetUp();
     ASSERT_EQ(Shell("openssl ecparam -name prime256v1 -genkey -noout | openssl pkcs8 -topk8 -nocrypt -out Tool.key && "
                     "openssl pkey -in Tool.key -pubout -out Tool.pub && "
                     "openssl ecparam -name prime256v1 -genkey -noout | openssl pkcs8 -topk8 -nocrypt -out Other.key && "
@@ -38,25 +33,7 @@ class PackOffer : public ::testing::Test {
     Put("ToolUpdate.exe", package);
     Put("page.inf", "x|token|a|b|Version 2 is here");
   }
-  void TearDown() override {
-    if (!dir_.empty()) fs::remove_all(dir_);
-  }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  void Put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-  }
-  std::string Get(const std::string& name) const { return Slurp(Path(name)); }
-  // A shell command in the test folder; its exit code, its output in out.txt.
-  int Shell(const std::string& command, const std::string& env = "") const {
-    const std::string cmd = "cd '" + dir_.string() + "' && " + env + " " + command + " >out.txt 2>&1";
-    const int rc = std::system(cmd.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  int Tool(const std::string& args, const std::string& env = "") const {
-    return Shell(std::string("timeout 60 '") + HAVREK_PACK_EXE + "' " + args, env);
-  }
-  std::string Output() const { return Get("out.txt"); }
   std::string Sha256Of(const std::string& name) const {
     Shell("sha256sum " + name);
     return Output().substr(0, 64);
@@ -76,8 +53,6 @@ class PackOffer : public ::testing::Test {
   static const char* UpdateArgs() {
     return "offer --out Tool.info --version 2 --stamp 7 --url http://example.test/dl --package ToolUpdate.exe";
   }
-
-  fs::path dir_;
 };
 
 TEST_F(PackOffer, AnUpdateOfferIsWrittenSignedAndCheckedByTheToolAndByOpenssl) {
@@ -132,7 +107,8 @@ TEST_F(PackOffer, SignOfferSignsAHandWrittenOfferAndReplacesAnEarlierSignature) 
   Put("Tool.info", "; by hand\n[NewSetup]\nVersionNew=2\nDownloadURL_UPDATE=http://e/\nNameOfUpdateFile=ToolUpdate.exe\n"
                    "SizeOfUpdateFile=70000\nSHA256OfUpdateFile=" + Sha256Of("ToolUpdate.exe"));
   const std::string epoch = "SOURCE_DATE_EPOCH=1796994000";
-  ASSERT_EQ(Tool("sign-offer --key Tool.key Tool.info --package ToolUpdate.exe --strict", epoch), 0) << Output();
+  ASSERT_EQ(Tool("sign-offer --key Tool.key Tool.info --package ToolUpdate.exe --strict", nullptr, nullptr, epoch), 0)
+      << Output();
   const std::string first = Get("Tool.info");
   EXPECT_NE(first.find("\r\nSHA256OfUpdateFile=" + Sha256Of("ToolUpdate.exe") + "\r\n;signed=2026-12-11T13:00:00Z key=" +
                        KeyIdOf("Tool.pub") + "\r\n;signature="),

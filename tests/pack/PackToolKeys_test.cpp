@@ -2,17 +2,14 @@
 // record's package digest, through the real binary and the core reader.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "PackCli.h"
 #include "SignatureCases.h"
-#include "TestFolder.h"
 #include "package/PackX.h"
 #include "package/Signature.h"
 
@@ -22,52 +19,30 @@ namespace havrek {
 namespace {
 
 namespace fs = std::filesystem;
+using test::HaveOpenssl;
 using test::Slurp;
 
-class PackToolKeys : public ::testing::Test {
+class PackToolKeys : public test::PackCli {
  protected:
+  PackToolKeys() : PackCli("packkeys") {}
   void SetUp() override {
-    dir_ = test::FreshTestFolder("packkeys");
-    std::string stub(4096, '\0');
-    stub.replace(0, 2, "MZ");
-    stub.replace(256, 4, std::string("PE\0\0", 4));
-    stub_ = Put("stub.exe", stub);
+    PackCli::SetUp();
+    stub_ = Put("stub.exe", test::StubImage());
     Put("Engine.exe", "engine");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string Q(const std::string& name) const { return "'" + Path(name) + "'"; }
-  std::string Put(const std::string& name, const std::string& bytes) const {
-    std::ofstream(Path(name), std::ios::binary) << bytes;
-    return Path(name);
-  }
-  // Exit code; standard output and error apart.
-  int Run(const std::string& command, std::string* out = nullptr, std::string* err = nullptr) const {
-    const std::string cmd = "cd '" + dir_.string() + "' && timeout 60 " + command + " >'" + Path("out.txt") +
-                            "' 2>'" + Path("err.txt") + "'";
-    const int rc = std::system(cmd.c_str());
-    if (out) *out = Slurp(Path("out.txt"));
-    if (err) *err = Slurp(Path("err.txt"));
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  }
-  int Tool(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) const {
-    return Run(std::string("'") + HAVREK_PACK_EXE + "' " + args, out, err);
-  }
   std::string Build(const std::string& rest) const {
     return "build --stub '" + stub_ + "' --out " + Q("s.exe") + " --run " + Q("Engine.exe") + " " + rest;
   }
   // The point of a public PEM as openssl itself reads it.
   P256Point OpensslPoint(const std::string& pub) const {
     std::string out;
-    EXPECT_EQ(Run("openssl pkey -pubin -in " + Q(pub) + " -outform DER | tail -c 65 | od -An -v -tx1 | tr -d ' \\n'",
-                  &out),
+    EXPECT_EQ(Shell("openssl pkey -pubin -in " + Q(pub) + " -outform DER | tail -c 65 | od -An -v -tx1 | tr -d ' \\n'",
+                    &out),
               0);
     return test::PointFromHex(out);
   }
-  static bool HaveOpenssl() { return std::system("openssl version >/dev/null 2>&1") == 0; }
 
-  fs::path dir_;
   std::string stub_;
 };
 
@@ -85,7 +60,7 @@ TEST_F(PackToolKeys, KeygenWritesAKeyPairOnceAndItsIdMatchesOpenssl) {
 
   // openssl signs with the private key; the core verifies with the point.
   Put("msg", "an offer\r\n");
-  ASSERT_EQ(Run("openssl dgst -sha256 -sign " + Q("pub.key") + " -out " + Q("sig") + " " + Q("msg")), 0);
+  ASSERT_EQ(Shell("openssl dgst -sha256 -sign " + Q("pub.key") + " -out " + Q("sig") + " " + Q("msg")), 0);
   EXPECT_EQ(VerifySignature(point, "an offer\r\n", Slurp(Path("sig"))), "");
 
   // Never over a key: with either file there, nothing is written at all.
@@ -116,13 +91,13 @@ TEST_F(PackToolKeys, UpdateKeysAreStoredShownAndCheckedAtTheBuild) {
   // Keys the way publishers make them: ours, openssl's own (SEC1 private
   // key, public PEM), and one written in compressed form.
   ASSERT_EQ(Tool("keygen --out " + Q("a")), 0);
-  ASSERT_EQ(Run("openssl ecparam -name prime256v1 -genkey -noout -out b.key && openssl pkey -in b.key -pubout -out "
+  ASSERT_EQ(Shell("openssl ecparam -name prime256v1 -genkey -noout -out b.key && openssl pkey -in b.key -pubout -out "
                 "b.pub && openssl ec -in b.key -pubout -conv_form compressed -out c.pub 2>/dev/null && "
                 "openssl ecparam -name prime256v1 -genkey -noout -out d.key && openssl pkey -in d.key -pubout "
                 "-out d.pub && openssl ecparam -name prime256v1 -genkey -noout -out e.key && "
                 "openssl pkey -in e.key -pubout -out e.pub"),
             0);
-  ASSERT_EQ(Run("openssl ecparam -name secp384r1 -genkey -noout -out p384.key && openssl pkey -in p384.key "
+  ASSERT_EQ(Shell("openssl ecparam -name secp384r1 -genkey -noout -out p384.key && openssl pkey -in p384.key "
                 "-pubout -out p384.pub && openssl genrsa -out rsa.key 1024 2>/dev/null && openssl pkey -in rsa.key "
                 "-pubout -out rsa.pub"),
             0);
@@ -182,7 +157,7 @@ TEST_F(PackToolKeys, UpdateKeysAreStoredShownAndCheckedAtTheBuild) {
       {"no such file", "missing.pub", 1, "missing.pub"},
       {"a folder", ".", 1, "cannot open"},
   };
-  ASSERT_EQ(Run("openssl ecparam -name prime256v1 -genkey -noout | openssl pkey -pubout -out f.pub"), 0);
+  ASSERT_EQ(Shell("openssl ecparam -name prime256v1 -genkey -noout | openssl pkey -pubout -out f.pub"), 0);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     fs::remove(Path("s.exe"));
