@@ -746,45 +746,6 @@ std::vector<std::string> OutputSet::Paths() const {
   return paths;
 }
 
-std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed) {
-  if (token.empty() || p < 0 || p > 255 || q < 1 || q > 255) return {};
-  std::mt19937 rng(seed);
-  auto randomByte = [&rng] { return static_cast<unsigned char>(rng() & 0xFF); };
-
-  const unsigned char key = randomByte();
-  std::vector<unsigned char> b;
-  b.push_back(randomByte());
-  b.push_back(static_cast<unsigned char>(p));
-  b.push_back(static_cast<unsigned char>(q));
-  for (int i = 0; i < p; ++i) b.push_back(randomByte());
-  b.insert(b.end(), token.begin(), token.end());
-  // The checksum byte is the last of the q bytes after the token.
-  for (int i = 1; i < q; ++i) b.push_back(randomByte());
-  for (std::size_t i = 1; i < b.size(); ++i) b[i] ^= key;
-  b.push_back(0);
-  b.push_back(static_cast<unsigned char>(b[0] ^ key));
-  unsigned sum = 0;
-  for (std::size_t i = 0; i < b.size(); ++i)
-    if (i != b.size() - 2) sum += b[i];
-  b[b.size() - 2] = static_cast<unsigned char>(sum & 0xFF);
-
-  static const char digits[] = "0123456789ABCDEF";
-  std::string text;
-  for (unsigned char c : b) {
-    text.push_back(static_cast<char>(digits[c >> 4] + 50));
-    text.push_back(static_cast<char>(digits[c & 15] + 50));
-  }
-  return text;
-}
-
-std::string EncodeToken(const std::string& token) {
-  // FNV-1a: any spread will do, as long as it is the same on every machine.
-  std::uint64_t h = 14695981039346656037ULL;
-  for (unsigned char c : token) h = (h ^ c) * 1099511628211ULL;
-  return EncodeToken(token, 1 + static_cast<int>(h % 16), 1 + static_cast<int>((h >> 4) % 16),
-                     static_cast<std::uint32_t>(h >> 32));
-}
-
 bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error) {
   block.clear();
   std::string entries;

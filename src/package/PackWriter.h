@@ -1,7 +1,6 @@
 // Writing packages (used by havrek-pack): the stub image, the header blocks,
-// the entries, the package header and its checksum, multi-disk sets, build
-// tokens and information pages. Everything written here reads back through
-// PackX.
+// the entries, the package header and its checksum, multi-disk sets and
+// information pages. Everything written here reads back through PackX.
 #pragma once
 
 #include <cstdint>
@@ -14,16 +13,6 @@
 #include "package/PackX.h"
 
 namespace havrek {
-
-// ---- Build tokens ----
-// An encoding that DecodeToken turns back into token. p (0..255) bytes of
-// filler go before the token, q (1..255) bytes after it, the last of them
-// being the checksum; seed chooses the filler and key bytes. Empty when the
-// token is empty (an empty token never decodes) or p or q is out of range.
-std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed);
-// Filler lengths (1..16) and key drawn from the token itself, so that a
-// build given the same token writes the same bytes.
-std::string EncodeToken(const std::string& token);
 
 // ---- Header blocks ----
 // A plain language file to the language block:

@@ -16,6 +16,7 @@
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/Signature.h"
+#include "package/TokenCodec.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 
