@@ -13,6 +13,7 @@
 #include "Progress.h"
 #include "Tree.h"
 #include "files/Files.h"
+#include "package/PackOutputs.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/Signature.h"

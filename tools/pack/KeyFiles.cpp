@@ -5,7 +5,7 @@
 #include <string>
 
 #include "Commands.h"
-#include "package/PackWriter.h"
+#include "package/PackOutputs.h"
 #include "platform/Platform.h"
 
 #ifndef _WIN32
