@@ -3,6 +3,7 @@
 #include "net/InetText.h"
 #include "package/EntryName.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "util/Utils.h"
 #include "util/UtilsSystem.h"
 

@@ -199,6 +199,93 @@ bool IntegrityReport::Sound() const {
          std::all_of(files.begin(), files.end(), [](const DiskIntegrity& f) { return f.error.empty(); });
 }
 
+namespace {
+
+// One file of a package read into its integrity check, block by block, as
+// the extraction walk reads it.
+class DiskReader {
+ public:
+  // blocks counts over all files: only the first holds header blocks.
+  DiskReader(const plat::File& file, const TPackageHeader& h, std::int64_t& blocks, std::string& piece)
+      : file_(file), h_(h), check_(IntegrityMarkVersion(h), true), end_(PackageEnd(file, file.size())),
+        pos_(h.payloadStart), blocks_(blocks), piece_(piece) {}
+
+  // Reads the file; the reason when it is unsound or not all there.
+  std::string Check(bool& recorded) {
+    if (pos_ > end_ || file_.seek(0) != 0) return "its payload starts past its end";
+    if (check_.WholeFile() && !TakeHead()) return "cut short ahead of its payload";
+    if (file_.seek(pos_) != pos_) return "its payload starts past its end";
+    bool whole = true;
+    do {
+      whole = ReadBlock();
+    } while (whole && end_ - pos_ > kTrailerRoom);
+    if (!whole) return "cut short at offset " + IntText(pos_);
+    recorded = check_.Seen();
+    return check_.Finish();
+  }
+
+ private:
+  // The bytes ahead of the payload (stub image, header blocks), for a record
+  // that covers the whole file; false when they are not all there.
+  bool TakeHead() {
+    std::string head(static_cast<std::size_t>(std::min<std::int64_t>(pos_, ChecksumSkippedHead)), '\0');
+    bool read = file_.readExact(head.data(), static_cast<std::int64_t>(head.size()));
+    check_.Prefix(std::move(head));
+    for (std::int64_t at = std::min<std::int64_t>(pos_, ChecksumSkippedHead); read && at < pos_;) {
+      const std::int64_t want = std::min(pos_ - at, kReadPiece);
+      read = file_.readExact(piece_.data(), want);
+      check_.Take(piece_.data(), want);
+      at += want;
+    }
+    return read;
+  }
+
+  // One block: false when it is not all there.
+  bool ReadBlock() {
+    std::int32_t length = 0;
+    if (end_ - pos_ < 4 || !file_.readExact(&length, 4)) return false;
+    const std::int64_t n = length > 0 ? length : -static_cast<std::int64_t>(length);
+    if (n > end_ - pos_ - 4) return false;
+    if (++blocks_ > h_.blockCount && n == IntegrityContentSize) {
+      if (!ReadRecordCandidate(length, n)) return false;
+    } else {
+      check_.Take(&length, 4);
+      for (std::int64_t left = n; left > 0; left -= std::min(left, kReadPiece)) {
+        const std::int64_t want = std::min(left, kReadPiece);
+        if (!file_.readExact(piece_.data(), want)) return false;
+        check_.Take(piece_.data(), want);
+      }
+    }
+    pos_ += 4 + n;
+    return true;
+  }
+
+  // A block of a record's size past the header blocks, with the package
+  // header when it is the file's last block.
+  bool ReadRecordCandidate(std::int32_t length, std::int64_t n) {
+    char content[IntegrityContentSize];
+    if (!file_.readExact(content, n)) return false;
+    std::string trailer;
+    if (end_ - (pos_ + 4 + n) == PackageHeaderSize) {
+      trailer.resize(PackageHeaderSize);
+      if (!file_.readAt(pos_ + 4 + n, trailer.data(), PackageHeaderSize)) trailer.clear();
+      if (file_.seek(pos_ + 4 + n) != pos_ + 4 + n) return false;
+    }
+    check_.Block(length, content, n, trailer);
+    return true;
+  }
+
+  const plat::File& file_;
+  const TPackageHeader& h_;
+  IntegrityCheck check_;
+  const std::int64_t end_;
+  std::int64_t pos_;
+  std::int64_t& blocks_;
+  std::string& piece_;
+};
+
+}  // namespace
+
 IntegrityReport CheckPackageIntegrity(const std::string& packageFile, bool followDisks) {
   IntegrityReport report;
   std::string base = packageFile;
@@ -226,69 +313,7 @@ IntegrityReport CheckPackageIntegrity(const std::string& packageFile, bool follo
       break;
     }
     d.marked = HasIntegrityMark(h);
-    IntegrityCheck check(IntegrityMarkVersion(h), true);
-    const std::int64_t end = PackageEnd(file, file.size());
-    std::int64_t pos = h.payloadStart;
-    if (pos > end || file.seek(0) != 0) {
-      d.error = "its payload starts past its end";
-      break;
-    }
-    if (check.WholeFile()) {
-      std::string head(static_cast<std::size_t>(std::min<std::int64_t>(pos, ChecksumSkippedHead)), '\0');
-      bool read = file.readExact(head.data(), static_cast<std::int64_t>(head.size()));
-      check.Prefix(std::move(head));
-      for (std::int64_t at = std::min<std::int64_t>(pos, ChecksumSkippedHead); read && at < pos;) {
-        const std::int64_t want = std::min(pos - at, kReadPiece);
-        read = file.readExact(piece.data(), want);
-        check.Take(piece.data(), want);
-        at += want;
-      }
-      if (!read) {
-        d.error = "cut short ahead of its payload";
-        break;
-      }
-    }
-    if (file.seek(pos) != pos) {
-      d.error = "its payload starts past its end";
-      break;
-    }
-    // One block: false when it is not all there.
-    auto readBlock = [&]() {
-      std::int32_t length = 0;
-      if (end - pos < 4 || !file.readExact(&length, 4)) return false;
-      const std::int64_t n = length > 0 ? length : -static_cast<std::int64_t>(length);
-      if (n > end - pos - 4) return false;
-      if (++blocks > h.blockCount && n == IntegrityContentSize) {
-        char content[IntegrityContentSize];
-        if (!file.readExact(content, n)) return false;
-        std::string trailer;
-        if (end - (pos + 4 + n) == PackageHeaderSize) {
-          trailer.resize(PackageHeaderSize);
-          if (!file.readAt(pos + 4 + n, trailer.data(), PackageHeaderSize)) trailer.clear();
-          if (file.seek(pos + 4 + n) != pos + 4 + n) return false;
-        }
-        check.Block(length, content, n, trailer);
-      } else {
-        check.Take(&length, 4);
-        for (std::int64_t left = n; left > 0; left -= std::min(left, kReadPiece)) {
-          const std::int64_t want = std::min(left, kReadPiece);
-          if (!file.readExact(piece.data(), want)) return false;
-          check.Take(piece.data(), want);
-        }
-      }
-      pos += 4 + n;
-      return true;
-    };
-    bool whole = true;
-    do {
-      whole = readBlock();
-    } while (whole && end - pos > kTrailerRoom);
-    if (!whole) {
-      d.error = "cut short at offset " + IntText(pos);
-      break;
-    }
-    d.recorded = check.Seen();
-    d.error = check.Finish();
+    d.error = DiskReader(file, h, blocks, piece).Check(d.recorded);
     if (!d.error.empty() || !(h.headerFlags & hfMoreDisks) || !followDisks) break;
     path = base + "." + ZeroPad(disk + 1, 3);
   }

@@ -1,77 +1,20 @@
 // Writing packages (used by havrek-pack): the stub image, the header blocks,
-// the entries, the package header and its checksum, multi-disk sets, build
-// tokens and information pages. Everything written here reads back through
-// PackX.
+// the entries, the integrity records, the package header and its checksum,
+// multi-disk sets. The texts come from PackBlocks, the entries are stored by
+// PackPipeline, the files are staged by PackOutputs. Everything written here
+// reads back through PackX.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "package/EntryName.h"
+#include "package/PackBlocks.h"
 #include "package/PackX.h"
 
 namespace havrek {
-
-// ---- Build tokens ----
-// An encoding that DecodeToken turns back into token. p (0..255) bytes of
-// filler go before the token, q (1..255) bytes after it, the last of them
-// being the checksum; seed chooses the filler and key bytes. Empty when the
-// token is empty (an empty token never decodes) or p or q is out of range.
-std::string EncodeToken(const std::string& token, int p, int q, std::uint32_t seed);
-// Filler lengths (1..16) and key drawn from the token itself, so that a
-// build given the same token writes the same bytes.
-std::string EncodeToken(const std::string& token);
-
-// ---- Header blocks ----
-// A plain language file to the language block:
-//   [English]            a language entry named English
-//   s0=My Application    one setting of the current entry; blanks around
-//                        the key and after "=" are dropped
-//   ; comment            skipped, like blank lines
-// False, with error naming the line, on text the block cannot carry.
-bool LanguageBlockFromText(const std::string& text, std::string& block, std::string& error);
-
-struct UpdateRecordFields {
-  std::string infoBase = "http://";
-  std::string infoName = ".info";
-  std::string agentFileName = ".exe";
-  std::string token = "0";  // encoded
-  bool silent = false;
-  // Field 5, UpdateKeysText; left out when empty, so that a package without
-  // keys is the same as before them.
-  std::string keys;
-};
-
-struct InternetRecordFields {
-  std::string baseUrl;
-  std::string fileName;
-  bool alwaysDownload = false;
-  std::string token;  // encoded
-  std::string sizeText = "0";
-  std::string sha256;  // field 5, hex; left out when empty
-};
-
-// "|" + fields joined by "|" + "|"; false when a field holds "|".
-bool MakeRecord(const std::vector<std::string>& fields, std::string& record, std::string& error);
-bool MakeUpdateRecord(const UpdateRecordFields& f, std::string& record, std::string& error);
-bool MakeInternetRecord(const InternetRecordFields& f, std::string& record, std::string& error);
-
-// ---- Entries ----
-// "|name|date|", or "|name*args|date|" for the program to run.
-std::string EntryHeader(const std::string& target, bool run, const std::string& runArgs, std::uint32_t dosDate);
-
-// Seconds since 1970-01-01 00:00 UTC (decimal digits only, as in
-// SOURCE_DATE_EPOCH) to a DOS date-time in UTC, whatever the machine's time
-// zone. Times before 1980, the first year the format holds, become
-// 1980-01-01 00:00. False, with the reason, on anything else or on a time
-// after 2107.
-bool DosDateFromEpoch(const std::string& text, std::uint32_t& dosDate, std::string& error);
-
-// "MZ" at 0, "PE\0\0" at 256 and a zero build length at 248..255.
-bool CheckStubImage(const std::string& bytes, std::string& error);
 
 struct PackFile {
   std::string source;  // path on this machine
@@ -83,44 +26,6 @@ struct PackFile {
 inline constexpr std::int64_t DefaultSplitSize = 32LL << 20;
 // Keeps every entry's length within a signed 32-bit field with room to spare.
 inline constexpr std::int64_t MaxSplitSize = 1LL << 30;
-
-// False, with the reason (without the path), unless path names a regular
-// file (links followed): reading a FIFO or a device would block or never end.
-bool CheckInputFile(const std::string& path, std::string& error);
-
-// The files of one build. Each is written under a temporary name in the
-// folder of its final path and renamed into place with the others once all
-// are complete, so a failed build leaves every path as it found it. A path
-// that exists and is no regular file, or that is one of the build's inputs
-// (the same file, whatever its name), is refused before anything is written
-// for it. A path that is a link is replaced at the file the link points to.
-class OutputSet {
- public:
-  explicit OutputSet(std::vector<std::string> inputs) : inputs_(std::move(inputs)) {}
-  OutputSet(const OutputSet&) = delete;
-  OutputSet& operator=(const OutputSet&) = delete;
-  ~OutputSet();  // removes the temporary files not renamed into place
-
-  // The new, empty temporary file to write instead of path; empty, with
-  // error, when path is refused or the file cannot be made.
-  std::string Stage(const std::string& path, std::string& error);
-  // Renames every staged file onto its path, in the order staged.
-  bool Commit(std::string& error);
-  // The final paths, in the order staged.
-  std::vector<std::string> Paths() const;
-  // True when path is one of the inputs.
-  bool IsInput(const std::string& path) const;
-
- private:
-  struct Item {
-    std::string path;    // as given
-    std::string target;  // path, or the file a link there points to
-    std::string temp;
-    bool placed = false;
-  };
-  std::vector<std::string> inputs_;
-  std::vector<Item> items_;
-};
 
 // Where a build stands, after each entry written.
 struct PackProgress {
@@ -178,9 +83,5 @@ PackResult WritePackage(const PackOptions& options);
 // The space table for files of the given sizes plus extra bytes.
 void ComputeSpaceTable(const std::vector<std::int64_t>& sizes, std::int64_t extra,
                        std::uint32_t (&space)[SpaceTableSize]);
-
-// ---- Information page ----
-// "|token|||page"; scrambled with ScrambleText when asked.
-std::string MakeInformPage(const std::string& encodedToken, const std::string& pageText, bool scramble);
 
 }  // namespace havrek

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "package/TokenCodec.h"
 #include "util/HSUB.h"
 #include "util/Utils.h"
 
@@ -237,44 +238,6 @@ std::uint32_t PackageChecksum(const std::string& path, std::int64_t trailerLengt
 
 bool ChecksumPasses(std::uint32_t stored, std::uint32_t computed) {
   return stored == computed || stored == ChecksumAlwaysPasses || computed == ChecksumAlwaysPasses;
-}
-
-bool TryDecodeToken(const std::string& text, std::string& token) {
-  std::string shifted = text;
-  for (char& c : shifted) c = static_cast<char>(static_cast<unsigned char>(c) - 50);
-
-  std::vector<unsigned char> b;
-  std::size_t i = 0;
-  do {
-    b.push_back(static_cast<unsigned char>(HexToInt(shifted.substr(i, 2)) & 0xFF));
-    i += 2;
-  } while (i < shifted.size());
-
-  const std::size_t n = b.size();
-  if (n <= 4) return false;
-  unsigned sum = 0;
-  for (std::size_t k = 0; k < n; ++k)
-    if (k != n - 2) sum += b[k];
-  if ((sum & 0xFF) != b[n - 2]) return false;
-
-  const unsigned char key = b[0] ^ b[n - 1];
-  for (std::size_t k = 1; k + 1 < n; ++k) b[k] ^= key;
-  const std::int64_t p = b[1], q = b[2];
-  const std::int64_t length = static_cast<std::int64_t>(n) - p - q - 4;
-  if (length <= 0) return false;
-  token.assign(reinterpret_cast<const char*>(b.data()) + p + 3, static_cast<std::size_t>(length));
-  return true;
-}
-
-std::string DecodeToken(const std::string& text) {
-  std::string token;
-  if (TryDecodeToken(text, token)) return token;
-  return RandomTextInRange(0, 99998);
-}
-
-bool SameToken(const std::string& encodedA, const std::string& encodedB) {
-  std::string a, b;
-  return TryDecodeToken(encodedA, a) && TryDecodeToken(encodedB, b) && a == b;
 }
 
 TGFileInfo::TGFileInfo() : header_{} {}

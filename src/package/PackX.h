@@ -1,5 +1,5 @@
 // The package appended to the stub: its 74-byte header, the header blocks
-// and the reader over them, the package checksum and the build-token codec.
+// and the reader over them, the package checksum.
 //
 // Layout of a package file: stub image (build length at 248..255), header
 // blocks (32-bit length + bytes each), entries (signed 32-bit length + bytes
@@ -183,14 +183,6 @@ bool ReadPackageHeader(const std::string& path, TPackageHeader& header);
 std::uint32_t PackageChecksum(const std::string& path, std::int64_t trailerLength);
 // A stored or computed ChecksumAlwaysPasses lets any content pass.
 bool ChecksumPasses(std::uint32_t stored, std::uint32_t computed);
-
-// Token decoding. DecodeToken returns a random decimal below 99999 for text
-// that does not decode; comparisons use TryDecodeToken, so that two failures
-// never compare equal.
-std::string DecodeToken(const std::string& text);
-bool TryDecodeToken(const std::string& text, std::string& token);
-// Equal plain tokens; false when either side does not decode.
-bool SameToken(const std::string& encodedA, const std::string& encodedB);
 
 // Space table entry 0, replaced by every entry whose cluster size is not
 // above clusterSize (0 when unknown).

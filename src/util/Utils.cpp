@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "diag/HDebug.h"
+#include "util/Fnv1a.h"
 #include "util/HSUB.h"
 
 namespace havrek {
@@ -109,11 +110,7 @@ std::string UpperCase(const std::string& s) {
 }
 
 std::string NameDigest(const std::string& s) {
-  std::uint64_t digest = 14695981039346656037ull;
-  for (const char c : s) {
-    digest ^= static_cast<unsigned char>(Upper(c));
-    digest *= 1099511628211ull;
-  }
+  std::uint64_t digest = Fnv1a64(UpperCase(s));
   static const char kHex[] = "0123456789ABCDEF";
   std::string text(16, '0');
   for (int i = 15; i >= 0; --i, digest >>= 4) text[static_cast<std::size_t>(i)] = kHex[digest & 0xF];

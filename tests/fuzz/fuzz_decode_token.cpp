@@ -5,8 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "package/PackWriter.h"
-#include "package/PackX.h"
+#include "package/TokenCodec.h"
 
 using namespace havrek;
 

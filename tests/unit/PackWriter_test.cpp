@@ -24,6 +24,7 @@
 
 #include "package/Integrity.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "platform/Platform.h"
 #include "util/HSUB.h"
 #include "util/UtilsSystem.h"
@@ -604,27 +605,6 @@ TEST(PackWriterNames, TargetNamesMustStayInsideTheTargetFolder) {
     EXPECT_FALSE(NormalizeTargetName(name, out, error)) << name;
     EXPECT_FALSE(error.empty()) << name;
   }
-}
-
-TEST(PackWriterTokens, EncodingsWithDifferentFillersDecodeEqual) {
-  const std::string a = EncodeToken("Release 3.1", 1, 1, 7);
-  const std::string b = EncodeToken("Release 3.1", 40, 17, 99);
-  const std::string c = EncodeToken("Release 3.1");
-  EXPECT_NE(a, b);
-  EXPECT_GT(b.size(), a.size());
-  for (const std::string& e : {a, b, c}) EXPECT_EQ(DecodeToken(e), "Release 3.1");
-  EXPECT_TRUE(SameToken(a, b));
-  EXPECT_FALSE(SameToken(a, EncodeToken("Release 3.2")));
-  // Every byte value survives, the delimiter "|" never appears.
-  std::string all;
-  for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
-  const std::string encoded = EncodeToken(all, 255, 255, 1);
-  EXPECT_EQ(DecodeToken(encoded), all);
-  EXPECT_EQ(encoded.find('|'), std::string::npos);
-
-  EXPECT_EQ(EncodeToken("", 1, 1, 1), "");
-  EXPECT_EQ(EncodeToken("x", 1, 0, 1), "");
-  EXPECT_EQ(EncodeToken("x", 256, 1, 1), "");
 }
 
 TEST(PackWriterLanguage, PlainFileBecomesTheLanguageBlock) {

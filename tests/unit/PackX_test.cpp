@@ -12,6 +12,7 @@
 
 #include "platform/Platform.h"
 #include "util/Utils.h"
+#include "RepeatableRandom.h"
 #include "SignedImage.h"
 #include "TestFolder.h"
 
@@ -428,54 +429,6 @@ TEST(PackXChecksum, PassesOnEqualityOrTheAlwaysPassingValue) {
 // "Hi" with p = 2, q = 2, first byte 0x10 and key 0x5A.
 const std::string kEncodedHi = "cbgjgjhkcwcdeebxwgfs";
 
-TEST(PackXToken, DecodesAValidToken) {
-  EXPECT_EQ(DecodeToken(kEncodedHi), "Hi");
-  std::string token;
-  EXPECT_TRUE(TryDecodeToken(kEncodedHi, token));
-  EXPECT_EQ(token, "Hi");
-}
-
-TEST(PackXToken, TextsThatDoNotDecodeGiveARandomNumberBelow99999) {
-  const std::vector<std::string> bad = {
-      "cbgjgjhkcwcdeebxwhfs",  // checksum byte off by one
-      "",                      // one byte of 0
-      "bbbbbbbb",              // four bytes
-      "bbb",                   // odd length, two bytes
-      // p + q larger than the bytes there: 6 bytes, p = 0xFF, q = 0xFF
-      // (key 0, checksum 0xFE + ... kept valid)
-      "bbxxxxbbxwbb",
-  };
-  for (const std::string& text : bad) {
-    SCOPED_TRACE(text);
-    std::string token;
-    EXPECT_FALSE(TryDecodeToken(text, token));
-    const std::string decoded = DecodeToken(text);
-    ASSERT_FALSE(decoded.empty());
-    EXPECT_EQ(decoded.find_first_not_of("0123456789"), std::string::npos);
-    EXPECT_LT(std::stoll(decoded), 99999);
-  }
-}
-
-// Every draw gives the lowest number, so that two texts that do not decode
-// decode to the same number: only the comparison keeps them apart.
-class RepeatableRandom {
- public:
-  RepeatableRandom() : before_(SetRandomSource([](std::int64_t low, std::int64_t) { return low; })) {}
-  ~RepeatableRandom() { SetRandomSource(before_); }
-
- private:
-  RandomSource before_;
-};
-
-TEST(PackXToken, FailedTokensNeverCompareEqual) {
-  const RepeatableRandom repeatable;
-  ASSERT_EQ(DecodeToken("bad"), DecodeToken("bad"));
-  EXPECT_TRUE(SameToken(kEncodedHi, kEncodedHi));
-  EXPECT_FALSE(SameToken("bad", "bad"));
-  EXPECT_FALSE(SameToken(kEncodedHi, "bad"));
-  EXPECT_FALSE(SameToken("", ""));
-}
-
 TEST_F(PackXTest, TokenComparisonsBetweenReaders) {
   auto withRecords = [this](const std::string& name, const std::string& update, const std::string& inet) {
     TPackageHeader h = BaseHeader(1024);
@@ -487,7 +440,7 @@ TEST_F(PackXTest, TokenComparisonsBetweenReaders) {
   const std::string a = withRecords("a.exe", "|x|y|z|" + kEncodedHi + "|", "|u|f|0|" + kEncodedHi + "|1|");
   const std::string b = withRecords("b.exe", "|x|y|z|" + kEncodedHi + "|", "|u|f|0|" + kEncodedHi + "|1|");
   const std::string none = withRecords("none.exe", "|x|y|z|0|", "");
-  const RepeatableRandom repeatable;
+  const test::RepeatableRandom repeatable;
 
   EXPECT_TRUE(TGFileInfo(a).SameInternetToken(TGFileInfo(b)));
   EXPECT_TRUE(TGFileInfo(a).SameUpdateToken(b));

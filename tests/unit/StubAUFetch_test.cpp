@@ -9,6 +9,7 @@
 #include "net/InetText.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "util/UtilsSystem.h"
 
 namespace havrek {

@@ -6,6 +6,7 @@
 
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "util/UtilsSystem.h"
 
 namespace havrek {

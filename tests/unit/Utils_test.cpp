@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
+
+#include "util/Fnv1a.h"
 
 namespace havrek {
 namespace {
@@ -190,6 +193,32 @@ TEST(Numbers, BaseAndHex) {
   const std::string bytes = "\0\x7F\x80\xFF z"s;
   EXPECT_EQ(HexToBytes(BytesToHex(bytes, false, false)), bytes);
   EXPECT_EQ(HexToBytes("4142F"), "AB");  // an odd digit at the end is dropped
+}
+
+// Names made from these hashes are shared between processes and versions
+// (kernel objects, window classes) and a build token's encoding comes from
+// them: a change of constant or of byte sign would part what must meet.
+TEST(Numbers, HashesAreTheSameOnEveryMachine) {
+  struct Case {
+    std::string bytes;
+    std::uint64_t hash;
+  };
+  const Case cases[] = {
+      {"", 0xCBF29CE484222325ULL},
+      {"a", 0xAF63DC4C8601EC8CULL},
+      {"foobar", 0x85944171F73967E8ULL},
+      {"\xFF", 0xAF64724C8602EB6EULL},  // a byte above 127 is no negative number
+      {"C:\\PROGRAM FILES\\APP", 0xAA538E15D4003840ULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(Fnv1a64(c.bytes), c.hash);
+  }
+  // Only a..z fold: the system compares these names without case.
+  EXPECT_EQ(NameDigest("c:\\Program Files\\app"), "AA538E15D4003840");
+  EXPECT_EQ(NameDigest("C:\\PROGRAM FILES\\APP"), "AA538E15D4003840");
+  EXPECT_EQ(NameDigest(""), "CBF29CE484222325");
+  EXPECT_EQ(NameDigest("\xFF"), "AF64724C8602EB6E");
 }
 
 TEST(Numbers, RandomInRangeStaysInside) {

@@ -22,6 +22,7 @@
 #include "net/InetText.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "platform/Platform.h"
 #include "ui/HMsgBox.h"
 #include "util/Utils.h"

@@ -24,6 +24,7 @@
 #include "net/InetHTTP.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 #include "ui/HMsgBox.h"
 #include "ui/UiKitWin.h"
 #include "util/Utils.h"

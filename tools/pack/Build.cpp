@@ -13,9 +13,11 @@
 #include "Progress.h"
 #include "Tree.h"
 #include "files/Files.h"
+#include "package/PackOutputs.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/Signature.h"
+#include "package/TokenCodec.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 

@@ -13,7 +13,7 @@
 #include "agent/OfferCheck.h"
 #include "agent/OfferKeys.h"
 #include "agent/SignedOffer.h"
-#include "package/PackWriter.h"
+#include "package/PackOutputs.h"
 #include "platform/Platform.h"
 #include "util/Utils.h"
 

@@ -23,6 +23,7 @@
 #include "Commands.h"
 #include "package/EntryName.h"
 #include "package/Integrity.h"
+#include "package/PackOutputs.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
 #include "package/UnPack.h"

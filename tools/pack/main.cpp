@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "package/PackWriter.h"
 #include "package/PackX.h"
+#include "package/TokenCodec.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/Platform.h"
+#include "util/Fnv1a.h"
 
 namespace havrek::plat {
 namespace {
@@ -139,8 +140,7 @@ PathLock::PathLock(const std::string& path) {
   const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
   std::string key = n > 0 && n < sizeof full ? std::string(full, n) : path;
   ::CharUpperBuffA(key.data(), static_cast<DWORD>(key.size()));
-  std::uint64_t hash = 14695981039346656037ULL;
-  for (const char c : key) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  const std::uint64_t hash = Fnv1a64(key);
   char name[64];
   wsprintfA(name, "Local\\havrek-file-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
             static_cast<unsigned long>(hash & 0xFFFFFFFF));
