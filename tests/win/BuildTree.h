@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "util/WinHandle.h"
 
@@ -43,6 +45,20 @@ inline void DrainQuit() {
     TranslateMessage(&msg);
     DispatchMessageA(&msg);
   }
+}
+
+// The names of the files (not folders) in folder dir (ending in "\\"), sorted.
+inline std::vector<std::string> FileNamesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE find = ::FindFirstFileA((dir + "*").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+  } while (::FindNextFileA(find, &found));
+  ::FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace havrek::test

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "files/Files.h"
+#include "BuildTree.h"
 
 namespace havrek {
 namespace {
@@ -29,16 +30,7 @@ class SideFile : public ::testing::Test {
 
   // Files (not folders) in the folder, sorted.
   std::vector<std::string> FilesHere() const {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE find = ::FindFirstFileA((dir_ + "*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (::FindNextFileA(find, &found));
-    ::FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
+    return test::FileNamesIn(dir_);
   }
 
   std::string dir_, target_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files/Files.h"
+#include "BuildTree.h"
 #include "net/CommUtils.h"
 #include "net/HProgBar.h"
 #include "util/Utils.h"
@@ -66,16 +67,7 @@ class InetHTTP : public ::testing::Test {
   std::string Read(const std::string& path) { return ReadFileText(path); }
   bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
   std::vector<std::string> FilesHere() {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE find = ::FindFirstFileA((dir_ + "*").c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    } while (::FindNextFileA(find, &found));
-    ::FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
+    return test::FileNamesIn(dir_);
   }
 
   std::string scheme_, host_, dir_, target_;
