@@ -40,9 +40,9 @@ case "${1:-}" in
     why=$(probe "${2:-}") || { echo "SKIPPED: 32-bit environment unusable: $why"; exit 77; }
     shift 2
     # Emulated, a 32-bit program starts in tens of seconds instead of one, and
-    # two scenarios run side by side.
+    # two scenarios run side by side while the other trees build and test.
     if grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
-      export HAVREK_TIME_SCALE=${HAVREK_TIME_SCALE:-6}
+      export HAVREK_TIME_SCALE=${HAVREK_TIME_SCALE:-10}
     fi
     exec "$@" ;;
   *) echo "usage: $0 elf|wine | run elf|wine COMMAND..." >&2; exit 2 ;;

@@ -77,8 +77,10 @@ def tree(path):
 class BadInput(Scenario):
     def run_guarded(self, setup, *actions, timeout=90, hide=True):
         """Runs setup (with /hide) while a driver answers the boxes that come
-        (OK to one box by default); returns (exit code, the boxes)."""
-        with UiDriver(os.path.dirname(setup), *(actions or ("key:O",)), timeout=40) as driver:
+        (OK to one box by default); returns (exit code, the boxes). The
+        driver waits as long as the setup may run: a box that comes late
+        must still be answered."""
+        with UiDriver(os.path.dirname(setup), *(actions or ("key:O",)), timeout=timeout) as driver:
             code = run_windows(setup, *(("/hide",) if hide else ()), timeout=timeout)
         return code, driver.boxes()
 
