@@ -40,7 +40,7 @@ case "${1:-}" in
     why=$(probe "${2:-}") || { echo "SKIPPED: 32-bit environment unusable: $why"; exit 77; }
     shift 2
     # Emulated, a 32-bit program starts in tens of seconds instead of one, and
-    # two scenarios run side by side while the other trees build and test.
+    # two scenarios run side by side while other trees run their tests.
     if grep -qsx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then
       export HAVREK_TIME_SCALE=${HAVREK_TIME_SCALE:-10}
     fi

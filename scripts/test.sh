@@ -8,9 +8,10 @@
 # prefix of its own: they run several at a time, and beside the builds and
 # tests of the trees that do not need them. Stages:
 #   1. build native and win64 (every Wine tree needs both), test native;
-#   2. win64's tests; meanwhile build win32 and start its tests (the longest:
-#      emulated where the kernel runs no 32-bit program), then build
-#      native32 and fuzz and run their tests; wait for all.
+#   2. win64's tests while win32, native32 and fuzz build; then win32's
+#      tests (the longest: emulated where the kernel runs no 32-bit program)
+#      while the native32 and fuzz tests run. The win64 scenarios' waits are
+#      not stretched, so they do not share the machine with emulation.
 # HAVREK_TEST_JOBS caps the tests run at once in every tree.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -78,18 +79,13 @@ build_tree native && test_tree native 2 && show native
 # The scenarios pack with the native havrek-pack.
 build_tree win64 && [ -x build/native/tools/pack/havrek-pack ] && wine_ready=1
 
-stage "test win64; build win32, test it; build native32, fuzz, test them"
+stage "test win64; build win32, native32, fuzz"
 win64_pid= win32_pid=
 if [ $wine_ready = 1 ]; then
   test_tree win64 6 &
   win64_pid=$!
-  # The i686 scenarios run the x86_64 fixtures. Their emulated 32-bit starts
-  # take a core each, two at a time; their bounds stretch for the load.
-  if build_tree win32; then
-    touch "$results/win32.built"
-    test_tree win32 2 wine &
-    win32_pid=$!
-  fi
+  # The i686 scenarios run the x86_64 fixtures.
+  build_tree win32 && touch "$results/win32.built"
 fi
 # The -m32 build needs the 32-bit packages as much as its tests need the
 # machine to run 32-bit programs.
@@ -100,11 +96,18 @@ else
   echo 1 >"$results/native32.skipped"
 fi
 build_tree fuzz && touch "$results/fuzz.built"
-[ -f "$results/native32.built" ] && test_tree native32 2 elf && show native32
-[ -f "$results/fuzz.built" ] && test_tree fuzz 2 && show fuzz
 [ -n "$win64_pid" ] && wait "$win64_pid"
 show win64
-stage "waiting for win32's tests"
+
+stage "test win32, native32, fuzz"
+# Emulated 32-bit starts take a core each: two at a time, their waits
+# stretched for the native32 and fuzz tests beside them.
+if [ -f "$results/win32.built" ]; then
+  test_tree win32 2 wine &
+  win32_pid=$!
+fi
+[ -f "$results/native32.built" ] && test_tree native32 2 elf && show native32
+[ -f "$results/fuzz.built" ] && test_tree fuzz 2 && show fuzz
 [ -n "$win32_pid" ] && wait "$win32_pid"
 show win32
 
