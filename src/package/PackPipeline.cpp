@@ -9,12 +9,6 @@
 
 namespace havrek {
 
-namespace {
-
-void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
-
-}  // namespace
-
 EntryStore::~EntryStore() {
   if (ready_) deflateEnd(&z_);
 }

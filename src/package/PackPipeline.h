@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,9 @@
 #include "platform/Platform.h"
 
 namespace havrek {
+
+// A 32-bit word of the format (little-endian, as this machine) at p.
+inline void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
 
 // Entries as stored: the signed length and the bytes after it. One per
 // thread; the stream is kept from entry to entry.

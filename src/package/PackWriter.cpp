@@ -19,8 +19,6 @@ namespace {
 
 constexpr std::int64_t kUnlimited = INT64_MAX / 4;
 
-void PutWord(unsigned char* p, std::uint32_t w) { std::memcpy(p, &w, 4); }
-
 struct DiskFile {
   std::string path;
   std::string temp;  // written until the set is complete
