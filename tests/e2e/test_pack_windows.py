@@ -57,5 +57,6 @@ class WindowsPackTool(Scenario):
         shown = pack("show", os.path.join(folder, "k.exe")).stdout
         self.assertIn("update_keys=" + ",".join(ids), shown)
 
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
